@@ -45,8 +45,8 @@ function(nxtka_apply_exports target internal)
         target_link_options(${target} PRIVATE
             -Wl,--version-script=${CMAKE_CURRENT_BINARY_DIR}/nxtka.map -Wl,--no-undefined)
         set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/nxtka.map)
-        # Every object of the internal library goes in, whether or not the
-        # entry file refers to it.
-        target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${internal}>")
     endif()
+    # Every object of the internal library goes in, whether or not the entry
+    # file refers to it.
+    target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${internal}>")
 endfunction()

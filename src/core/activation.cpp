@@ -1,0 +1,272 @@
+// Activation: open and configure the device, start the receive thread,
+// identify the amplifier, and only then make the port reachable.
+#include "core/activation.h"
+
+#include "core/command_exchange.h"
+#include "core/port_guard.h"
+#include "core/port_table.h"
+#include "core/serial_link.h"
+#include "nxtka.h"
+#include "stream/receive_thread.h"
+
+#include <cstring>
+#include <new>
+
+namespace nxtka {
+namespace {
+
+constexpr std::uint32_t kSettleAfterOpenMs = 250;
+constexpr std::uint32_t kCtsWaitMs = 5000;
+constexpr std::uint32_t kCtsPollMs = 100;
+constexpr std::int32_t kDefaultBaudRate = 38400;
+constexpr int kGetSpecialMode = 137;
+constexpr int kSetSpecialMode = 136;
+constexpr int kOptions = 54;
+constexpr int kOptionSleep = 0x200;
+constexpr std::uint32_t kSleepBit = 0x40;
+constexpr std::uint32_t kControlBipolarOff = 1u << 12;
+
+struct Params {
+    std::int32_t capacity = 1;
+    std::uint32_t flags = 0;
+    std::int32_t baudRate = kDefaultBaudRate;
+};
+
+// Copies only the bytes the record says are valid; null or unreadable
+// memory, a size outside 8..16, or a speed that is not positive is refused.
+bool readParams(const ActivationParams* p, Params& out) {
+    if (!platform::isReadable(p, 4)) return false;
+    std::int32_t size = 0;
+    std::memcpy(&size, p, sizeof size);
+    if (size < 8 || size > 16 || !platform::isReadable(p, static_cast<std::size_t>(size))) return false;
+    unsigned char raw[16] = {};
+    std::memcpy(raw, p, static_cast<std::size_t>(size));
+    std::memcpy(&out.capacity, raw + 4, 4);
+    if (size >= 12) std::memcpy(&out.flags, raw + 8, 4);
+    if ((out.flags & NXTKA_FLAG_BAUDRATE) != 0) {
+        if (size < 16) return false;
+        std::memcpy(&out.baudRate, raw + 12, 4);
+    }
+    return out.baudRate > 0;
+}
+
+bool configureDevice(PortSession& s, const Params& p) {
+    platform::SerialDevice& d = *s.device;
+    platform::LineSettings ls;
+    if (!d.getLineSettings(ls)) return false;
+    const bool handshake = (p.flags & NXTKA_FLAG_RTSCTS) != 0;
+    ls.baudRate = static_cast<std::uint32_t>(p.baudRate);
+    ls.dataBits = 8;
+    ls.parity = 0;
+    ls.stopBits = 0;
+    ls.binary = true;
+    ls.dtr = platform::LineSettings::Control::Enable;
+    ls.rts = handshake ? platform::LineSettings::Control::Handshake : platform::LineSettings::Control::Enable;
+    ls.ctsFlow = handshake;
+    ls.dsrFlow = ls.dsrSensitivity = ls.xonXoffOut = ls.xonXoffIn = false;
+    ls.parityCheck = ls.errorChar = ls.nullStrip = ls.abortOnError = ls.txContinueOnXoff = false;
+    // Every step is tried even when an earlier one failed.
+    bool ok = d.setLineSettings(ls);
+    ok = d.setZeroTimeouts() && ok;
+    ok = d.clearEventMask() && ok;
+    ok = d.setQueueSizes(s.rxBufferSize, kTxQueueSize) && ok;
+    ok = d.purge(platform::kPurgeRxAbort | platform::kPurgeRxClear | platform::kPurgeTxAbort |
+                 platform::kPurgeTxClear) && ok;
+    std::uint32_t errors = 0;
+    const bool cleared = d.clearErrors(errors);
+    s.commError = errors;
+    return cleared && ok;
+}
+
+bool waitForCts(PortSession& s) {
+    const std::uint32_t deadline = platform::tickCount() + kCtsWaitMs;
+    for (;;) {
+        std::uint32_t bits = 0;
+        if (!s.device->modemStatus(bits)) return false;
+        if ((bits & platform::kModemCts) != 0) return true;
+        platform::sleepMs(kCtsPollMs);
+        if (static_cast<std::int32_t>(platform::tickCount() - deadline) >= 0) return false;
+    }
+}
+
+// Waits until a sleeping amplifier shows signs of life, then takes its sleep
+// bit off for the session. Ended by TKAabortActivate.
+bool wakeUpWait(PortSession& s) {
+    std::uint32_t mode = 0;
+    bool haveOptions = false;
+    std::uint32_t options = 0;
+    platform::Event* events[2] = {s.abortEvent.get(), &s.readEvent};
+    for (;;) {
+        s.wakeWaiting = true;
+        const int which = platform::waitAny(events, 2, platform::kInfinite);
+        s.wakeWaiting = false;
+        s.readEvent.reset();
+        if (which != 1 || s.abortEvent->isSet()) return false;
+
+        std::uint32_t v = 0;
+        if (requestValue(s, kGetSpecialMode, CommandParam::none(), v)) {
+            mode = v;
+            break;
+        }
+        if (requestValue(s, kOptions, CommandParam::none(), v)) {
+            options = v;
+            haveOptions = true;
+            if ((options & kOptionSleep) == 0) {
+                mode = 0;
+                break;
+            }
+        }
+        if (!haveOptions) {
+            std::uint32_t control = 0;
+            if (probeControlWord(s, kAnswerTimeoutMs, true, control) && s.deviceLevel.load() <= 0) {
+                mode = 0;
+                break;
+            }
+        }
+    }
+    s.sleepMode = (mode & kSleepBit) != 0 ? 1 : 0;
+    if (s.sleepMode == 1) return sendCommandValue(s, kSetSpecialMode, mode & ~kSleepBit);
+    return true;
+}
+
+// The identification after the session is published; false ends the activation.
+bool identify(PortSession& s, const Params& p) {
+    if ((p.flags & NXTKA_FLAG_WAKEUP) != 0 && !wakeUpWait(s)) return false;
+    std::uint32_t control = 0;
+    if (!probeControlWord(s, kProbeTimeoutMs, true, control)) {
+        // Values kept coming: the amplifier is alive, give it one more chance.
+        if (s.heldFrames.load() == 0 || !probeControlWord(s, kProbeTimeoutMs, true, control)) return false;
+    }
+    s.bipolar = (control & kControlBipolarOff) == 0 ? 1 : 0;
+    const IdentifyOptions o{false, true, (p.flags & NXTKA_FLAG_DISPLAY) != 0, true};
+    return identifyAfterProbe(s, o);
+}
+
+PortSession* newSession(unsigned port, const Params& p, platform::Mutex* ringMutex) {
+    auto* s = new (std::nothrow) PortSession;
+    if (s == nullptr) return nullptr;
+    s->portNumber = port;
+    s->ringMutex = ringMutex;
+    s->rxBuffer.reset(new (std::nothrow) std::uint8_t[kRxBufferSize]);
+    if (!s->rxBuffer || !s->ring.allocate(p.capacity)) {
+        delete s;
+        return nullptr;
+    }
+    return s;
+}
+
+std::int32_t activate(unsigned port, const Params& p) {
+    Library& lib = library();
+    PortSlot& slot = lib.slot(port);
+    lib.activationMutex().lock();
+    if (slot.session.load() != nullptr || slot.apiMutex.load() != nullptr || slot.ringMutex.load() != nullptr) {
+        lib.activationMutex().unlock();
+        return -1;
+    }
+    if (!slot.apiStore) slot.apiStore = std::make_unique<platform::Mutex>();
+    if (!slot.ringStore) slot.ringStore = std::make_unique<platform::Mutex>();
+    platform::Mutex* api = slot.apiStore.get();
+    platform::Mutex* ring = slot.ringStore.get();
+    api->lock();
+    ring->lock();
+
+    PortSession* s = newSession(port, p, ring);
+    const auto failEarly = [&] {
+        closeSession(s, api, ring);
+        lib.activationMutex().unlock();
+        return -1;
+    };
+    if (s == nullptr) return failEarly();
+    s->device = platform::openDevice(lib.deviceName(port));
+    if (!s->device) return failEarly();
+    waitMilliseconds(kSettleAfterOpenMs);
+    if (!configureDevice(*s, p)) return failEarly();
+    if ((p.flags & NXTKA_FLAG_RTSCTS) != 0 && !waitForCts(*s)) return failEarly();
+
+    s->commError = 0;
+    s->stopThread = 0;
+    s->discardInput = 0;
+    s->holdValues = 1;
+    s->heldFrames = 0;
+    s->sleepMode = -1;
+    s->deviceLevel = -1;
+    s->optionBits = 0;
+    s->firmwareVersion = 0;
+    s->displayFlags = 0;
+    if ((p.flags & NXTKA_FLAG_WAKEUP) != 0) s->abortEvent = std::make_unique<platform::Event>();
+    if (!s->thread.start(receiveThreadMain, s, kReceiveThreadStack)) return failEarly();
+
+    slot.session.store(s);
+    lib.activationMutex().unlock();
+
+    if (!identify(*s, p)) {
+        closeSession(lib.takeSession(port), api, ring);
+        return -1;
+    }
+    slot.apiMutex.store(api);
+    slot.ringMutex.store(ring);
+    ring->unlock();
+    api->unlock();
+    s->holdValues = 0;
+    return 0;
+}
+
+}  // namespace
+}  // namespace nxtka
+
+using namespace nxtka;
+
+extern "C" {
+
+NXTKA_API int32_t NXTKA_CALL TKAactivateExtended(uint32_t port, const ActivationParams* params) {
+    Params p;
+    if (port >= kPortCount || !readParams(params, p)) return -1;
+    return activate(port, p);
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAactivate(uint32_t port, int32_t bufferCapacity) {
+    const ActivationParams p{16, bufferCapacity, 0, kDefaultBaudRate};
+    return TKAactivateExtended(port, &p);
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAabortActivate(uint32_t port) {
+    if (port >= kPortCount) return -1;
+    Library& lib = library();
+    lib.tableMutex().lock();
+    PortSession* s = lib.slot(port).session.load();
+    int32_t result = -1;
+    if (s != nullptr && s->abortEvent) {
+        s->abortEvent->set();
+        result = 0;
+    }
+    lib.tableMutex().unlock();
+    return result;
+}
+
+NXTKA_API void NXTKA_CALL TKArelease(uint32_t port) {
+    if (port >= kPortCount) return;
+    Library& lib = library();
+    PortSlot& slot = lib.slot(port);
+    platform::Mutex* api = slot.apiMutex.load();
+    platform::Mutex* ring = slot.ringMutex.load();
+    if (api == nullptr || ring == nullptr || !platform::lockBoth(*api, *ring)) return;
+    if (slot.session.load() == nullptr || slot.apiMutex.load() != api) {
+        ring->unlock();
+        api->unlock();
+        return;
+    }
+    PortSession* s = lib.takeSession(port);
+    slot.apiMutex = nullptr;
+    slot.ringMutex = nullptr;
+    closeSession(s, api, ring);
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAgetLocalBaudRate(uint32_t port) {
+    CommandGuard guard(port);
+    if (!guard.ok()) return -1;
+    platform::LineSettings ls;
+    if (!guard.session().device->getLineSettings(ls)) return -1;
+    return static_cast<int32_t>(ls.baudRate);
+}
+
+}  // extern "C"

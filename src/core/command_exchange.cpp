@@ -1,0 +1,108 @@
+#include "core/command_exchange.h"
+
+#include "core/port_guard.h"
+#include "core/serial_link.h"
+
+#include <cstring>
+
+namespace nxtka {
+
+std::uint32_t waitAnswer(PortSession& s, std::uint32_t timeoutMs) {
+    const std::uint32_t error = s.commError.load();
+    if (error != 0) return error;
+    s.answerEvent.wait(timeoutMs);
+    return 0;
+}
+
+void beginExchange(PortSession& s, int code, void* slot) {
+    {
+        std::lock_guard<std::mutex> lock(s.answerLock);
+        s.answerSlot = slot;
+        s.pendingCommand.store(code);
+    }
+    s.answerEvent.reset();
+}
+
+bool endExchange(PortSession& s, bool waitFailed) {
+    std::lock_guard<std::mutex> lock(s.answerLock);
+    const bool answered = !waitFailed && s.pendingCommand.load() == kNoCommand;
+    s.pendingCommand.store(kNoCommand);
+    s.answerSlot = nullptr;
+    return answered;
+}
+
+static bool send(PortSession& s, int code, const CommandParam& param) {
+    switch (param.kind) {
+    case CommandParam::Value:
+        return sendCommandValue(s, code, param.value);
+    case CommandParam::Bytes:
+        return sendCommand(s, code, param.bytes, param.delayMs);
+    default:
+        return sendCommand(s, code);
+    }
+}
+
+bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* slot, std::uint32_t timeoutMs) {
+    beginExchange(s, code, slot);
+    bool waitFailed = false;
+    if (send(s, code, param)) {
+        waitFailed = waitAnswer(s, timeoutMs) != 0;
+    } else {
+        waitFailed = true;
+    }
+    return endExchange(s, waitFailed);
+}
+
+bool requestValue(PortSession& s, int code, const CommandParam& param, std::uint32_t& value, std::uint32_t timeoutMs) {
+    std::uint32_t word = 0;
+    if (!requestAnswer(s, code, param, &word, timeoutMs)) return false;
+    value = answerValue(word, answerBytesOf(code));
+    return true;
+}
+
+void completeAnswer(PortSession& s, int code, const std::uint8_t* bytes, int count, int level) {
+    std::lock_guard<std::mutex> lock(s.answerLock);
+    const int pending = s.pendingCommand.load();
+    if (pending == kNoCommand) return;  // nobody waits any more
+    // The frame was sized for `code`; a command that became pending meanwhile
+    // takes it only if its answer has the same length.
+    if (pending != code && answerBytesOf(pending) != count) return;
+    if (s.answerSlot == nullptr) {
+        // only commands without answer bytes are sent without a slot
+    } else if (count <= 4) {
+        std::uint32_t word = 0;
+        for (int i = 0; i < count; ++i) word |= std::uint32_t{bytes[i]} << (8 * (3 - i));
+        std::memcpy(s.answerSlot, &word, sizeof word);
+    } else {
+        std::memcpy(s.answerSlot, bytes, static_cast<std::size_t>(count));
+    }
+    if (level >= 0 && pending == 42) s.deviceLevel.store(level);
+    s.pendingCommand.store(kNoCommand);
+    s.answerEvent.set();
+}
+
+void completeByValueFrame(PortSession& s) {
+    const int seen = s.pendingCommand.load(std::memory_order_relaxed);
+    if (seen == kNoCommand || answerBytesOf(seen) != 0) return;
+    std::lock_guard<std::mutex> lock(s.answerLock);
+    const int pending = s.pendingCommand.load();
+    if (pending == kNoCommand || answerBytesOf(pending) != 0) return;
+    s.pendingCommand.store(kNoCommand);
+    s.answerEvent.set();
+}
+
+std::int32_t guardedGet(unsigned port, int code, const CommandParam& param, std::uint32_t timeoutMs) {
+    CommandGuard guard(port);
+    if (!guard.ok()) return -1;
+    std::uint32_t value = 0;
+    if (!requestValue(guard.session(), code, param, value, timeoutMs)) return -1;
+    return static_cast<std::int32_t>(value);
+}
+
+std::int32_t guardedSend(unsigned port, int code, const CommandParam& param) {
+    CommandGuard guard(port);
+    if (!guard.ok()) return -1;
+    return send(guard.session(), code, param) ? 0 : -1;
+}
+
+}  // namespace nxtka

@@ -1,0 +1,68 @@
+// One command and its answer: the caller marks the command as pending and
+// says where the answer goes, sends, and waits; the receive thread fills the
+// answer in and signals. Both sides change the pending command and the answer
+// slot only under the session's answerLock, so an answer that arrives after
+// the caller gave up never writes into storage that is no longer waiting.
+#pragma once
+
+#include "core/session.h"
+
+#include <cstdint>
+
+namespace nxtka {
+
+inline constexpr std::uint32_t kAnswerTimeoutMs = 1000;
+inline constexpr std::uint32_t kProbeTimeoutMs = 5000;
+
+// How a command is put on the wire.
+struct CommandParam {
+    enum Kind { None, Value, Bytes } kind = None;
+    std::uint32_t value = 0;
+    const std::uint8_t* bytes = nullptr;
+    std::uint32_t delayMs = 0;
+
+    static CommandParam none() { return {}; }
+    static CommandParam of(std::uint32_t v) { return {Value, v, nullptr, 0}; }
+    static CommandParam raw(const std::uint8_t* b, std::uint32_t delay = 0) { return {Bytes, 0, b, delay}; }
+};
+
+// 0 when the answer event was set or the time-out passed; the session's read
+// error without waiting when there is one.
+std::uint32_t waitAnswer(PortSession& s, std::uint32_t timeoutMs);
+
+// Sends `code` and waits for its answer into `slot` (at least 4 bytes, or the
+// answer length when larger). True when the answer arrived in time.
+bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* slot, std::uint32_t timeoutMs);
+
+// requestAnswer for answers of up to 4 bytes, decoded as an unsigned
+// big-endian number.
+bool requestValue(PortSession& s, int code, const CommandParam& param, std::uint32_t& value,
+                  std::uint32_t timeoutMs = kAnswerTimeoutMs);
+
+// The decoded value of an answer word (answer bytes at its high-order end).
+inline std::uint32_t answerValue(std::uint32_t word, int answerBytes) {
+    return answerBytes <= 0 ? 0 : answerBytes >= 4 ? word : word >> (8 * (4 - answerBytes));
+}
+
+// ---- the receive thread's half
+
+// Marks `code` as awaited with its answer going to `slot`; resets the answer event.
+void beginExchange(PortSession& s, int code, void* slot);
+// Ends the exchange: true when the answer arrived (and `waitFailed` is false).
+// Afterwards no command is pending.
+bool endExchange(PortSession& s, bool waitFailed);
+
+// An answer frame for `code` parsed by the receive thread (see FrameSink).
+void completeAnswer(PortSession& s, int code, const std::uint8_t* bytes, int count, int level);
+// A value frame completes a pending command that has no answer bytes.
+void completeByValueFrame(PortSession& s);
+
+// ---- exported getters and setters are thin layers over these
+
+// Under the command guard: exchange `code` and return the answer's value, or -1.
+std::int32_t guardedGet(unsigned port, int code, const CommandParam& param = CommandParam::none(),
+                        std::uint32_t timeoutMs = kAnswerTimeoutMs);
+// Under the command guard: send `code` (no answer awaited); 0 or -1.
+std::int32_t guardedSend(unsigned port, int code, const CommandParam& param = CommandParam::none());
+
+}  // namespace nxtka

@@ -1,0 +1,100 @@
+// The identification sequence after the control-word probe, shared by
+// activation and re-identification.
+#include "core/activation.h"
+#include "core/command_exchange.h"
+#include "core/serial_link.h"
+
+#include <cmath>
+
+namespace nxtka {
+namespace {
+
+constexpr int kControlWord = 3;
+constexpr int kIdentify = 42;
+constexpr int kLockInterface = 64;
+constexpr int kOptions = 54;
+constexpr int kFirmware = 43;
+constexpr int kGetSpecialMode = 137;
+constexpr int kSetSpecialMode = 136;
+constexpr int kDecimalPoint = 28;
+constexpr int kDisplayNorm = 26;
+
+constexpr int kOptionSleep = 0x200;
+constexpr int kOptionDisplayFirmware = 0x100;
+constexpr std::uint32_t kSleepBit = 0x40;
+constexpr std::uint32_t kNormSignBit = 0x800000;
+constexpr int kFlagFirmwareDisplay = 0x10;
+constexpr int kFlagActivationBit3 = 0x20;
+constexpr int kFlagNormSign = 0x01;
+constexpr double kNormDivisor = 5250020.0;
+
+bool exchange(PortSession& s, int code, std::uint32_t& value) {
+    return requestValue(s, code, CommandParam::none(), value, kAnswerTimeoutMs);
+}
+
+// Reads the special mode, remembers the sleep bit for release and wakes the
+// amplifier up for good while the port is in use.
+bool takeSleepMode(PortSession& s) {
+    std::uint32_t mode = 0;
+    if (!exchange(s, kGetSpecialMode, mode)) return false;
+    s.sleepMode = (mode & kSleepBit) != 0 ? 1 : 0;
+    if (s.sleepMode == 1) return sendCommandValue(s, kSetSpecialMode, mode & ~kSleepBit);
+    return true;
+}
+
+}  // namespace
+
+bool probeControlWord(PortSession& s, std::uint32_t timeoutMs, bool identify, std::uint32_t& controlWord) {
+    std::uint32_t value = 0;
+    const bool ok = identify ? requestValue(s, kIdentify, CommandParam::of(3), value, timeoutMs)
+                             : requestValue(s, kControlWord, CommandParam::none(), value, timeoutMs);
+    if (ok) controlWord = value;
+    return ok;
+}
+
+bool identifyAfterProbe(PortSession& s, const IdentifyOptions& o) {
+    const int level = s.deviceLevel.load();
+    std::uint32_t v = 0;
+    if (level >= 2 && (!exchange(s, kLockInterface, v) || v != 1)) return false;
+
+    if (level >= 1) {
+        const bool haveOptions = exchange(s, kOptions, v);
+        if (haveOptions) s.optionBits = static_cast<int>(v);
+        if (o.readSleepMode && s.sleepMode.load() == -1) {
+            if (haveOptions && (s.optionBits.load() & kOptionSleep) != 0) {
+                if (!takeSleepMode(s)) return false;
+            } else {
+                s.sleepMode = 0;
+            }
+        }
+        if (!haveOptions) return false;
+        const bool haveFirmware = exchange(s, kFirmware, v);
+        if (haveFirmware) s.firmwareVersion = static_cast<int>(v);
+        if (!haveFirmware && o.requireFirmware) return false;
+    } else if (o.readSleepMode && s.sleepMode.load() == -1) {
+        s.sleepMode = 0;
+    }
+
+    if (level >= 4) {
+        const int threshold = (s.optionBits.load() & kOptionDisplayFirmware) != 0 ? 0xF02 : 0xC08;
+        s.displayFlags = s.firmwareVersion.load() >= threshold ? kFlagFirmwareDisplay : 0;
+    }
+
+    const bool haveDecimalPoint = exchange(s, kDecimalPoint, v);
+    if (haveDecimalPoint) s.displayDecimalPoint = static_cast<int>(v);
+    const bool haveNorm = exchange(s, kDisplayNorm, v);
+    if (haveNorm) {
+        if (o.setDisplayFlags && o.displayFlagBit3) {
+            int flags = s.displayFlags.load() | kFlagActivationBit3;
+            if ((v & kNormSignBit) != 0 && (flags & kFlagFirmwareDisplay) != 0) flags |= kFlagNormSign;
+            s.displayFlags = flags;
+        }
+        s.displayNormRaw = v & ~kNormSignBit;
+    }
+    if (!haveDecimalPoint || !haveNorm || s.displayNormRaw.load() == 0) return false;
+    s.displayNorm = std::pow(10.0, static_cast<double>(s.displayDecimalPoint.load() - 1)) *
+                    static_cast<double>(s.displayNormRaw.load()) / kNormDivisor;
+    return true;
+}
+
+}  // namespace nxtka

@@ -1,0 +1,36 @@
+// The sending side of the link: every byte the library sends goes through
+// these routines. The caller holds the port's command mutex (or works inside
+// activation or release, where nobody else can reach the session).
+#pragma once
+
+#include "core/session.h"
+
+#include <cstdint>
+
+namespace nxtka {
+
+// Returns once strictly more than `ms` milliseconds have passed by the tick
+// counter (so 0 waits for at least one tick).
+void waitMilliseconds(std::uint32_t ms);
+
+// Writes and flushes; 1 when every byte went out, 0 otherwise. A device that
+// cannot flush is tolerated (and remembered in flushSupported).
+int writeBytes(PortSession& s, const std::uint8_t* bytes, std::uint32_t count);
+
+// Starts a write without waiting: 1 completed at once, -1 in progress, 0 failed.
+int startWrite(PortSession& s, const std::uint8_t* bytes, std::uint32_t count);
+
+// Flushes after a write; false when the flush failed for another reason than
+// the device not supporting it.
+bool flushAfterWrite(PortSession& s);
+
+// A command: the code, then its table's number of parameter bytes taken from
+// `params`. Without params the code goes alone. With a delay, every byte is
+// written on its own after a pause of more than `delayMs`.
+bool sendCommand(PortSession& s, int code, const std::uint8_t* params = nullptr, std::uint32_t delayMs = 0);
+
+// A command whose parameter bytes are the low-order bytes of `value`, most
+// significant first.
+bool sendCommandValue(PortSession& s, int code, std::uint32_t value);
+
+}  // namespace nxtka

@@ -1,0 +1,51 @@
+// Splits the amplifier's byte stream into frames: measured values (',' 24-bit
+// with status, '&' 16-bit with status, 0xA5 16-bit, '+'/'-' text) and answers
+// (';' for the pending command, '$' for the identification request).
+//
+// Pure logic on a byte buffer: what to do with a frame is the sink's business,
+// so the parser is tested on byte vectors and reused by the receive thread.
+#pragma once
+
+#include "stream/sample_ring.h"
+
+#include <cstdint>
+
+namespace nxtka {
+
+class FrameSink {
+public:
+    // The command whose answer is awaited, or kNoCommand.
+    virtual int pendingCommand() = 0;
+    // A measured value. True tells the parser to stop and drop the rest of the
+    // buffer (an input discard was requested).
+    virtual bool storeSample(const SampleRecord& record) = 0;
+    // An answer frame for `code` (the command pending when the frame began):
+    // `count` bytes, and the protocol level of a '$' answer, 0 for a ';'
+    // answer to the identification request, -1 for other answers.
+    virtual void completeAnswer(int code, const std::uint8_t* bytes, int count, int level) = 0;
+
+protected:
+    ~FrameSink() = default;
+};
+
+// The receive buffer and where its parse stands.
+struct RxState {
+    std::uint8_t* buffer = nullptr;
+    std::uint32_t size = 0;  // capacity of `buffer`
+    std::uint32_t kept = 0;  // bytes of an incomplete frame at the start, kept for the next read
+    std::uint32_t read = 0;  // bytes in the buffer to parse (kept ones included)
+    std::uint32_t want = 0;  // bytes still missing of the incomplete frame; 0: none open
+};
+
+// Parses the `read` bytes at the start of the buffer. Afterwards the bytes of
+// an incomplete frame are at the start of the buffer (`kept`) and `want` says
+// how many more it needs; kept + want never exceeds the buffer size (a text
+// frame that would outgrow the buffer loses its first byte, which
+// resynchronises the parser).
+void parseFrames(RxState& rx, FrameSink& sink);
+
+// Converts the text of a text frame (sign included, at most 11 characters) to
+// a float the way formatted input with "%f" does, independent of the locale.
+bool parseTextValue(const char* text, float& out);
+
+}  // namespace nxtka

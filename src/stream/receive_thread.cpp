@@ -1,0 +1,110 @@
+#include "stream/receive_thread.h"
+
+#include "core/command_exchange.h"
+#include "stream/frame_parser.h"
+
+namespace nxtka {
+namespace {
+
+// How long the loop rests after a failed read, so that a dead device (an
+// unplugged adapter, a closed peer) does not make it spin.
+constexpr std::uint32_t kReadErrorBackoffMs = 20;
+constexpr std::uint32_t kRingWaitStepMs = 100;
+
+class SessionSink final : public FrameSink {
+public:
+    explicit SessionSink(PortSession& s) : s_(s) {}
+    int pendingCommand() override { return s_.pendingCommand.load(std::memory_order_acquire); }
+    bool storeSample(const SampleRecord& r) override { return nxtka::storeSample(s_, r); }
+    void completeAnswer(int code, const std::uint8_t* bytes, int count, int level) override {
+        nxtka::completeAnswer(s_, code, bytes, count, level);
+    }
+
+private:
+    PortSession& s_;
+};
+
+void countHeld(PortSession& s) {
+    std::uint32_t n = s.heldFrames.load(std::memory_order_relaxed);
+    if (n != 0xFFFFFFFFu) s.heldFrames.store(n + 1, std::memory_order_relaxed);
+}
+
+void acknowledgeDiscard(PortSession& s) {
+    s.rxRead = s.rxKept = s.rxWant = 0;
+    s.discardInput.store(0);
+    s.answerEvent.set();
+}
+
+}  // namespace
+
+bool storeSample(PortSession& s, const SampleRecord& record) {
+    completeByValueFrame(s);
+    if (s.holdValues.load()) {
+        countHeld(s);
+        return false;
+    }
+    platform::Mutex& m = *s.ringMutex;
+    if (!m.tryLock()) {
+        while (!m.lockFor(kRingWaitStepMs)) {
+            // Whoever holds the ring may be waiting for an answer that comes
+            // behind this value: once values are held, drop it and go on.
+            if (s.holdValues.load()) {
+                countHeld(s);
+                return false;
+            }
+        }
+    }
+    if (s.holdValues.load()) {
+        countHeld(s);
+        m.unlock();
+        return false;
+    }
+    const std::uint32_t discard = s.discardInput.load();
+    if (discard != 0) {
+        m.unlock();
+        return true;
+    }
+    if (s.ring.append(record) && s.dataEvent) s.dataEvent->set();
+    m.unlock();
+    return s.discardInput.load() != 0;
+}
+
+void receiveOnce(PortSession& s) {
+    if (s.discardInput.load()) {
+        acknowledgeDiscard(s);
+        return;
+    }
+    s.rxRead = 0;
+    if (s.rxWant == 0) s.rxWant = 1;
+    const platform::ReadResult r =
+        s.device->read(s.rxBuffer.get() + s.rxKept, s.rxWant, s.rxBufferSize - s.rxKept);
+    if (s.wakeWaiting.load(std::memory_order_relaxed)) s.readEvent.set();
+
+    if (r.status == platform::ReadResult::Failed) {
+        s.commError.store(r.error != 0 ? r.error : 1);
+        // A discard must still be acknowledged, or its requester would wait
+        // forever on a dead device.
+        if (s.discardInput.load()) acknowledgeDiscard(s);
+        platform::sleepMs(kReadErrorBackoffMs);
+        return;
+    }
+    if (s.discardInput.load()) {
+        acknowledgeDiscard(s);
+        return;
+    }
+    // An abort that no discard asked for (a late repeat of a purge) is no error.
+    if (r.status == platform::ReadResult::Aborted) return;
+
+    RxState rx{s.rxBuffer.get(), s.rxBufferSize, 0, r.count + s.rxKept, 0};
+    SessionSink sink(s);
+    parseFrames(rx, sink);
+    s.rxKept = rx.kept;
+    s.rxWant = rx.want;
+}
+
+void receiveThreadMain(void* arg) {
+    auto& s = *static_cast<PortSession*>(arg);
+    while (s.stopThread.load() == 0) receiveOnce(s);
+}
+
+}  // namespace nxtka

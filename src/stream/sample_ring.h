@@ -1,0 +1,88 @@
+// The per-port ring of raw measured values. Records stay raw until the
+// application reads them, so the receive thread does as little as possible
+// per frame. Not synchronised: every user holds the port's ring mutex.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <new>
+
+namespace nxtka {
+
+// One received measured value, exactly as the frame carried it.
+struct SampleRecord {
+    std::uint32_t value;  // 16/24-bit raw code, or the bit pattern of a float (text frames)
+    std::uint8_t status;  // the frame's status byte, 0 for frames without one
+    std::uint8_t kind;    // 0xA5 (16-bit), ',' (24-bit), '+' or '-' (text)
+    std::uint16_t reserved;
+};
+static_assert(sizeof(SampleRecord) == 8);
+
+inline constexpr std::uint8_t kKind16 = 0xA5;
+inline constexpr std::uint8_t kKind24 = ',';
+
+inline constexpr std::uint32_t kMaxRingCapacity = 0x1FFFFFFF;
+
+class SampleRing {
+public:
+    // Allocates `capacity` slots (clamped to 1..kMaxRingCapacity). False when
+    // the storage cannot be had.
+    bool allocate(std::int64_t capacity) {
+        if (capacity < 1) capacity = 1;
+        if (capacity > kMaxRingCapacity) capacity = kMaxRingCapacity;
+        slots_.reset(new (std::nothrow) SampleRecord[static_cast<std::size_t>(capacity)]);
+        if (!slots_) return false;
+        capacity_ = static_cast<std::uint32_t>(capacity);
+        head_ = tail_ = count_ = 0;
+        return true;
+    }
+
+    // Appends, dropping the oldest record when full. True when the record
+    // entered an empty ring (the moment the data event is set).
+    bool append(const SampleRecord& r) {
+        const bool wasEmpty = count_ == 0;
+        if (count_ < capacity_) {
+            ++count_;
+        } else {
+            tail_ = next(tail_);
+        }
+        slots_[head_] = r;
+        head_ = next(head_);
+        return wasEmpty;
+    }
+
+    // The oldest record, taken off the ring. Only with count() > 0.
+    SampleRecord takeOldest() {
+        const SampleRecord r = slots_[tail_];
+        tail_ = next(tail_);
+        --count_;
+        return r;
+    }
+
+    // Drops every unread record, keeping the write position; returns how many.
+    std::uint32_t dropAll() {
+        const std::uint32_t n = count_;
+        tail_ = static_cast<std::uint32_t>((static_cast<std::uint64_t>(tail_) + n) % capacity_);
+        count_ = 0;
+        return n;
+    }
+
+    // Empties the ring and starts it afresh at slot 0.
+    void clear() { head_ = tail_ = count_ = 0; }
+
+    std::uint32_t count() const { return count_; }
+    std::uint32_t capacity() const { return capacity_; }
+    std::uint32_t head() const { return head_; }
+    std::uint32_t tail() const { return tail_; }
+
+private:
+    std::uint32_t next(std::uint32_t i) const { return i + 1 == capacity_ ? 0 : i + 1; }
+
+    std::unique_ptr<SampleRecord[]> slots_;
+    std::uint32_t capacity_ = 0;
+    std::uint32_t head_ = 0;
+    std::uint32_t tail_ = 0;
+    std::uint32_t count_ = 0;
+};
+
+}  // namespace nxtka

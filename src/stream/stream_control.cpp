@@ -1,0 +1,117 @@
+#include "stream/stream_control.h"
+
+#include "core/command_exchange.h"
+#include "core/port_guard.h"
+#include "core/serial_link.h"
+#include "nxtka.h"
+
+namespace nxtka {
+namespace {
+
+constexpr int kMarker = 4;
+constexpr int kStopTransmit = 35;
+constexpr int kStartTransmit = 36;
+constexpr int kClearBuffer = 37;
+constexpr int kSingleValue = 59;
+constexpr int kClearMaxValue = 60;
+constexpr std::uint32_t kSettleMs = 300;
+constexpr std::uint32_t kDrainTimeoutMs = 1000;
+constexpr std::uint32_t kAckStepMs = 100;
+
+void dropUnread(PortSession& s, std::uint32_t& dropped) {
+    dropped = s.ring.dropAll();
+    if (s.dataEvent) s.dataEvent->reset();
+}
+
+// Sends one command, waits for the amplifier to act on it, then drains.
+std::int32_t commandThenDrain(unsigned port, int code) {
+    BothGuard guard(port);
+    if (!guard.ok()) return -1;
+    PortSession& s = guard.session();
+    if (!sendCommand(s, code)) return -1;
+    waitMilliseconds(kSettleMs);
+    const int drained = drainValues(s, kDrainTimeoutMs);
+    s.holdValues = 0;
+    return drained == -1 ? -1 : 0;
+}
+
+}  // namespace
+
+int drainValues(PortSession& s, std::uint32_t timeoutMs) {
+    const std::uint32_t wait = timeoutMs + (s.holdValues.load() == 0 ? 100u : 0u);
+    std::uint32_t word = 0;
+    s.holdValues = 1;
+    beginExchange(s, kMarker, &word);
+    const std::uint8_t marker = kMarker;
+    bool waitFailed = true;
+    if (writeBytes(s, &marker, 1) == 1) waitFailed = waitAnswer(s, wait) != 0;
+    const bool answered = endExchange(s, waitFailed);
+    std::uint32_t dropped = 0;
+    dropUnread(s, dropped);
+    if (!answered) return -1;
+    return dropped != 0 ? 1 : 0;
+}
+
+int purgeInput(PortSession& s) {
+    s.answerEvent.reset();
+    if (s.dataEvent) s.dataEvent->reset();
+    s.ring.clear();
+    s.discardInput = 1;
+    s.device->purge(platform::kPurgeRxAbort | platform::kPurgeRxClear);
+    s.ringMutex->unlock();
+    bool purgeFailed = false;
+    while (!s.answerEvent.wait(kAckStepMs)) {
+        purgeFailed = !s.device->purge(platform::kPurgeRxAbort);
+    }
+    return purgeFailed ? 0 : 1;
+}
+
+}  // namespace nxtka
+
+using namespace nxtka;
+
+extern "C" {
+
+NXTKA_API int32_t NXTKA_CALL TKAflushBuffer(uint32_t port) {
+    BothGuard guard(port);
+    if (!guard.ok()) return -1;
+    PortSession& s = guard.session();
+    const int result = drainValues(s, kDrainTimeoutMs);
+    s.holdValues = 0;
+    return result;
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAclearBuffer(uint32_t port) {
+    BothGuard guard(port);
+    if (!guard.ok()) return -1;
+    PortSession& s = guard.session();
+    const std::uint8_t code = kClearBuffer;
+    if (writeBytes(s, &code, 1) != 1) return -1;
+    waitMilliseconds(kSettleMs);
+    const int purged = purgeInput(s);
+    guard.ringReleased();
+    return purged == 1 ? 0 : -1;
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAstopTransmit(uint32_t port) { return commandThenDrain(port, kStopTransmit); }
+
+NXTKA_API int32_t NXTKA_CALL TKAclearMaxValue(uint32_t port) { return commandThenDrain(port, kClearMaxValue); }
+
+NXTKA_API int32_t NXTKA_CALL TKAstartTransmit(uint32_t port) {
+    BothGuard guard(port);
+    if (!guard.ok()) return -1;
+    PortSession& s = guard.session();
+    const int drained = drainValues(s, kDrainTimeoutMs);
+    const bool sent = drained != -1 && sendCommand(s, kStartTransmit);
+    s.holdValues = 0;
+    return sent ? 0 : -1;
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAgetValue(uint32_t port) { return guardedSend(port, kSingleValue); }
+
+NXTKA_API int32_t NXTKA_CALL TKAgetValues(const int32_t* ports, int32_t count) {
+    const unsigned char code = kSingleValue;
+    return NXsendBytesToDevices(reinterpret_cast<const uint32_t*>(ports), count, &code, 1);
+}
+
+}  // extern "C"

@@ -1,0 +1,77 @@
+// Reading measured values: only the ring mutex is taken, so values can be read
+// while another thread waits for a command's answer on the same port.
+#include "core/port_guard.h"
+#include "nxtka.h"
+#include "stream/value_conversion.h"
+
+#include <algorithm>
+
+namespace nxtka {
+namespace {
+
+// Takes up to `max` values; 1 when some were delivered, 0 when none were
+// waiting, -1 when none are waiting and the device has failed.
+int takeValues(PortSession& s, double* values, unsigned char* statuses, std::int32_t max, std::int32_t& delivered) {
+    SampleRing& ring = s.ring;
+    if (ring.count() == 0) return s.commError.load() != 0 ? -1 : 0;
+    const bool bipolar = s.bipolar.load() != 0;
+    const double norm = s.displayNorm.load();
+    const int flags = s.displayFlags.load();
+    const std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(max), ring.count());
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const SampleRecord r = ring.takeOldest();
+        values[i] = convertRecord(r, bipolar, norm, flags);
+        if (statuses != nullptr) statuses[i] = r.status;
+    }
+    if (ring.count() == 0 && s.dataEvent) s.dataEvent->reset();
+    delivered = static_cast<std::int32_t>(n);
+    return 1;
+}
+
+}  // namespace
+}  // namespace nxtka
+
+using namespace nxtka;
+
+extern "C" {
+
+NXTKA_API int32_t NXTKA_CALL TKAreadStatus(uint32_t port, double* value, unsigned char* status) {
+    if (value == nullptr) return -1;
+    RingGuard guard(port);
+    if (!guard.ok()) return -1;
+    std::int32_t delivered = 0;
+    return takeValues(guard.session(), value, status, 1, delivered);
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAread(uint32_t port, double* value) { return TKAreadStatus(port, value, nullptr); }
+
+NXTKA_API int32_t NXTKA_CALL TKAreadStatusMultiple(uint32_t port, double* values, unsigned char* statuses,
+                                                   int32_t maxCount, int32_t* delivered) {
+    if (maxCount < 1 || values == nullptr || delivered == nullptr) return -1;
+    RingGuard guard(port);
+    if (!guard.ok()) return -1;
+    std::int32_t n = 0;
+    const int result = takeValues(guard.session(), values, statuses, maxCount, n);
+    if (result >= 0) *delivered = n;
+    return result;
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAreadMultiple(uint32_t port, double* values, int32_t maxCount, int32_t* delivered) {
+    return TKAreadStatusMultiple(port, values, nullptr, maxCount, delivered);
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAreceived(uint32_t port) {
+    RingGuard guard(port);
+    if (!guard.ok()) return -1;
+    PortSession& s = guard.session();
+    if (s.ring.count() != 0) return 1;
+    return s.commError.load() != 0 ? -1 : 0;
+}
+
+NXTKA_API int32_t NXTKA_CALL NXinternalStatus(uint32_t port) {
+    BothGuard guard(port);
+    if (!guard.ok()) return -1;
+    return guard.session().flushSupported.load() != 0 ? 1 : 0;
+}
+
+}  // extern "C"
