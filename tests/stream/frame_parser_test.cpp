@@ -1,0 +1,287 @@
+// The frame parser on byte vectors: every frame kind, deliveries split at
+// every byte, resynchronisation, and the bounded receive buffer.
+#include "core/command_table.h"
+#include "stream/frame_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace nxtka {
+namespace {
+
+struct Answer {
+    int code;
+    std::vector<std::uint8_t> bytes;
+    int level;
+};
+
+class RecordingSink final : public FrameSink {
+public:
+    int pending = kNoCommand;
+    int discardAfter = -1;  // storeSample returns true once this many records were stored
+    std::vector<SampleRecord> records;
+    std::vector<Answer> answers;
+
+    int pendingCommand() override { return pending; }
+    bool storeSample(const SampleRecord& r) override {
+        records.push_back(r);
+        return discardAfter >= 0 && static_cast<int>(records.size()) >= discardAfter;
+    }
+    void completeAnswer(int code, const std::uint8_t* b, int n, int level) override {
+        answers.push_back({code, std::vector<std::uint8_t>(b, b + n), level});
+        pending = kNoCommand;
+    }
+};
+
+// Feeds bytes the way the receive thread does: each delivery is appended
+// behind the kept bytes of an incomplete frame. Records how many bytes each
+// parse asked for next.
+class Feeder {
+public:
+    explicit Feeder(std::uint32_t size = 32768) : buf_(size) { rx_.buffer = buf_.data(); rx_.size = size; }
+
+    void deliver(const std::vector<std::uint8_t>& bytes, RecordingSink& sink) {
+        ASSERT_LE(rx_.kept + bytes.size(), rx_.size);
+        std::memcpy(buf_.data() + rx_.kept, bytes.data(), bytes.size());
+        rx_.read = rx_.kept + static_cast<std::uint32_t>(bytes.size());
+        rx_.kept = 0;
+        parseFrames(rx_, sink);
+        wants.push_back(rx_.want);
+        ASSERT_LE(rx_.kept + rx_.want, rx_.size);
+    }
+    void deliverByteByByte(const std::vector<std::uint8_t>& bytes, RecordingSink& sink) {
+        for (std::uint8_t b : bytes) deliver({b}, sink);
+    }
+    const RxState& rx() const { return rx_; }
+    std::vector<std::uint32_t> wants;
+
+private:
+    std::vector<std::uint8_t> buf_;
+    RxState rx_;
+};
+
+float floatOf(const SampleRecord& r) {
+    float f;
+    std::memcpy(&f, &r.value, sizeof f);
+    return f;
+}
+
+TEST(FrameParser, BinaryFramesOfEveryKind) {
+    RecordingSink sink;
+    Feeder f;
+    f.deliver({0xA5, 0x12, 0x34, ',', 0x07, 0x80, 0x00, 0x01, '&', 0xA3, 0x80, 0x00}, sink);
+    ASSERT_EQ(sink.records.size(), 3u);
+    EXPECT_EQ(sink.records[0].value, 0x1234u);
+    EXPECT_EQ(sink.records[0].status, 0);
+    EXPECT_EQ(sink.records[0].kind, 0xA5);
+    EXPECT_EQ(sink.records[1].value, 0x800001u);
+    EXPECT_EQ(sink.records[1].status, 7);
+    EXPECT_EQ(sink.records[1].kind, ',');
+    EXPECT_EQ(sink.records[2].value, 0x8000u);
+    EXPECT_EQ(sink.records[2].status, 3);
+    EXPECT_EQ(sink.records[2].kind, 0xA5);
+    EXPECT_EQ(f.rx().kept, 0u);
+    EXPECT_EQ(f.rx().want, 0u);
+}
+
+TEST(FrameParser, ByteByByteGivesTheSameRecordsAndAsksForTheMissingBytes) {
+    RecordingSink sink;
+    Feeder f;
+    f.deliverByteByByte({0xA5, 0x12, 0x34}, sink);
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].value, 0x1234u);
+    EXPECT_EQ(f.wants, (std::vector<std::uint32_t>{2, 1, 0}));
+
+    f.wants.clear();
+    f.deliverByteByByte({',', 0x01, 0x02, 0x03, 0x04}, sink);
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[1].value, 0x020304u);
+    EXPECT_EQ(f.wants, (std::vector<std::uint32_t>{4, 3, 2, 1, 0}));
+}
+
+TEST(FrameParser, AmpersandWithBadStatusCostsOnlyItsFirstByte) {
+    RecordingSink sink;
+    Feeder f;
+    // 0x43 0x80 0x00 are then unknown bytes, dropped one by one.
+    f.deliver({'&', 0x43, 0x80, 0x00, 0xA5, 0x00, 0x01}, sink);
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].value, 1u);
+}
+
+TEST(FrameParser, GarbageIsSkippedAndTheParserResynchronises) {
+    RecordingSink sink;
+    Feeder f;
+    f.deliver({0x00, 0xFF, 0x13, '$', ';', 0x7F, 0xA5, 0xBE, 0xEF}, sink);
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].value, 0xBEEFu);
+    EXPECT_TRUE(sink.answers.empty());
+}
+
+TEST(FrameParser, TextFrames) {
+    RecordingSink sink;
+    Feeder f;
+    f.deliver({'-', ' ', ' ', ' ', '1', '2', '.', '5', '\r', '\n'}, sink);
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].kind, '-');
+    EXPECT_EQ(floatOf(sink.records[0]), -12.5f);
+
+    // Only the sign and the first ten characters count.
+    std::vector<std::uint8_t> long13{'+'};
+    for (char c : std::string("1234567890123")) long13.push_back(static_cast<std::uint8_t>(c));
+    long13.push_back('\n');
+    f.deliver(long13, sink);
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(floatOf(sink.records[1]), 1234567890.0f);
+    EXPECT_EQ(sink.records[1].kind, '+');
+
+    // Bit 7 of each character is ignored.
+    f.deliver({'+', '2' | 0x80, '.', '5', '\n'}, sink);
+    ASSERT_EQ(sink.records.size(), 3u);
+    EXPECT_EQ(floatOf(sink.records[2]), 2.5f);
+}
+
+TEST(FrameParser, ShortTextFrameWaitsForAFourthByte) {
+    RecordingSink sink;
+    Feeder f;
+    f.deliver({'+', '1', '\n'}, sink);
+    EXPECT_TRUE(sink.records.empty());
+    EXPECT_EQ(f.rx().want, 1u);
+    EXPECT_EQ(f.rx().kept, 3u);
+    f.deliver({0xA5}, sink);  // the fourth byte completes nothing but lets the text parse
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(floatOf(sink.records[0]), 1.0f);
+    EXPECT_EQ(f.rx().want, 2u);  // the 0xA5 frame now misses its two value bytes
+}
+
+TEST(FrameParser, IncompleteTextAsksForOneByteAfterCarriageReturnElseTwo) {
+    RecordingSink sink;
+    Feeder f;
+    f.deliver({'+', '1', '2', '3', '\r'}, sink);
+    EXPECT_EQ(f.rx().want, 1u);
+    Feeder g;
+    g.deliver({'+', '1', '2', '3', '4'}, sink);
+    EXPECT_EQ(g.rx().want, 2u);
+    Feeder h;
+    h.deliver({'+', ' ', ' ', ' ', ' '}, sink);  // only spaces so far
+    EXPECT_EQ(h.rx().want, 2u);
+    EXPECT_TRUE(sink.records.empty());
+}
+
+TEST(FrameParser, TextThatDoesNotConvertCostsOnlyItsSign) {
+    RecordingSink sink;
+    Feeder f;
+    // "+abc\n": the sign is dropped, then 'a','b','c','\n' are unknown bytes.
+    f.deliver({'+', 'a', 'b', 'c', '\n', 0xA5, 0x00, 0x02}, sink);
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].value, 2u);
+    // A second sign inside the text does not convert either.
+    f.deliver({'+', '-', '5', '\n'}, sink);
+    EXPECT_EQ(sink.records.size(), 1u);
+}
+
+TEST(FrameParser, TextValueConversionIsLocaleIndependentAndLikeFormattedInput) {
+    float v = 0;
+    EXPECT_TRUE(parseTextValue("+1.5e3", v));
+    EXPECT_EQ(v, 1500.0f);
+    EXPECT_TRUE(parseTextValue("-0.25xyz", v));
+    EXPECT_EQ(v, -0.25f);
+    EXPECT_TRUE(parseTextValue("+1e99", v));
+    EXPECT_TRUE(std::isinf(v));
+    EXPECT_FALSE(parseTextValue("+", v));
+    EXPECT_FALSE(parseTextValue("+.", v));
+    EXPECT_FALSE(parseTextValue("--1", v));
+}
+
+TEST(FrameParser, AnswersOnlyWhileACommandIsPending) {
+    RecordingSink sink;
+    Feeder f;
+    f.deliver({';', 0x01, 0x02}, sink);  // nobody waits: ';' dropped, 0x01 0x02 unknown
+    EXPECT_TRUE(sink.answers.empty());
+
+    sink.pending = 4;  // two answer bytes
+    f.deliver({';', 0x01, 0x02}, sink);
+    ASSERT_EQ(sink.answers.size(), 1u);
+    EXPECT_EQ(sink.answers[0].code, 4);
+    EXPECT_EQ(sink.answers[0].bytes, (std::vector<std::uint8_t>{1, 2}));
+    EXPECT_EQ(sink.answers[0].level, -1);
+}
+
+TEST(FrameParser, AnswerSplitAcrossReads) {
+    RecordingSink sink;
+    sink.pending = 31;  // eight answer bytes
+    Feeder f;
+    f.deliver({';', 1, 2}, sink);
+    EXPECT_EQ(f.rx().want, 6u);
+    f.deliver({3, 4, 5, 6, 7, 8}, sink);
+    ASSERT_EQ(sink.answers.size(), 1u);
+    EXPECT_EQ(sink.answers[0].bytes, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST(FrameParser, IdentificationAnswerByDollarOrSemicolon) {
+    RecordingSink sink;
+    Feeder f;
+    f.deliver({'$', 0x00, 0x10, 0x05, 0x03}, sink);  // not pending: all dropped
+    EXPECT_TRUE(sink.answers.empty());
+
+    sink.pending = 42;
+    f.deliver({'$', 0x00, 0x10, 0x05, 0x03}, sink);
+    ASSERT_EQ(sink.answers.size(), 1u);
+    EXPECT_EQ(sink.answers[0].bytes, (std::vector<std::uint8_t>{0x00, 0x10, 0x05}));
+    EXPECT_EQ(sink.answers[0].level, 3);
+
+    sink.pending = 42;
+    f.deliver({';', 0x00, 0x10, 0x05}, sink);
+    ASSERT_EQ(sink.answers.size(), 2u);
+    EXPECT_EQ(sink.answers[1].level, 0);
+
+    // '$' completes only the identification request.
+    sink.pending = 1;
+    f.deliver({'$', 1, 2, 3, 4}, sink);
+    EXPECT_EQ(sink.answers.size(), 2u);
+}
+
+TEST(FrameParser, AnswerWithoutBytesIsALoneSemicolon) {
+    RecordingSink sink;
+    sink.pending = 35;
+    Feeder f;
+    f.deliver({';'}, sink);
+    ASSERT_EQ(sink.answers.size(), 1u);
+    EXPECT_TRUE(sink.answers[0].bytes.empty());
+}
+
+TEST(FrameParser, DiscardStopsTheParseAndDropsTheRest) {
+    RecordingSink sink;
+    sink.discardAfter = 1;
+    Feeder f;
+    f.deliver({0xA5, 0, 1, 0xA5, 0, 2, ',', 1}, sink);
+    EXPECT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(f.rx().kept, 0u);
+    EXPECT_EQ(f.rx().want, 0u);
+}
+
+TEST(FrameParser, EndlessTextNeverOutgrowsTheBuffer) {
+    RecordingSink sink;
+    Feeder f(64);
+    // A sign followed by digits without a line feed, fed in pieces: the
+    // kept bytes plus what is asked for never exceed the buffer.
+    f.deliver({'+', '1', '2', '3'}, sink);
+    for (int i = 0; i < 100; ++i) {
+        const std::uint32_t room = 64 - f.rx().kept;
+        const std::uint32_t n = std::min<std::uint32_t>(std::max<std::uint32_t>(f.rx().want, 1), room);
+        ASSERT_GT(n, 0u);
+        // Every tenth delivery starts a new sign, so text frames keep growing.
+        f.deliver(std::vector<std::uint8_t>(n, i % 10 == 0 ? '+' : '7'), sink);
+    }
+    EXPECT_TRUE(sink.records.empty());
+    EXPECT_GT(f.rx().kept, 32u);  // a long text frame was being held
+    // After the garbage the parser still finds frames.
+    f.deliver({'\n', 0xA5, 0x01, 0x02}, sink);
+    ASSERT_FALSE(sink.records.empty());
+    EXPECT_EQ(sink.records.back().value, 0x0102u);
+}
+
+}  // namespace
+}  // namespace nxtka
