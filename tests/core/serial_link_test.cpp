@@ -1,0 +1,106 @@
+// Command encoding and the write path, on the virtual device (which shows
+// every byte and can make the device misbehave).
+#include "core/serial_link.h"
+#include "support/line.h"
+#include "support/test_session.h"
+
+#include <gtest/gtest.h>
+
+namespace nxtka {
+namespace {
+
+using test::LineKind;
+
+struct LinkFixture : ::testing::Test {
+    test::Line line = test::makeLine(LineKind::Virtual);
+    std::unique_ptr<test::TestSession> session;
+    void SetUp() override {
+        session = std::make_unique<test::TestSession>(test::openRaw(line));
+        ASSERT_TRUE((*session)->device);
+    }
+    std::vector<std::uint8_t> written() { return line.link->written(); }
+};
+
+TEST_F(LinkFixture, ValueParametersAreTheLowBytesMostSignificantFirst) {
+    ASSERT_TRUE(sendCommandValue(**session, 18, 0x00012345));  // two parameter bytes
+    EXPECT_EQ(written(), (std::vector<std::uint8_t>{18, 0x23, 0x45}));
+    ASSERT_TRUE(sendCommandValue(**session, 5, 0x00123456));  // three
+    ASSERT_TRUE(sendCommandValue(**session, 32, 0xDEADBEEF));  // four: the whole value
+    ASSERT_TRUE(sendCommandValue(**session, 4, 0xFFFFFFFF));   // none
+    EXPECT_EQ(written(), (std::vector<std::uint8_t>{18, 0x23, 0x45, 5, 0x12, 0x34, 0x56, 32, 0xDE, 0xAD, 0xBE, 0xEF, 4}));
+}
+
+TEST_F(LinkFixture, CommandWithoutParameterBytesGoesAlone) {
+    ASSERT_TRUE(sendCommand(**session, 30));  // its row has eight parameter bytes
+    EXPECT_EQ(written(), (std::vector<std::uint8_t>{30}));
+    const std::uint8_t params[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    ASSERT_TRUE(sendCommand(**session, 18, params));  // only the table's two are taken
+    EXPECT_EQ(written(), (std::vector<std::uint8_t>{30, 18, 1, 2}));
+}
+
+TEST_F(LinkFixture, DelayedCommandWritesEveryByteAfterAPause) {
+    const std::uint8_t params[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const auto flushesBefore = line.link->record().flushes;
+    const std::uint32_t start = platform::tickCount();
+    ASSERT_TRUE(sendCommand(**session, 30, params, 10));
+    const std::uint32_t elapsed = platform::tickCount() - start;
+    EXPECT_GE(elapsed, 9u * 11u);  // nine pauses of more than 10 ms
+    EXPECT_EQ(written(), (std::vector<std::uint8_t>{30, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(line.link->record().flushes - flushesBefore, 9);  // nine single writes
+}
+
+TEST_F(LinkFixture, FlushThatIsNotSupportedIsToleratedAndRemembered) {
+    auto f = line.link->faults();
+    f.flushError = platform::errorCodes().invalidFunction;
+    line.link->setFaults(f);
+    EXPECT_TRUE(sendCommand(**session, 35));
+    EXPECT_EQ((*session)->flushSupported.load(), 0);
+    EXPECT_TRUE(sendCommand(**session, 36));
+    EXPECT_EQ(written(), (std::vector<std::uint8_t>{35, 36}));
+}
+
+TEST_F(LinkFixture, OtherFlushErrorsFailTheWrite) {
+    auto f = line.link->faults();
+    f.flushError = 5;
+    line.link->setFaults(f);
+    EXPECT_FALSE(sendCommand(**session, 35));
+    EXPECT_EQ((*session)->flushSupported.load(), 0);
+}
+
+TEST_F(LinkFixture, FailedAndShortWritesReportFailure) {
+    auto f = line.link->faults();
+    f.writeError = 5;
+    line.link->setFaults(f);
+    EXPECT_EQ(writeBytes(**session, reinterpret_cast<const std::uint8_t*>("abc"), 3), 0);
+    f.writeError = 0;
+    f.shortWrite = 2;
+    line.link->setFaults(f);
+    EXPECT_EQ(writeBytes(**session, reinterpret_cast<const std::uint8_t*>("abc"), 3), 0);
+    f.shortWrite = 0;
+    line.link->setFaults(f);
+    EXPECT_EQ(writeBytes(**session, reinterpret_cast<const std::uint8_t*>("abc"), 3), 1);
+}
+
+TEST_F(LinkFixture, PendingWriteIsWaitedForAndThenFlushed) {
+    auto f = line.link->faults();
+    f.holdWrites = true;
+    line.link->setFaults(f);
+    std::thread releaser([&] {
+        platform::sleepMs(50);
+        line.link->completePendingWrite();
+    });
+    EXPECT_EQ(writeBytes(**session, reinterpret_cast<const std::uint8_t*>("xyz"), 3), 1);
+    releaser.join();
+    EXPECT_EQ(written(), (std::vector<std::uint8_t>{'x', 'y', 'z'}));
+}
+
+TEST(WaitMilliseconds, AlwaysPassesMoreThanTheTimeGiven) {
+    for (std::uint32_t ms : {0u, 1u, 15u}) {
+        const std::uint32_t start = platform::tickCount();
+        waitMilliseconds(ms);
+        EXPECT_GT(platform::tickCount() - start, ms);
+    }
+}
+
+}  // namespace
+}  // namespace nxtka
