@@ -6,16 +6,17 @@
 #include "core/port_guard.h"
 #include "core/port_table.h"
 #include "core/serial_link.h"
+#include "core/tuning.h"
 #include "nxtka.h"
 #include "stream/receive_thread.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
 namespace nxtka {
 namespace {
 
-constexpr std::uint32_t kSettleAfterOpenMs = 250;
 constexpr std::uint32_t kCtsWaitMs = 5000;
 constexpr std::uint32_t kCtsPollMs = 100;
 constexpr std::int32_t kDefaultBaudRate = 38400;
@@ -179,7 +180,7 @@ std::int32_t activate(unsigned port, const Params& p) {
     if (s == nullptr) return failEarly();
     s->device = platform::openDevice(lib.deviceName(port));
     if (!s->device) return failEarly();
-    waitMilliseconds(kSettleAfterOpenMs);
+    waitMilliseconds(settleAfterOpenMs());
     if (!configureDevice(*s, p)) return failEarly();
     if ((p.flags & NXTKA_FLAG_RTSCTS) != 0 && !waitForCts(*s)) return failEarly();
 
@@ -212,6 +213,14 @@ std::int32_t activate(unsigned port, const Params& p) {
 }
 
 }  // namespace
+
+namespace {
+std::atomic<std::uint32_t> gSettleAfterOpenMs{250};
+}  // namespace
+
+std::uint32_t settleAfterOpenMs() { return gSettleAfterOpenMs.load(); }
+void setSettleAfterOpenMs(std::uint32_t ms) { gSettleAfterOpenMs = ms; }
+
 }  // namespace nxtka
 
 using namespace nxtka;
