@@ -20,7 +20,9 @@ class Exchange : public ::testing::TestWithParam<LineKind> {
 protected:
     void start(test::ScriptedPeer::Script script) {
         line = test::makeLine(GetParam());
-        if (line.pty) ASSERT_TRUE(line.pty->ok());
+        if (line.pty) {
+            ASSERT_TRUE(line.pty->ok());
+        }
         peer = std::make_unique<test::ScriptedPeer>(line.peer(), std::move(script));
         session = std::make_unique<test::TestSession>(test::openRaw(line));
         ASSERT_TRUE((*session)->device);
@@ -216,7 +218,8 @@ TEST(ExchangeFaults, ReadErrorFailsLaterWaitsAtOnceWhileValuesStillArrive) {
     const std::uint32_t t0 = platform::tickCount();
     EXPECT_FALSE(requestValue(*session, 1, CommandParam::none(), v));
     EXPECT_LT(platform::tickCount() - t0, 500u);
-    EXPECT_EQ(peer.codes(), std::vector<int>{1});  // the command was still sent
+    ASSERT_TRUE(peer.waitForCommands(1));  // the command was still sent
+    EXPECT_EQ(peer.codes(), std::vector<int>{1});
     line.link->peerWrite({0xA5, 0, 2});
     EXPECT_TRUE(session.waitForRecords(2));
 }
