@@ -1,0 +1,748 @@
+#include "amplifier_model.h"
+
+#include "core/command_table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numbers>
+
+namespace nxtka::sim {
+
+namespace {
+
+// {get code, set code (-1: read only)}. A value written with the set code
+// reads back with the get code.
+struct RegisterSpec {
+    int get;
+    int set;
+};
+constexpr RegisterSpec kRegisters[] = {
+    {1, 5},      // scale value
+    {2, 6},      // zero value
+    {3, 7},      // control word
+    {4, 8},      // offset value; 4 is also the host's drain marker
+    {22, 18},    // sampling frequency (18 has a handler: it also sets the control word)
+    {24, 23},    // calibration factor
+    {26, 16},    // display norm
+    {27, 15},    // display unit
+    {28, 17},    // display decimal point
+    {31, 30},    // serial number
+    {33, 32},    // threshold pair
+    {39, 38},    // operating mode
+    {41, 40},    // equipment
+    {43, -1},    // firmware version
+    {45, 44},    // gage factor
+    {47, 46},    // poisson ratio
+    {49, 48},    // bridge
+    {51, 50},    // input range
+    {53, 52},    // offset waiting time
+    {54, 55},    // option bits
+    {58, -1},    // memory settling time
+    {62, 61},    // display digits
+    {65, 34},    // channel (34 has a handler: it also sets the control word)
+    {66, -1},    // last error
+    {68, 67},    // second threshold pair
+    {69, -1},    // device type
+    {129, 128},  // transmission mode
+    {131, 130},  // baud rate index
+    {133, 132},
+    {135, 134},  // slow rate
+    {137, 136},  // special mode
+    {139, 138},  // sampling rate
+    {143, 142},
+    {145, 144},  // analog filter
+    {149, 148},  // noise-cut threshold
+    {151, 150},  // auto-zero counter
+    {155, 154},  // user offset
+    {157, 156},  // transmission delta
+    {159, 158},  // adaptive filter mask
+    {161, 160},  // adaptive filter learn values
+    {164, 165},  // sensor capacity
+    {166, 167},  // rated output
+    {168, -1},   // sensor text assignment
+};
+
+// Codes that are accepted and do nothing the host could observe.
+constexpr int kPlainActions[] = {
+    0,    // reset status
+    9,    // load settings
+    10,   // save settings
+    11,   // calibrate
+    12,   // zero adjustment
+    13,   // scale adjustment
+    14,   // offset adjustment
+    25,   // identifier
+    29,   // switch
+    37,   // clear buffer
+    60,   // clear maximum value
+    70,   // compute display norm
+    146,  // settings lock
+    152,  // user text character
+};
+
+std::uint64_t maskOf(int bytes) {
+    return bytes >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * bytes)) - 1;
+}
+
+std::uint64_t splitmix64(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+std::int64_t roundHalfAway(double x) {
+    return static_cast<std::int64_t>(x < 0 ? x - 0.5 : x + 0.5);
+}
+
+std::uint32_t rawCode(double value, bool bipolar, int bits) {
+    const double span = static_cast<double>(std::uint64_t{1} << (bipolar ? bits - 1 : bits));
+    const std::int64_t top = (std::int64_t{1} << bits) - 1;
+    double steps = value / (1.05 / span);
+    // Keep the rounding away from int64 overflow for absurd inputs.
+    steps = std::clamp(steps, -4.0 * span, 4.0 * span);
+    if (std::isnan(steps)) steps = 0;
+    std::int64_t code = roundHalfAway(steps) + (bipolar ? (std::int64_t{1} << (bits - 1)) : 0);
+    return static_cast<std::uint32_t>(std::clamp<std::int64_t>(code, 0, top));
+}
+
+}  // namespace
+
+std::uint64_t ReceivedCommand::value() const {
+    std::uint64_t v = 0;
+    for (std::uint8_t b : params) v = (v << 8) | b;
+    return v;
+}
+
+const char* frameKindName(FrameKind kind) {
+    switch (kind) {
+        case FrameKind::Binary24: return "binary24";
+        case FrameKind::Status16: return "status16";
+        case FrameKind::Binary16: return "binary16";
+        case FrameKind::Text: return "text";
+    }
+    return "?";
+}
+
+const char* waveformName(Waveform w) {
+    switch (w) {
+        case Waveform::Constant: return "constant";
+        case Waveform::Ramp: return "ramp";
+        case Waveform::Sine: return "sine";
+        case Waveform::Noise: return "noise";
+    }
+    return "?";
+}
+
+// ---------------------------------------------------------------- encodings
+
+std::uint32_t AmplifierModel::rawCode24(double value, bool bipolar) { return rawCode(value, bipolar, 24); }
+
+std::uint16_t AmplifierModel::rawCode16(double value, bool bipolar) {
+    return static_cast<std::uint16_t>(rawCode(value, bipolar, 16));
+}
+
+double AmplifierModel::displayNormFactor(std::uint8_t decimalPoint, std::uint32_t normRaw) {
+    return std::pow(10.0, static_cast<double>(decimalPoint) - 1.0) * static_cast<double>(normRaw & 0x7FFFFFu) /
+           5250020.0;
+}
+
+std::vector<std::uint8_t> AmplifierModel::encodeFrame(const StreamSettings& s, double value, bool bipolar,
+                                                      double normFactor) {
+    std::vector<std::uint8_t> f;
+    switch (s.kind) {
+        case FrameKind::Binary24: {
+            const std::uint32_t raw = rawCode24(value, bipolar);
+            f = {0x2C, s.status, static_cast<std::uint8_t>(raw >> 16), static_cast<std::uint8_t>(raw >> 8),
+                 static_cast<std::uint8_t>(raw)};
+            break;
+        }
+        case FrameKind::Status16: {
+            const std::uint16_t raw = rawCode16(value, bipolar);
+            f = {0x26, static_cast<std::uint8_t>(0xA0 | (s.status & 0x1F)), static_cast<std::uint8_t>(raw >> 8),
+                 static_cast<std::uint8_t>(raw)};
+            break;
+        }
+        case FrameKind::Binary16: {
+            const std::uint16_t raw = rawCode16(value, bipolar);
+            f = {0xA5, static_cast<std::uint8_t>(raw >> 8), static_cast<std::uint8_t>(raw)};
+            break;
+        }
+        case FrameKind::Text: {
+            double x = value * normFactor;
+            if (std::isnan(x)) x = 0;
+            const char sign = x < 0 ? '-' : '+';
+            const double mag = std::fabs(x);
+            // At most 10 significant characters: drop decimals until it fits.
+            char digits[400];
+            for (int dec = std::clamp(s.textDecimals, 0, 9);; --dec) {
+                std::snprintf(digits, sizeof digits, "%.*f", dec, mag);
+                if (std::strlen(digits) <= 10 || dec == 0) break;
+            }
+            if (std::strlen(digits) > 10) std::strcpy(digits, "9999999999");
+            const std::size_t len = std::strlen(digits);
+            f.push_back(static_cast<std::uint8_t>(sign));
+            for (std::size_t i = len; i < static_cast<std::size_t>(std::max(s.textWidth, 0)); ++i) f.push_back(' ');
+            f.insert(f.end(), digits, digits + len);
+            if (s.textCarriageReturn) f.push_back('\r');
+            f.push_back('\n');
+            break;
+        }
+    }
+    return f;
+}
+
+// ---------------------------------------------------------------- set-up
+
+AmplifierModel::AmplifierModel(Config config) : config_(std::move(config)), memory_(kMemorySize, 0) {
+    setTarget_.fill(-1);
+    for (const RegisterSpec& r : kRegisters) {
+        readable_.set(static_cast<std::size_t>(r.get));
+        if (r.set >= 0) setTarget_[static_cast<std::size_t>(r.set)] = static_cast<std::int16_t>(r.get);
+    }
+    const std::uint32_t divisor = config_.control & 0x7FF;
+    regs_[1] = 0x400000;
+    regs_[2] = 0x800000;
+    regs_[3] = config_.control & 0xFFFFFF;
+    regs_[4] = 0x8000;
+    regs_[22] = 0x1000000 - (divisor != 0 ? divisor : 10000);
+    regs_[24] = 0xFFFFFF;
+    regs_[26] = config_.displayNorm & 0xFFFFFF;
+    regs_[27] = config_.displayUnit;
+    regs_[28] = config_.displayDecimalPoint;
+    regs_[31] = config_.serialNumber;
+    regs_[41] = config_.equipment;
+    regs_[43] = config_.firmware;
+    regs_[45] = 200;
+    regs_[47] = 30;
+    regs_[54] = config_.options & 0xFFFFFF;
+    regs_[58] = config_.memoryWait;
+    regs_[62] = config_.displayDigits;
+    regs_[65] = (config_.control >> 17) & 1;
+    regs_[69] = config_.deviceType;
+    regs_[131] = 3;
+    regs_[137] = config_.specialMode;
+    for (std::size_t s = 0; s < ranges_.size(); ++s)
+        ranges_[s] = (1u << 24) | static_cast<std::uint32_t>((s + 1) * 100);
+    can_[126] = 6;
+    can_[127] = config_.level >= 3 ? 1 : 0;
+    transmitting_ = config_.stream.transmitting;
+    restartStream(Clock::now());
+    installHandlers();
+}
+
+AmplifierModel::~AmplifierModel() = default;
+
+void AmplifierModel::installHandlers() {
+    for (int code : kPlainActions)
+        handlers_[static_cast<std::size_t>(code)] = [](const ReceivedCommand&) -> std::optional<std::uint64_t> {
+            return std::nullopt;
+        };
+    auto on = [this](int code, Handler h) { handlers_[static_cast<std::size_t>(code)] = std::move(h); };
+    using R = std::optional<std::uint64_t>;
+
+    on(42, [this](const ReceivedCommand&) -> R { return regs_[3] & 0xFFFFFF; });  // '$' framing in answerFrame
+    on(35, [this](const ReceivedCommand&) -> R { transmitting_ = false; return std::nullopt; });
+    on(36, [this](const ReceivedCommand&) -> R {
+        if (!transmitting_) {
+            transmitting_ = true;
+            restartStream(Clock::now());
+        }
+        return std::nullopt;
+    });
+    on(59, [this](const ReceivedCommand&) -> R { sendValueFrame(); return std::nullopt; });
+    on(64, [this](const ReceivedCommand&) -> R { uiLocked_ = true; return config_.lockAnswer; });
+    on(63, [this](const ReceivedCommand&) -> R { uiLocked_ = false; return std::nullopt; });
+
+    // Control-word fields with their own commands.
+    on(19, [this](const ReceivedCommand& c) -> R { setControlBits(0x1C0000, (c.params[0] & 7u) << 18); return std::nullopt; });
+    on(20, [this](const ReceivedCommand&) -> R { setControlBits(0x1000, 0); return std::nullopt; });
+    on(21, [this](const ReceivedCommand&) -> R { setControlBits(0x1000, 0x1000); return std::nullopt; });
+    on(34, [this](const ReceivedCommand& c) -> R {
+        regs_[65] = c.params[0];
+        setControlBits(0x20000, (c.params[0] & 1u) << 17);
+        return std::nullopt;
+    });
+    on(18, [this](const ReceivedCommand& c) -> R {
+        const auto divisor = static_cast<std::uint32_t>(c.value());
+        regs_[22] = 0x1000000 - divisor;
+        setControlBits(0x7FF, divisor & 0x7FF);
+        return std::nullopt;
+    });
+
+    // Memory: 56 reads the word at index*4 (data bytes, then status), 57 writes one byte.
+    on(56, [this](const ReceivedCommand& c) -> R {
+        const std::size_t a = static_cast<std::size_t>(c.params[0]) * 4;
+        std::uint64_t v = 0;
+        for (std::size_t k = 0; k < 4; ++k) v = (v << 8) | memory_[a + k];
+        return (v << 8) | 0xA0;
+    });
+    on(57, [this](const ReceivedCommand& c) -> R {
+        const std::size_t a = (static_cast<std::size_t>(c.params[0] & 3) << 8) | c.params[1];
+        memory_[a] = c.params[2];
+        return 0xA0;
+    });
+
+    // CAN settings: 140 index, 16-bit value; 141 index -> value.
+    on(140, [this](const ReceivedCommand& c) -> R {
+        can_[c.params[0]] = static_cast<std::uint16_t>((c.params[1] << 8) | c.params[2]);
+        return std::nullopt;
+    });
+    on(141, [this](const ReceivedCommand& c) -> R { return can_[c.params[0]]; });
+
+    // Range table: 162 selector -> status byte and 24-bit entry; 163 writes one.
+    on(162, [this](const ReceivedCommand& c) -> R { return ranges_[c.params[0]]; });
+    on(163, [this](const ReceivedCommand& c) -> R {
+        ranges_[c.params[0]] = (1u << 24) | static_cast<std::uint32_t>(c.value() & 0xFFFFFF);
+        return std::nullopt;
+    });
+
+    // Command available: 0xA0 when both codes are known.
+    on(147, [](const ReceivedCommand& c) -> R {
+        return isDefinedCommand(c.params[0]) && isDefinedCommand(c.params[1]) ? 0xA0 : 0x00;
+    });
+}
+
+void AmplifierModel::setControlBits(std::uint32_t mask, std::uint32_t bits) {
+    regs_[3] = (regs_[3] & ~static_cast<std::uint64_t>(mask)) | (bits & mask);
+}
+
+// ---------------------------------------------------------------- wiring
+
+void AmplifierModel::setSink(Sink sink) {
+    std::lock_guard lk(mu_);
+    sink_ = std::move(sink);
+}
+
+void AmplifierModel::setHangUpHandler(std::function<void()> handler) {
+    std::lock_guard lk(mu_);
+    hangUpHandler_ = std::move(handler);
+}
+
+void AmplifierModel::setWakeHandler(std::function<void()> handler) {
+    std::lock_guard lk(mu_);
+    wakeHandler_ = std::move(handler);
+}
+
+void AmplifierModel::setCommandObserver(CommandObserver observer) {
+    std::lock_guard lk(mu_);
+    observer_ = std::move(observer);
+}
+
+void AmplifierModel::wake() {
+    std::function<void()> w;
+    {
+        std::lock_guard lk(mu_);
+        w = wakeHandler_;
+    }
+    if (w) w();
+}
+
+// ---------------------------------------------------------------- input
+
+void AmplifierModel::feed(const std::uint8_t* bytes, std::size_t count) {
+    {
+        std::lock_guard lk(mu_);
+        flushDue(Clock::now());
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t b = bytes[i];
+            if (inCommand_) {
+                partial_.params.push_back(b);
+                if (partial_.params.size() == want_) {
+                    inCommand_ = false;
+                    partial_.at = Clock::now();
+                    handleCommand(std::move(partial_));
+                    partial_ = {};
+                }
+                continue;
+            }
+            const int n = paramBytesOf(b);
+            ReceivedCommand c;
+            c.code = b;
+            if (n <= 0) {
+                c.defined = n == 0;
+                c.at = Clock::now();
+                handleCommand(std::move(c));
+            } else {
+                partial_ = std::move(c);
+                want_ = static_cast<std::size_t>(n);
+                inCommand_ = true;
+            }
+        }
+    }
+    wake();
+}
+
+void AmplifierModel::handleCommand(ReceivedCommand cmd) {
+    const std::size_t code = cmd.code;
+    ++counts_[code];
+    ++total_;
+    log_.push_back(cmd);
+    if (log_.size() > kLogLimit) log_.pop_front();
+    if (observer_) observer_(cmd);
+    commandCv_.notify_all();
+
+    if (!cmd.defined) {
+        ++undefinedCount_;
+        if (undefined_.size() < kLogLimit) undefined_.push_back(cmd);
+        if (config_.reportUndefinedToStderr)
+            std::fprintf(stderr, "nxtka-sim: undefined command code %u (0x%02X) received and ignored\n",
+                         static_cast<unsigned>(code), static_cast<unsigned>(code));
+        return;
+    }
+    if (hungUp_) return;
+
+    std::optional<std::uint64_t> answer;
+    if (handlers_[code]) {
+        answer = handlers_[code](cmd);
+    } else if (setTarget_[code] >= 0) {
+        const auto reg = static_cast<std::size_t>(setTarget_[code]);
+        regs_[reg] = cmd.value() & maskOf(answerBytesOf(static_cast<int>(reg)));
+    } else if (readable_.test(code)) {
+        answer = regs_[code];
+    } else {
+        ++unmodelledCount_;
+        std::fprintf(stderr, "nxtka-sim: command %u has no model; %s\n", static_cast<unsigned>(code),
+                     answerBytesOf(static_cast<int>(code)) > 0 ? "answering zeros" : "accepted");
+        answer = 0;
+    }
+    if (answer && answerBytesOf(static_cast<int>(code)) > 0)
+        queueAnswer(cmd.code, answerFrame(cmd.code, *answer));
+}
+
+std::vector<std::uint8_t> AmplifierModel::answerFrame(std::uint8_t code, std::uint64_t value) const {
+    const int n = answerBytesOf(code);
+    std::vector<std::uint8_t> f;
+    const bool dollar = code == 42 && config_.level >= 1;
+    f.push_back(dollar ? '$' : ';');
+    for (int i = n - 1; i >= 0; --i) f.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    if (dollar) f.push_back(static_cast<std::uint8_t>(std::min(config_.level, 255)));
+    return f;
+}
+
+// ---------------------------------------------------------------- output
+
+void AmplifierModel::emit(const std::uint8_t* bytes, std::size_t count) {
+    if (hungUp_ || count == 0) return;
+    bytesSent_ += count;
+    if (sink_) sink_(bytes, count);
+}
+
+void AmplifierModel::queueAnswer(std::uint8_t code, std::vector<std::uint8_t> frame) {
+    if (asleep_ || faults_.silent.test(code)) return;
+    const Clock::time_point now = Clock::now();
+    Clock::time_point due = now + std::chrono::milliseconds(faults_.delayMs[code]);
+    if (!pending_.empty()) due = std::max(due, pending_.back().due);
+    if (faults_.splitAnswers) {
+        for (std::size_t i = 0; i < frame.size(); ++i) {
+            pending_.push_back({due, {frame[i]}, i + 1 == frame.size()});
+            due += std::chrono::milliseconds(faults_.splitGapMs);
+        }
+    } else {
+        pending_.push_back({due, std::move(frame), true});
+    }
+    flushDue(now);
+}
+
+void AmplifierModel::flushDue(Clock::time_point now) {
+    while (!pending_.empty() && pending_.front().due <= now && !hungUp_) {
+        Chunk c = std::move(pending_.front());
+        pending_.pop_front();
+        midAnswer_ = !c.endsAnswer;
+        emit(c.bytes);
+    }
+    if (hungUp_) {
+        pending_.clear();
+        midAnswer_ = false;
+    }
+}
+
+void AmplifierModel::sendValueFrame() {
+    if (asleep_ || hungUp_) return;
+    const double v = valueAt(framesSent_);
+    std::vector<std::uint8_t> frame = encodeFrame(
+        config_.stream, v, bipolar(),
+        displayNormFactor(static_cast<std::uint8_t>(regs_[28]), static_cast<std::uint32_t>(regs_[26])));
+    ++framesSent_;
+    if (midAnswer_) {
+        // Never inside an answer: the frame goes out right after its last byte.
+        auto it = std::find_if(pending_.begin(), pending_.end(), [](const Chunk& c) { return c.endsAnswer; });
+        const Clock::time_point due = it != pending_.end() ? it->due : Clock::now();
+        pending_.insert(it == pending_.end() ? it : it + 1, Chunk{due, std::move(frame), true});
+    } else {
+        emit(frame);
+    }
+    if (faults_.garbageEveryFrames != 0 && framesSent_ % faults_.garbageEveryFrames == 0) emit(faults_.garbage);
+    if (faults_.hangUpAfterFrames != 0 && framesSent_ >= faults_.hangUpAfterFrames) hangUpLocked();
+}
+
+bool AmplifierModel::streamRunning() const {
+    return transmitting_ && config_.stream.rate > 0 && !asleep_ && !hungUp_;
+}
+
+void AmplifierModel::restartStream(Clock::time_point now) {
+    streamEpoch_ = now;
+    streamCount_ = 0;
+}
+
+void AmplifierModel::streamDue(Clock::time_point now) {
+    if (!streamRunning() || midAnswer_) return;
+    constexpr std::uint64_t kMaxBurst = 16;
+    const double elapsed = std::chrono::duration<double>(now - streamEpoch_).count();
+    const auto due = static_cast<std::uint64_t>(elapsed * config_.stream.rate + 1e-6) + 1;
+    if (due <= streamCount_) return;
+    std::uint64_t n = due - streamCount_;
+    if (n > kMaxBurst) {
+        // Behind (slow line or a stalled thread): skip, as a real device would.
+        streamCount_ += n - kMaxBurst;
+        n = kMaxBurst;
+    }
+    for (std::uint64_t i = 0; i < n && streamRunning() && !midAnswer_; ++i) {
+        sendValueFrame();
+        ++streamCount_;
+    }
+}
+
+Clock::time_point AmplifierModel::nextDue() const {
+    Clock::time_point t = Clock::time_point::max();
+    if (!pending_.empty()) t = pending_.front().due;
+    if (streamRunning() && !midAnswer_) {
+        const auto offset = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(streamCount_) / config_.stream.rate));
+        t = std::min(t, streamEpoch_ + offset);
+    }
+    return t;
+}
+
+Clock::time_point AmplifierModel::pump() {
+    std::lock_guard lk(mu_);
+    const Clock::time_point now = Clock::now();
+    flushDue(now);
+    streamDue(now);
+    return nextDue();
+}
+
+void AmplifierModel::hangUpLocked() {
+    if (hungUp_) return;
+    hungUp_ = true;
+    pending_.clear();
+    midAnswer_ = false;
+    if (hangUpHandler_) hangUpHandler_();
+}
+
+// ---------------------------------------------------------------- stream
+
+void AmplifierModel::emitValue() {
+    {
+        std::lock_guard lk(mu_);
+        sendValueFrame();
+    }
+    wake();
+}
+
+bool AmplifierModel::transmitting() const {
+    std::lock_guard lk(mu_);
+    return transmitting_;
+}
+
+void AmplifierModel::setTransmitting(bool on) {
+    {
+        std::lock_guard lk(mu_);
+        if (on && !transmitting_) restartStream(Clock::now());
+        transmitting_ = on;
+    }
+    wake();
+}
+
+StreamSettings AmplifierModel::stream() const {
+    std::lock_guard lk(mu_);
+    return config_.stream;
+}
+
+void AmplifierModel::setStream(const StreamSettings& settings) {
+    {
+        std::lock_guard lk(mu_);
+        config_.stream = settings;
+        transmitting_ = settings.transmitting;
+        restartStream(Clock::now());
+    }
+    wake();
+}
+
+double AmplifierModel::valueAt(std::uint64_t index) const {
+    std::lock_guard lk(mu_);
+    const StreamSettings& s = config_.stream;
+    const std::uint32_t period = std::max<std::uint32_t>(s.period, 1);
+    const double phase = static_cast<double>(index % period) / static_cast<double>(period);
+    switch (s.waveform) {
+        case Waveform::Constant: return s.level;
+        case Waveform::Ramp: return s.level + s.amplitude * phase;
+        case Waveform::Sine: return s.level + s.amplitude * std::sin(2.0 * std::numbers::pi * phase);
+        case Waveform::Noise: {
+            const double u = static_cast<double>(splitmix64(s.seed ^ splitmix64(index)) >> 11) * 0x1p-53;
+            return s.level + s.amplitude * (2.0 * u - 1.0);
+        }
+    }
+    return s.level;
+}
+
+std::uint64_t AmplifierModel::framesSent() const {
+    std::lock_guard lk(mu_);
+    return framesSent_;
+}
+
+bool AmplifierModel::bipolar() const {
+    std::lock_guard lk(mu_);
+    return (regs_[3] & 0x1000) == 0;
+}
+
+void AmplifierModel::setAsleep(bool asleep) {
+    {
+        std::lock_guard lk(mu_);
+        if (asleep_ && !asleep) restartStream(Clock::now());
+        asleep_ = asleep;
+        if (asleep) {
+            pending_.clear();
+            midAnswer_ = false;
+        }
+    }
+    wake();
+}
+
+// ---------------------------------------------------------------- faults
+
+Faults AmplifierModel::faults() const {
+    std::lock_guard lk(mu_);
+    return faults_;
+}
+
+void AmplifierModel::setFaults(const Faults& faults) {
+    {
+        std::lock_guard lk(mu_);
+        faults_ = faults;
+    }
+    wake();
+}
+
+void AmplifierModel::injectGarbage(const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard lk(mu_);
+    emit(bytes);
+}
+
+void AmplifierModel::hangUp() {
+    std::lock_guard lk(mu_);
+    hangUpLocked();
+}
+
+bool AmplifierModel::hungUp() const {
+    std::lock_guard lk(mu_);
+    return hungUp_;
+}
+
+// ---------------------------------------------------------------- state
+
+int AmplifierModel::level() const {
+    std::lock_guard lk(mu_);
+    return config_.level;
+}
+
+void AmplifierModel::setLevel(int level) {
+    std::lock_guard lk(mu_);
+    config_.level = level;
+}
+
+std::uint64_t AmplifierModel::reg(int getCode) const {
+    std::lock_guard lk(mu_);
+    return regs_[static_cast<std::size_t>(getCode & 0xFF)];
+}
+
+void AmplifierModel::setReg(int getCode, std::uint64_t value) {
+    std::lock_guard lk(mu_);
+    regs_[static_cast<std::size_t>(getCode & 0xFF)] = value;
+}
+
+bool AmplifierModel::uiLocked() const {
+    std::lock_guard lk(mu_);
+    return uiLocked_;
+}
+
+std::vector<std::uint8_t> AmplifierModel::memory() const {
+    std::lock_guard lk(mu_);
+    return memory_;
+}
+
+void AmplifierModel::setMemory(std::size_t address, std::uint8_t value) {
+    std::lock_guard lk(mu_);
+    memory_.at(address) = value;
+}
+
+std::uint32_t AmplifierModel::rangeEntry(int selector) const {
+    std::lock_guard lk(mu_);
+    return ranges_[static_cast<std::size_t>(selector & 0xFF)];
+}
+
+std::uint16_t AmplifierModel::canSetting(int index) const {
+    std::lock_guard lk(mu_);
+    return can_[static_cast<std::size_t>(index & 0xFF)];
+}
+
+void AmplifierModel::setHandler(int code, Handler handler) {
+    std::lock_guard lk(mu_);
+    handlers_[static_cast<std::size_t>(code & 0xFF)] = std::move(handler);
+}
+
+// ---------------------------------------------------------------- record
+
+std::vector<ReceivedCommand> AmplifierModel::commands() const {
+    std::lock_guard lk(mu_);
+    return {log_.begin(), log_.end()};
+}
+
+std::size_t AmplifierModel::commandCount(int code) const {
+    std::lock_guard lk(mu_);
+    return counts_[static_cast<std::size_t>(code & 0xFF)];
+}
+
+std::size_t AmplifierModel::totalCommands() const {
+    std::lock_guard lk(mu_);
+    return total_;
+}
+
+std::vector<ReceivedCommand> AmplifierModel::undefinedCommands() const {
+    std::lock_guard lk(mu_);
+    return undefined_;
+}
+
+std::size_t AmplifierModel::undefinedCount() const {
+    std::lock_guard lk(mu_);
+    return undefinedCount_;
+}
+
+std::size_t AmplifierModel::unmodelledCount() const {
+    std::lock_guard lk(mu_);
+    return unmodelledCount_;
+}
+
+bool AmplifierModel::waitForCommand(int code, std::chrono::milliseconds timeout, std::size_t count) const {
+    std::unique_lock lk(mu_);
+    return commandCv_.wait_for(lk, timeout, [&] { return counts_[static_cast<std::size_t>(code & 0xFF)] >= count; });
+}
+
+void AmplifierModel::clearRecord() {
+    std::lock_guard lk(mu_);
+    log_.clear();
+    undefined_.clear();
+    undefinedCount_ = 0;
+    unmodelledCount_ = 0;
+    counts_.fill(0);
+    total_ = 0;
+}
+
+std::uint64_t AmplifierModel::bytesSent() const {
+    std::lock_guard lk(mu_);
+    return bytesSent_;
+}
+
+}  // namespace nxtka::sim

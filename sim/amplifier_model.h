@@ -1,0 +1,269 @@
+// The simulated amplifier, independent of how its bytes travel.
+//
+// The model takes the host's bytes with feed(), parses them into commands by
+// the command table, answers through a sink callback and produces the stream
+// of measured values when pump() is called. Front ends (an in-process
+// VirtualLink, a pseudo-terminal) move the bytes and call pump() on time.
+//
+// Settings live in registers: a register is read by its get code and written
+// by its set code, so a value written reads back. Commands with behaviour of
+// their own have a handler; adding a command is one line in the register table
+// or one small handler (see installHandlers() in amplifier_model.cpp).
+//
+// Thread-safety: every public method may be called from any thread. The sink,
+// the observers and handlers run with the model's (recursive) lock held, in
+// output order; they may call the model's own methods but must not wait for
+// another thread that does.
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nxtka::sim {
+
+using Clock = std::chrono::steady_clock;
+
+// The first byte of a value frame selects its kind.
+enum class FrameKind : std::uint8_t {
+    Binary24 = 0x2C,  // ',' status, 24-bit value
+    Status16 = 0x26,  // '&' 101sssss, 16-bit value
+    Binary16 = 0xA5,  // 0xA5, 16-bit value
+    Text = 0x2B,      // '+' or '-', spaces, decimal number, optional CR, LF
+};
+
+enum class Waveform : std::uint8_t { Constant, Ramp, Sine, Noise };
+
+// The measured-value stream. Values are on the library's normalized scale:
+// 1.05 is the end of scale; unipolar inputs cover 0..1.05, bipolar ones
+// -1.05..1.05 (polarity is bit 12 of the control word: clear = bipolar).
+struct StreamSettings {
+    FrameKind kind = FrameKind::Binary24;
+    std::uint8_t status = 0;       // status byte (low 5 bits for '&' frames)
+    double rate = 0.0;             // values per second while transmitting; 0: only on request (59)
+    bool transmitting = true;      // state at start; 35 and 36 change it
+    Waveform waveform = Waveform::Constant;
+    double level = 0.25;           // constant value, start of a ramp, centre of sine and noise
+    double amplitude = 0.0;        // ramp height, sine amplitude, noise half-width
+    std::uint32_t period = 100;    // values per ramp or sine period
+    std::uint64_t seed = 1;        // noise
+    // Text frames carry value x display norm, with this many decimals, padded
+    // with spaces after the sign to textWidth characters.
+    int textDecimals = 4;
+    int textWidth = 9;
+    bool textCarriageReturn = true;
+};
+
+struct Config {
+    int level = 3;                        // protocol level; 0 answers 42 with ';'
+    std::uint32_t options = 0;            // 54
+    std::uint8_t equipment = 0;           // 41
+    std::uint16_t firmware = 0x0C10;      // 43
+    std::uint32_t control = 0x000028;     // 3: bipolar, divisor 40
+    std::uint8_t displayDecimalPoint = 1; // 28
+    std::uint32_t displayNorm = 5250020;  // 26, raw incl. bit 23
+    std::uint8_t displayUnit = 0;         // 27
+    std::uint8_t displayDigits = 6;       // 62
+    std::uint16_t specialMode = 0;        // 137
+    std::uint64_t serialNumber = 0x3132333435363738ull;  // 31
+    std::uint8_t deviceType = 1;          // 69
+    std::uint8_t lockAnswer = 1;          // answer to 64
+    std::uint8_t memoryWait = 5;          // 58: settling time in 2 ms steps
+    bool reportUndefinedToStderr = true;
+    StreamSettings stream;
+};
+
+struct Faults {
+    std::bitset<256> silent;                  // codes that get no answer
+    std::array<std::uint32_t, 256> delayMs{}; // answer delay per code
+    bool splitAnswers = false;                // every answer byte its own write...
+    std::uint32_t splitGapMs = 2;             // ...this far apart
+    std::uint32_t garbageEveryFrames = 0;     // garbage after every N value frames (0: never)
+    std::vector<std::uint8_t> garbage{0x00, 0x7F, 0xFF, 0x55};
+    std::uint64_t hangUpAfterFrames = 0;      // hang up once this many frames went out (0: never)
+
+    Faults& silence(int code) { silent.set(static_cast<std::size_t>(code & 0xFF)); return *this; }
+    Faults& delay(int code, std::uint32_t ms) { delayMs[static_cast<std::size_t>(code & 0xFF)] = ms; return *this; }
+};
+
+struct ReceivedCommand {
+    std::uint8_t code = 0;
+    std::vector<std::uint8_t> params;
+    Clock::time_point at;   // when its last byte arrived
+    bool defined = true;    // false: not in the command table
+    // The parameter bytes as a big-endian number.
+    std::uint64_t value() const;
+};
+
+class AmplifierModel {
+public:
+    using Sink = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
+    // Returns the answer value (sent with the code's answer length), or
+    // nothing for no answer. Runs under the model's lock.
+    using Handler = std::function<std::optional<std::uint64_t>(const ReceivedCommand&)>;
+    using CommandObserver = std::function<void(const ReceivedCommand&)>;
+
+    static constexpr std::size_t kMemorySize = 1024;
+
+    explicit AmplifierModel(Config config = {});
+    ~AmplifierModel();
+    AmplifierModel(const AmplifierModel&) = delete;
+    AmplifierModel& operator=(const AmplifierModel&) = delete;
+
+    // ---- wiring (front ends)
+    void setSink(Sink sink);
+    // Called once when a hang-up fault fires; the front end closes its side.
+    void setHangUpHandler(std::function<void()> handler);
+    // Called (without the lock) when something may have become due earlier
+    // than the last pump() said, so a front end waiting for it wakes up.
+    void setWakeHandler(std::function<void()> handler);
+    // Sees every received command (e.g. a verbose log).
+    void setCommandObserver(CommandObserver observer);
+
+    // ---- input and time
+    // Bytes from the host; commands may be split across calls.
+    void feed(const std::uint8_t* bytes, std::size_t count);
+    void feed(const std::vector<std::uint8_t>& bytes) { feed(bytes.data(), bytes.size()); }
+    // Sends what is due now (delayed or split answer bytes, stream frames) and
+    // returns when the next thing falls due (time_point::max(): nothing).
+    Clock::time_point pump();
+
+    // ---- stream
+    void emitValue();  // one value frame now, as command 59 does
+    bool transmitting() const;
+    void setTransmitting(bool on);
+    StreamSettings stream() const;
+    void setStream(const StreamSettings& settings);
+    // The waveform's value number `index` (0-based, counting every frame sent).
+    double valueAt(std::uint64_t index) const;
+    std::uint64_t framesSent() const;
+    bool bipolar() const;  // bit 12 of the control word clear
+    // A sleeping amplifier records commands but sends nothing.
+    void setAsleep(bool asleep);
+
+    // ---- faults
+    Faults faults() const;
+    void setFaults(const Faults& faults);
+    void injectGarbage(const std::vector<std::uint8_t>& bytes);  // now
+    void hangUp();     // now
+    bool hungUp() const;
+
+    // ---- state
+    int level() const;
+    void setLevel(int level);
+    // Register by its get code (e.g. 3 control word, 54 options, 137 special mode).
+    std::uint64_t reg(int getCode) const;
+    void setReg(int getCode, std::uint64_t value);
+    bool uiLocked() const;
+    std::vector<std::uint8_t> memory() const;
+    void setMemory(std::size_t address, std::uint8_t value);
+    std::uint32_t rangeEntry(int selector) const;         // 162/163
+    std::uint16_t canSetting(int index) const;            // 141/140
+    // Replaces the behaviour of one code (tests and later command families).
+    void setHandler(int code, Handler handler);
+
+    // ---- record
+    std::vector<ReceivedCommand> commands() const;  // the most recent kLogLimit
+    std::size_t commandCount(int code) const;
+    std::size_t totalCommands() const;
+    std::vector<ReceivedCommand> undefinedCommands() const;
+    std::size_t undefinedCount() const;
+    // Defined codes that reached no handler and no register (a gap in the model).
+    std::size_t unmodelledCount() const;
+    // Waits until `count` commands with this code have been received in all.
+    bool waitForCommand(int code, std::chrono::milliseconds timeout, std::size_t count = 1) const;
+    void clearRecord();
+    std::uint64_t bytesSent() const;
+
+    static constexpr std::size_t kLogLimit = 65536;
+
+    // ---- encodings (pure)
+    // Raw codes of a normalized value, clamped to the code range.
+    static std::uint32_t rawCode24(double value, bool bipolar);
+    static std::uint16_t rawCode16(double value, bool bipolar);
+    // Factor the library divides text values by: 10^(dp-1) x norm / 5250020.
+    static double displayNormFactor(std::uint8_t decimalPoint, std::uint32_t normRaw);
+    static std::vector<std::uint8_t> encodeFrame(const StreamSettings& s, double value, bool bipolar,
+                                                 double normFactor);
+
+private:
+    struct Chunk {
+        Clock::time_point due;
+        std::vector<std::uint8_t> bytes;
+        bool endsAnswer;  // false: more bytes of the same answer follow
+    };
+
+    void installHandlers();
+    void handleCommand(ReceivedCommand cmd);
+    std::vector<std::uint8_t> answerFrame(std::uint8_t code, std::uint64_t value) const;
+    void queueAnswer(std::uint8_t code, std::vector<std::uint8_t> frame);
+    void emit(const std::uint8_t* bytes, std::size_t count);
+    void emit(const std::vector<std::uint8_t>& bytes) { emit(bytes.data(), bytes.size()); }
+    void sendValueFrame();
+    void flushDue(Clock::time_point now);
+    void streamDue(Clock::time_point now);
+    Clock::time_point nextDue() const;
+    bool streamRunning() const;
+    void restartStream(Clock::time_point now);
+    void hangUpLocked();
+    void wake();
+    void setControlBits(std::uint32_t mask, std::uint32_t bits);
+
+    mutable std::recursive_mutex mu_;
+    mutable std::condition_variable_any commandCv_;
+
+    Config config_;
+    Faults faults_;
+    Sink sink_;
+    std::function<void()> hangUpHandler_;
+    std::function<void()> wakeHandler_;
+    CommandObserver observer_;
+
+    std::array<Handler, 256> handlers_;
+    std::array<std::uint64_t, 256> regs_{};       // by get code
+    std::array<std::int16_t, 256> setTarget_{};   // set code -> get code, -1 none
+    std::bitset<256> readable_;                   // get codes of registers
+    std::vector<std::uint8_t> memory_;
+    std::array<std::uint32_t, 256> ranges_{};
+    std::array<std::uint16_t, 256> can_{};
+    bool uiLocked_ = false;
+    bool asleep_ = false;
+    bool hungUp_ = false;
+
+    // parser
+    bool inCommand_ = false;
+    ReceivedCommand partial_;
+    std::size_t want_ = 0;
+
+    // output
+    std::deque<Chunk> pending_;
+    bool midAnswer_ = false;
+    std::uint64_t bytesSent_ = 0;
+
+    // stream
+    bool transmitting_ = true;
+    Clock::time_point streamEpoch_;
+    std::uint64_t streamCount_ = 0;  // frames of the running stream since its epoch
+    std::uint64_t framesSent_ = 0;   // all value frames, indexes the waveform
+
+    // record
+    std::deque<ReceivedCommand> log_;
+    std::vector<ReceivedCommand> undefined_;
+    std::size_t undefinedCount_ = 0;
+    std::size_t unmodelledCount_ = 0;
+    std::array<std::size_t, 256> counts_{};
+    std::size_t total_ = 0;
+};
+
+const char* frameKindName(FrameKind kind);
+const char* waveformName(Waveform w);
+
+}  // namespace nxtka::sim

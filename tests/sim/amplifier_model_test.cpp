@@ -1,0 +1,518 @@
+// The amplifier model on byte vectors: no threads, no devices.
+#include "amplifier_model.h"
+
+#include "core/command_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace nxtka::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A model whose output is collected; every sink call is one write.
+struct Bench {
+    explicit Bench(Config cfg = quietConfig()) : model(std::move(cfg)) {
+        model.setSink([this](const std::uint8_t* p, std::size_t n) {
+            writes.emplace_back(p, p + n);
+            out.insert(out.end(), p, p + n);
+        });
+    }
+    static Config quietConfig() {
+        Config c;
+        c.stream.rate = 0;
+        return c;
+    }
+    Bytes take() {
+        Bytes b;
+        b.swap(out);
+        writes.clear();
+        return b;
+    }
+    Bytes ask(const Bytes& in) {
+        take();
+        model.feed(in);
+        return take();
+    }
+    // Pumps until `n` bytes arrived or 2 s passed.
+    void pumpFor(std::size_t n) {
+        const auto end = Clock::now() + std::chrono::seconds(2);
+        while (out.size() < n && Clock::now() < end) {
+            const auto next = model.pump();
+            std::this_thread::sleep_until(std::min(next, Clock::now() + std::chrono::milliseconds(5)));
+        }
+    }
+    AmplifierModel model;
+    Bytes out;
+    std::vector<Bytes> writes;
+};
+
+Bytes answer(std::uint64_t value, int bytes) {
+    Bytes b{';'};
+    for (int i = bytes - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    return b;
+}
+
+Bytes command(int code, std::uint64_t value) {
+    Bytes b{static_cast<std::uint8_t>(code)};
+    for (int i = paramBytesOf(code) - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    return b;
+}
+
+// The library's conversions of raw codes to normalized values.
+double decode24(std::uint32_t raw, bool bipolar) {
+    return bipolar ? (static_cast<double>(raw) - 8388608.0) * 1.2516975402832032e-7 : raw * 6.258487701416016e-8;
+}
+double decode16(std::uint32_t raw, bool bipolar) {
+    return bipolar ? (static_cast<double>(raw) - 32768.0) * 3.204345703125e-5 : raw * 1.6021728515625e-5;
+}
+
+// ---------------------------------------------------------------- identification
+
+TEST(AmplifierModel, IdentificationAnswerDependsOnLevel) {
+    for (int level : {0, 1, 2, 5, 9, 300}) {
+        Config cfg = Bench::quietConfig();
+        cfg.level = level;
+        cfg.control = 0x1C1028;
+        Bench b(cfg);
+        const Bytes got = b.ask({42, 3});
+        if (level == 0)
+            EXPECT_EQ(got, (Bytes{';', 0x1C, 0x10, 0x28})) << "level " << level;
+        else
+            EXPECT_EQ(got, (Bytes{'$', 0x1C, 0x10, 0x28, static_cast<std::uint8_t>(std::min(level, 255))}))
+                << "level " << level;
+    }
+}
+
+TEST(AmplifierModel, AnswersTheActivationAndReleaseSequence) {
+    Config cfg = Bench::quietConfig();
+    cfg.level = 4;
+    cfg.options = 0x000200;
+    cfg.specialMode = 0x0041;  // asleep bit set
+    cfg.firmware = 0x0F02;
+    cfg.displayDecimalPoint = 3;
+    cfg.displayNorm = 0x800000 | 5250020;
+    Bench b(cfg);
+
+    EXPECT_EQ(b.ask({42, 3}), (Bytes{'$', 0x00, 0x00, 0x28, 4}));
+    EXPECT_FALSE(b.model.uiLocked());
+    EXPECT_EQ(b.ask({64}), answer(1, 1));
+    EXPECT_TRUE(b.model.uiLocked());
+    EXPECT_EQ(b.ask({54}), answer(0x200, 3));
+    EXPECT_EQ(b.ask({137}), answer(0x41, 2));
+    EXPECT_TRUE(b.ask({136, 0x00, 0x01}).empty());
+    EXPECT_EQ(b.ask({43}), answer(0x0F02, 2));
+    EXPECT_EQ(b.ask({28}), answer(3, 1));
+    EXPECT_EQ(b.ask({26}), answer(0x800000 | 5250020, 3));
+
+    // Release: the sleep bit goes back, the user interface is unlocked.
+    EXPECT_EQ(b.ask({137}), answer(0x01, 2));
+    EXPECT_TRUE(b.ask({136, 0x00, 0x41}).empty());
+    EXPECT_EQ(b.model.reg(137), 0x41u);
+    EXPECT_TRUE(b.ask({63, 63}).empty());
+    EXPECT_FALSE(b.model.uiLocked());
+    EXPECT_EQ(b.model.commandCount(63), 2u);
+}
+
+TEST(AmplifierModel, LockAnswerIsConfigurable) {
+    Config cfg = Bench::quietConfig();
+    cfg.lockAnswer = 0;
+    Bench b(cfg);
+    EXPECT_EQ(b.ask({64}), answer(0, 1));
+}
+
+// ---------------------------------------------------------------- registers
+
+TEST(AmplifierModel, ValueWrittenReadsBack) {
+    // {get, set} pairs whose set takes as many bytes as the get answers.
+    const std::pair<int, int> pairs[] = {
+        {1, 5},     {2, 6},     {3, 7},     {4, 8},     {24, 23},   {26, 16},   {27, 15},   {28, 17},
+        {31, 30},   {33, 32},   {39, 38},   {41, 40},   {45, 44},   {47, 46},   {49, 48},   {51, 50},
+        {53, 52},   {54, 55},   {62, 61},   {65, 34},   {68, 67},   {129, 128}, {131, 130}, {133, 132},
+        {135, 134}, {137, 136}, {139, 138}, {143, 142}, {145, 144}, {149, 148}, {151, 150}, {155, 154},
+        {157, 156}, {159, 158}, {161, 160}, {164, 165}, {166, 167},
+    };
+    Bench b;
+    for (auto [get, set] : pairs) {
+        const int n = answerBytesOf(get);
+        ASSERT_EQ(paramBytesOf(set), n) << get << "/" << set;
+        // A pattern that differs per code and uses every byte.
+        std::uint64_t v = 0;
+        for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<std::uint8_t>(0x11 * (i + 1) + get);
+        EXPECT_TRUE(b.ask(command(set, v)).empty()) << "set " << set;
+        EXPECT_EQ(b.ask({static_cast<std::uint8_t>(get)}), answer(v, n)) << "get " << get << " after " << set;
+    }
+}
+
+TEST(AmplifierModel, ControlWordFieldsHaveTheirOwnCommands) {
+    Config cfg = Bench::quietConfig();
+    cfg.control = 0x001028;  // unipolar, divisor 40
+    Bench b(cfg);
+    EXPECT_FALSE(b.model.bipolar());
+    b.ask({20});  // bipolar
+    EXPECT_TRUE(b.model.bipolar());
+    EXPECT_EQ(b.ask({3}), answer(0x000028, 3));
+    b.ask({21});  // unipolar
+    EXPECT_EQ(b.ask({3}), answer(0x001028, 3));
+    b.ask({19, 7});  // gain 7
+    EXPECT_EQ(b.ask({3}), answer(0x1C1028, 3));
+    b.ask({34, 1});  // channel 1
+    EXPECT_EQ(b.ask({3}), answer(0x1E1028, 3));
+    EXPECT_EQ(b.ask({65}), answer(1, 1));
+    b.ask({18, 0x00, 20});  // divisor 20
+    EXPECT_EQ(b.ask({3}), answer(0x1E1014, 3));
+    EXPECT_EQ(b.ask({22}), answer(16777216 - 20, 3));
+    b.ask({7, 0x00, 0x10, 0x00});
+    EXPECT_FALSE(b.model.bipolar());
+}
+
+TEST(AmplifierModel, MemoryRangesCanAndCommandQueries) {
+    Bench b;
+    // 57: P1 = address bits 9..8 plus the 0x80 flag, P2 = address bits 7..0, P3 = data.
+    EXPECT_EQ(b.ask({57, 0x83, 0xFF, 0x5A}), answer(0xA0, 1));
+    EXPECT_EQ(b.ask({57, 0x03, 0xFC, 0x12}), answer(0xA0, 1));
+    EXPECT_EQ(b.model.memory()[0x3FF], 0x5A);
+    EXPECT_EQ(b.ask({56, 0xFF}), (Bytes{';', 0x12, 0x00, 0x00, 0x5A, 0xA0}));
+
+    EXPECT_TRUE(b.ask({163, 0x21, 0x80, 0x00, 0x64}).empty());
+    EXPECT_EQ(b.ask({162, 0x21}), answer(0x01800064, 4));
+
+    EXPECT_TRUE(b.ask({140, 0x05, 0xBE, 0xEF}).empty());
+    EXPECT_EQ(b.ask({141, 0x05}), answer(0xBEEF, 2));
+
+    EXPECT_EQ(b.ask({147, 163, 162}), answer(0xA0, 1));
+    EXPECT_EQ(b.ask({147, 71, 1}), answer(0x00, 1));
+}
+
+TEST(AmplifierModel, EveryDefinedCodeIsModelledWithItsAnswerLength) {
+    Config cfg = Bench::quietConfig();
+    cfg.level = 2;
+    Bench b(cfg);
+    for (int code = 0; code < kCommandCount; ++code) {
+        if (!isDefinedCommand(code)) continue;
+        const Bytes got = b.ask(command(code, 0));
+        const int n = answerBytesOf(code);
+        std::size_t want = n > 0 ? 1 + static_cast<std::size_t>(n) : 0;
+        if (code == 42) want += 1;  // '$' answers carry the level
+        if (code == 59) want = 5;   // one value frame
+        EXPECT_EQ(got.size(), want) << "code " << code;
+    }
+    EXPECT_EQ(b.model.unmodelledCount(), 0u);
+    EXPECT_EQ(b.model.undefinedCount(), 0u);
+}
+
+// ---------------------------------------------------------------- parser and record
+
+TEST(AmplifierModel, CommandSplitAcrossFeeds) {
+    Bench b;
+    const Bytes serial = command(30, 0x0102030405060708ull);
+    for (std::size_t i = 0; i < serial.size(); ++i) {
+        b.model.feed(&serial[i], 1);
+        EXPECT_EQ(b.model.commandCount(30), i + 1 == serial.size() ? 1u : 0u) << "after byte " << i;
+    }
+    EXPECT_EQ(b.ask({31}), answer(0x0102030405060708ull, 8));
+
+    b.take();
+    const Bytes id{42};
+    b.model.feed(id);
+    EXPECT_TRUE(b.out.empty());
+    b.model.feed(Bytes{3, 43});
+    EXPECT_EQ(b.take(), (Bytes{'$', 0x00, 0x00, 0x28, 3, ';', 0x0C, 0x10}));
+
+    const auto log = b.model.commands();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].code, 30);
+    EXPECT_EQ(log[0].value(), 0x0102030405060708ull);
+    EXPECT_EQ(log[2].code, 42);
+    EXPECT_EQ(log[2].params, Bytes{3});
+    EXPECT_LE(log[2].at, log[3].at);
+}
+
+TEST(AmplifierModel, UndefinedCodeIsReportedAndTakesNoParameters) {
+    Config cfg = Bench::quietConfig();
+    Bench b(cfg);
+    testing::internal::CaptureStderr();
+    const Bytes got = b.ask({71, 43, 153, 169, 200});
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(got, answer(0x0C10, 2));
+    EXPECT_EQ(b.model.undefinedCount(), 4u);
+    const auto und = b.model.undefinedCommands();
+    ASSERT_EQ(und.size(), 4u);
+    EXPECT_EQ(und[0].code, 71);
+    EXPECT_EQ(und[3].code, 200);
+    EXPECT_FALSE(und[1].defined);
+    EXPECT_NE(err.find("71"), std::string::npos) << err;
+    EXPECT_NE(err.find("169"), std::string::npos) << err;
+    b.model.clearRecord();
+    EXPECT_EQ(b.model.undefinedCount(), 0u);
+    EXPECT_EQ(b.model.totalCommands(), 0u);
+}
+
+// ---------------------------------------------------------------- faults
+
+TEST(AmplifierModel, SilencedCodeGetsNoAnswer) {
+    Bench b;
+    b.model.setFaults(Faults{}.silence(43));
+    EXPECT_TRUE(b.ask({43}).empty());
+    EXPECT_EQ(b.model.commandCount(43), 1u);
+    EXPECT_EQ(b.ask({62}), answer(6, 1));
+}
+
+TEST(AmplifierModel, DelayedAnswerKeepsLaterAnswersBehindIt) {
+    Bench b;
+    b.model.setFaults(Faults{}.delay(43, 400));
+    const auto before = Clock::now();
+    b.model.feed(Bytes{43, 62});
+    EXPECT_TRUE(b.out.empty());
+    const auto next = b.model.pump();
+    EXPECT_GE(next, before + std::chrono::milliseconds(400));
+    b.pumpFor(5);
+    EXPECT_GE(Clock::now(), before + std::chrono::milliseconds(400));
+    Bytes want = answer(0x0C10, 2);
+    const Bytes second = answer(6, 1);
+    want.insert(want.end(), second.begin(), second.end());
+    EXPECT_EQ(b.take(), want);
+}
+
+TEST(AmplifierModel, SplitAnswerComesOneByteAWriteAndFramesWait) {
+    Bench b;
+    Faults f;
+    f.splitAnswers = true;
+    f.splitGapMs = 1;
+    b.model.setFaults(f);
+    b.model.feed(Bytes{43, 59});
+    b.pumpFor(3 + 5);
+    ASSERT_EQ(b.writes.size(), 4u);
+    EXPECT_EQ(b.writes[0], Bytes{';'});
+    EXPECT_EQ(b.writes[1], Bytes{0x0C});
+    EXPECT_EQ(b.writes[2], Bytes{0x10});
+    EXPECT_EQ(b.writes[3].size(), 5u);  // the value frame, after the answer's last byte
+    EXPECT_EQ(b.writes[3][0], ',');
+}
+
+TEST(AmplifierModel, GarbageNowAndEveryNFrames) {
+    Bench b;
+    b.model.injectGarbage({0x01, 0x02});
+    EXPECT_EQ(b.take(), (Bytes{0x01, 0x02}));
+
+    Faults f;
+    f.garbageEveryFrames = 2;
+    f.garbage = {0xEE};
+    b.model.setFaults(f);
+    const Bytes got = b.ask({59, 59, 59, 59});
+    ASSERT_EQ(got.size(), 4 * 5 + 2u);
+    EXPECT_EQ(got[10], 0xEE);
+    EXPECT_EQ(got[21], 0xEE);
+    EXPECT_EQ(got[0], ',');
+    EXPECT_EQ(got[11], ',');
+}
+
+TEST(AmplifierModel, HangUpAfterNFrames) {
+    Bench b;
+    int hangUps = 0;
+    b.model.setHangUpHandler([&] { ++hangUps; });
+    Faults f;
+    f.hangUpAfterFrames = 3;
+    b.model.setFaults(f);
+    EXPECT_EQ(b.ask({59, 59}).size(), 10u);
+    EXPECT_FALSE(b.model.hungUp());
+    EXPECT_EQ(b.ask({59, 59, 59, 43}).size(), 5u);
+    EXPECT_TRUE(b.model.hungUp());
+    EXPECT_EQ(hangUps, 1);
+    EXPECT_EQ(b.model.commandCount(43), 1u);  // still recorded
+    EXPECT_TRUE(b.ask({43}).empty());
+}
+
+TEST(AmplifierModel, SleepingAmplifierIsSilentUntilWoken) {
+    Bench b;
+    b.model.setAsleep(true);
+    EXPECT_TRUE(b.ask({42, 3, 59}).empty());
+    EXPECT_EQ(b.model.commandCount(42), 1u);
+    b.model.setAsleep(false);
+    EXPECT_EQ(b.ask({43}), answer(0x0C10, 2));
+}
+
+// ---------------------------------------------------------------- frames and waveforms
+
+TEST(AmplifierModel, RawCodesAtTheEndsOfScale) {
+    EXPECT_EQ(AmplifierModel::rawCode24(0.0, true), 0x800000u);
+    EXPECT_EQ(AmplifierModel::rawCode24(-1.05, true), 0u);
+    EXPECT_EQ(AmplifierModel::rawCode24(2.0, true), 0xFFFFFFu);
+    EXPECT_EQ(AmplifierModel::rawCode24(0.0, false), 0u);
+    EXPECT_EQ(AmplifierModel::rawCode24(-0.5, false), 0u);
+    EXPECT_EQ(AmplifierModel::rawCode24(1.05, false), 0xFFFFFFu);
+    EXPECT_EQ(AmplifierModel::rawCode24(0.525, false), 0x800000u);
+    EXPECT_EQ(AmplifierModel::rawCode16(0.0, true), 0x8000u);
+    EXPECT_EQ(AmplifierModel::rawCode16(0.525, false), 0x8000u);
+    EXPECT_EQ(AmplifierModel::rawCode16(-1.05, true), 0u);
+    EXPECT_EQ(AmplifierModel::rawCode16(std::nan(""), false), 0u);
+}
+
+TEST(AmplifierModel, BinaryFramesCarryTheWaveformInEitherPolarity) {
+    for (bool bipolar : {true, false}) {
+        for (FrameKind kind : {FrameKind::Binary24, FrameKind::Status16, FrameKind::Binary16}) {
+            Config cfg = Bench::quietConfig();
+            cfg.control = bipolar ? 0x000028 : 0x001028;
+            cfg.stream.kind = kind;
+            cfg.stream.status = 0x2B;
+            cfg.stream.waveform = Waveform::Ramp;
+            cfg.stream.level = bipolar ? -0.9 : 0.05;
+            cfg.stream.amplitude = 0.95;
+            cfg.stream.period = 7;
+            Bench b(cfg);
+            const std::string what = std::string(frameKindName(kind)) + (bipolar ? " bipolar" : " unipolar");
+            const Bytes got = b.ask(Bytes(7, 59));
+            const std::size_t len = kind == FrameKind::Binary24 ? 5 : kind == FrameKind::Status16 ? 4 : 3;
+            ASSERT_EQ(got.size(), 7 * len) << what;
+            for (std::size_t i = 0; i < 7; ++i) {
+                const std::uint8_t* f = &got[i * len];
+                double v = 0, step = 0;
+                if (kind == FrameKind::Binary24) {
+                    EXPECT_EQ(f[0], ',');
+                    EXPECT_EQ(f[1], 0x2B);
+                    v = decode24(static_cast<std::uint32_t>(f[2] << 16 | f[3] << 8 | f[4]), bipolar);
+                    step = 1.05 / (bipolar ? 0x1p23 : 0x1p24);
+                } else {
+                    if (kind == FrameKind::Status16) {
+                        EXPECT_EQ(f[0], '&');
+                        EXPECT_EQ(f[1], 0xA0 | 0x0B) << "top bits 101, low 5 bits the status";
+                        ++f;
+                    } else {
+                        EXPECT_EQ(f[0], 0xA5);
+                    }
+                    v = decode16(static_cast<std::uint32_t>(f[1] << 8 | f[2]), bipolar);
+                    step = 1.05 / (bipolar ? 0x1p15 : 0x1p16);
+                }
+                const double want = cfg.stream.level + cfg.stream.amplitude * static_cast<double>(i) / 7.0;
+                EXPECT_NEAR(b.model.valueAt(i), want, 1e-12);
+                EXPECT_NEAR(v, want, step / 2 + 1e-12) << what << " value " << i;
+            }
+        }
+    }
+}
+
+TEST(AmplifierModel, TextFramesCarryValueTimesDisplayNorm) {
+    Config cfg = Bench::quietConfig();
+    cfg.stream.kind = FrameKind::Text;
+    cfg.stream.waveform = Waveform::Sine;
+    cfg.stream.level = 0.0;
+    cfg.stream.amplitude = 0.8;
+    cfg.stream.period = 8;
+    cfg.displayDecimalPoint = 3;  // norm factor 100
+    cfg.displayNorm = 0x800000 | 5250020;  // the flag bit does not scale
+    Bench b(cfg);
+    const Bytes got = b.ask(Bytes(8, 59));
+    const std::string text(got.begin(), got.end());
+    std::size_t pos = 0;
+    for (std::uint64_t i = 0; i < 8; ++i) {
+        const std::size_t end = text.find('\n', pos);
+        ASSERT_NE(end, std::string::npos);
+        const std::string frame = text.substr(pos, end + 1 - pos);
+        pos = end + 1;
+        const double want = b.model.valueAt(i) * 100.0;
+        ASSERT_GE(frame.size(), 4u);
+        EXPECT_EQ(frame[0], want < -1e-12 ? '-' : '+') << frame;
+        EXPECT_EQ(frame.substr(frame.size() - 2), "\r\n");
+        const std::string number = frame.substr(1, frame.size() - 3);
+        const std::size_t first = number.find_first_not_of(' ');
+        ASSERT_NE(first, std::string::npos);
+        EXPECT_LE(number.size() - first, 10u) << "at most 10 significant characters: " << frame;
+        const double mag = std::strtod(number.c_str(), nullptr);
+        EXPECT_NEAR(frame[0] == '-' ? -mag : mag, want, 0.5e-4) << frame;
+    }
+    EXPECT_EQ(pos, text.size());
+    EXPECT_NEAR(b.model.valueAt(2), 0.8, 1e-12);  // a quarter period
+}
+
+TEST(AmplifierModel, TextFramesFitTenCharactersAndCanOmitTheCarriageReturn) {
+    StreamSettings s;
+    s.kind = FrameKind::Text;
+    s.textCarriageReturn = false;
+    s.textWidth = 0;
+    const Bytes big = AmplifierModel::encodeFrame(s, 1.0, true, 123456789.0);
+    EXPECT_EQ(std::string(big.begin(), big.end()), "+123456789\n");
+    const Bytes neg = AmplifierModel::encodeFrame(s, -0.5, true, 1.0);
+    EXPECT_EQ(std::string(neg.begin(), neg.end()), "-0.5000\n");
+    s.textWidth = 9;
+    const Bytes pad = AmplifierModel::encodeFrame(s, 0.25, true, 1.0);
+    EXPECT_EQ(std::string(pad.begin(), pad.end()), "+   0.2500\n");
+    EXPECT_DOUBLE_EQ(AmplifierModel::displayNormFactor(1, 5250020), 1.0);
+    EXPECT_DOUBLE_EQ(AmplifierModel::displayNormFactor(4, 0x800000 | 2625010), 500.0);
+}
+
+TEST(AmplifierModel, WaveformsAreDeterministic) {
+    Config cfg = Bench::quietConfig();
+    cfg.stream.waveform = Waveform::Noise;
+    cfg.stream.level = 0.1;
+    cfg.stream.amplitude = 0.2;
+    cfg.stream.seed = 7;
+    AmplifierModel a(cfg), same(cfg);
+    cfg.stream.seed = 8;
+    AmplifierModel other(cfg);
+    int differs = 0, changes = 0;
+    for (std::uint64_t i = 0; i < 200; ++i) {
+        const double v = a.valueAt(i);
+        EXPECT_EQ(v, same.valueAt(i));
+        EXPECT_GE(v, -0.1);
+        EXPECT_LE(v, 0.3);
+        differs += v != other.valueAt(i);
+        changes += i > 0 && v != a.valueAt(i - 1);
+    }
+    EXPECT_GT(differs, 190);
+    EXPECT_GT(changes, 190);
+
+    StreamSettings s = a.stream();
+    s.waveform = Waveform::Constant;
+    a.setStream(s);
+    EXPECT_EQ(a.valueAt(0), 0.1);
+    EXPECT_EQ(a.valueAt(12345), 0.1);
+}
+
+// ---------------------------------------------------------------- stream control
+
+TEST(AmplifierModel, StreamStopsAndStartsAndSendsSingleValues) {
+    Config cfg = Bench::quietConfig();
+    cfg.stream.rate = 2000;
+    Bench b(cfg);
+    b.pumpFor(5);
+    EXPECT_GE(b.out.size(), 5u);
+    EXPECT_EQ(b.out.size() % 5, 0u);
+
+    b.model.feed(Bytes{35});
+    EXPECT_FALSE(b.model.transmitting());
+    b.take();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(b.model.pump(), Clock::time_point::max()) << "nothing due while stopped";
+    EXPECT_TRUE(b.out.empty());
+
+    EXPECT_EQ(b.ask({59}).size(), 5u) << "59 sends one value while stopped";
+    EXPECT_TRUE(b.ask({37, 60}).empty());
+
+    const std::uint64_t before = b.model.framesSent();
+    b.model.feed(Bytes{36});
+    EXPECT_TRUE(b.model.transmitting());
+    b.pumpFor(10);
+    EXPECT_GE(b.model.framesSent(), before + 2);
+}
+
+TEST(AmplifierModel, StoppedAtStartUntil36) {
+    Config cfg = Bench::quietConfig();
+    cfg.stream.rate = 1000;
+    cfg.stream.transmitting = false;
+    Bench b(cfg);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    b.model.pump();
+    EXPECT_TRUE(b.out.empty());
+    b.model.feed(Bytes{36});
+    b.pumpFor(5);
+    EXPECT_GE(b.out.size(), 5u);
+}
+
+}  // namespace
+}  // namespace nxtka::sim
