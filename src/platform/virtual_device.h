@@ -114,7 +114,11 @@ private:
     bool closed_ = false;
     std::uint32_t readError_ = 0;
     unsigned abortGeneration_ = 0;      // purge(kPurgeRxAbort) count
-    bool releaseHeld_ = false;
+    Device* device_ = nullptr;          // the open library side, if any
+    bool holding_ = false;              // a write is held by Faults::holdWrites
+    std::vector<std::uint8_t> held_;    // its bytes
+    std::uint32_t lastWriteCount_ = 0;  // outcome of the last write, for waitWrite()
+    bool lastWriteOk_ = true;
 };
 
 }  // namespace nxtka::platform

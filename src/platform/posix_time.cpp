@@ -1,0 +1,34 @@
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <ctime>
+#include <sched.h>
+
+namespace nxtka::platform {
+
+std::uint32_t tickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(ms);
+}
+
+void sleepMs(std::uint32_t ms) {
+    if (ms == 0) {
+        sched_yield();
+        return;
+    }
+    timespec until{};
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += static_cast<time_t>(ms / 1000u);
+    until.tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_nsec -= 1000000000L;
+        ++until.tv_sec;
+    }
+    // Absolute deadline, so a signal that interrupts the sleep does not stretch it.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+}  // namespace nxtka::platform
