@@ -30,6 +30,7 @@ void logCommand(const ReceivedCommand& c) {
 
 int main(int argc, char** argv) {
     Config cfg;
+    cfg.stream.rate = 10;
     PtyAmplifier::Options opt;
     std::string frame = "binary24";
     std::string waveform = "constant";

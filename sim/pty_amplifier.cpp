@@ -118,8 +118,8 @@ void PtyAmplifier::signalWake() {
 
 void PtyAmplifier::closeMaster() {
     std::lock_guard lk(fdMu_);
+    closed_ = true;  // first, so a host that sees the hang-up sees closed() too
     closeFd(masterFd_);
-    closed_ = true;
 }
 
 void PtyAmplifier::ioLoop() {
