@@ -32,6 +32,7 @@ TEST_P(Activation, IdentifiesInOrderAndReleaseUnlocksTheInterfaceTwice) {
 
     sp.model().clearRecord();
     TKArelease(11);
+    EXPECT_TRUE(sp.model().waitForCommand(63, std::chrono::seconds(2), 2));
     const auto cmds = sp.model().commands();
     ASSERT_EQ(cmds.size(), 2u);
     EXPECT_EQ(cmds[0].code, 63);
@@ -193,8 +194,9 @@ TEST(ActivationFailures, MissingRequiredAnswersFail) {
         EXPECT_EQ(sp.activate(), -1) << code;
         EXPECT_EQ(TKAmodel(21), -1);
     }
-    SimPort wrongLock(21, LineKind::Virtual);
-    wrongLock.model().setReg(64, 0);
+    sim::Config c;
+    c.lockAnswer = 0;
+    SimPort wrongLock(21, LineKind::Virtual, c);
     EXPECT_EQ(wrongLock.activate(), -1);
 }
 

@@ -14,6 +14,8 @@ namespace nxtka::test {
 
 enum class LineKind { Virtual, Pty };
 
+inline void PrintTo(LineKind k, std::ostream* os) { *os << (k == LineKind::Virtual ? "virtual" : "pty"); }
+
 inline std::string lineName(const ::testing::TestParamInfo<LineKind>& info) {
     return info.param == LineKind::Virtual ? "Virtual" : "Pty";
 }
