@@ -1,0 +1,282 @@
+/*
+ * NXTKA.dll as a Windows measuring application uses it: loaded with
+ * LoadLibrary, every export found by its plain name, one COM port activated,
+ * identified, read from and commanded, released, and the library unloaded
+ * while a port is still active.
+ *
+ * Needs the simulated amplifier on the port (tests/windows/run maps COM5 to
+ * it): protocol level 3, a constant value, values streaming.
+ *
+ * usage: nxtka_windows_test [--dll PATH] [--port N] [--model N] [--value X]
+ * Prints every failed check and ends with "N passed, N failed"; the exit
+ * status is 1 when a check failed.
+ */
+#include <windows.h>
+
+#include <math.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "nxtka.h"
+#include "export_names.h"
+
+#define kExportCount ((int)(sizeof kExportNames / sizeof kExportNames[0]))
+
+/* The library's version resource says 1.53.0.32. */
+#define kExpectedVersion 0x00010035
+#define kExpectedRevision 0x00000020
+
+/* Every export the program calls, typed as the header declares it. */
+#define API(X)                                                                                       \
+    X(TKAactivateExtended) X(TKAactivate) X(TKArelease) X(TKAgetLocalBaudRate) X(TKAversion)         \
+    X(TKArevision) X(TKAmodel) X(TKAread) X(TKAreadMultiple) X(TKAreceived) X(NXinternalStatus)      \
+    X(TKAflushBuffer) X(TKAclearBuffer) X(TKAstopTransmit) X(TKAstartTransmit) X(TKAgetValues)       \
+    X(NXsendBytes) X(NXasynchronousSendBytes) X(NXsynchronizeSendBytes) X(NXrequestEvent)            \
+    X(NXgetDeviceName)
+
+#define DECLARE(name) static __typeof__(&name) p##name;
+API(DECLARE)
+
+static int passed, failed;
+
+static void check(int ok, int line, const char *fmt, ...) {
+    va_list ap;
+    if (ok) {
+        ++passed;
+        return;
+    }
+    ++failed;
+    printf("FAIL line %d: ", line);
+    va_start(ap, fmt);
+    vprintf(fmt, ap);
+    va_end(ap);
+    printf("\n");
+    fflush(stdout);
+}
+
+#define CHECK(cond, ...) check((cond) ? 1 : 0, __LINE__, __VA_ARGS__)
+
+static struct {
+    const char *dll;
+    uint32_t port;
+    int32_t model;
+    double value;
+} opt = {"NXTKA.dll", 5, 3, 0.25};
+
+/* A value as the amplifier sends it: 24-bit codes, so well within 1e-3. */
+static int isExpected(double v) { return fabs(v - opt.value) < 1e-3; }
+
+/* Loads the library and finds the exports; false when any is missing. */
+static HMODULE load(void) {
+    HMODULE dll = LoadLibraryA(opt.dll);
+    int i, missing = 0;
+    CHECK(dll != NULL, "LoadLibrary(%s) failed with error %lu", opt.dll, (unsigned long)GetLastError());
+    if (dll == NULL) return NULL;
+    for (i = 0; i < kExportCount; ++i) {
+        if (GetProcAddress(dll, kExportNames[i]) == NULL) {
+            ++missing;
+            CHECK(0, "export %s is not found by its plain name", kExportNames[i]);
+        }
+    }
+    CHECK(missing == 0, "%d of %d exports are missing", missing, kExportCount);
+#define RESOLVE(name) p##name = (__typeof__(&name))(void (*)(void))GetProcAddress(dll, #name);
+    API(RESOLVE)
+    return missing == 0 ? dll : NULL;
+}
+
+/* Waits up to `ms` for a value to be waiting on the port. */
+static int waitForValue(DWORD ms) {
+    const DWORD start = GetTickCount();
+    do {
+        if (pTKAreceived(opt.port) == 1) return 1;
+        Sleep(10);
+    } while (GetTickCount() - start < ms);
+    return 0;
+}
+
+static void identification(void) {
+    char name[NXTKA_DEVICE_NAME_MAX], want[64];
+    CHECK(pTKAversion() == kExpectedVersion, "TKAversion() = 0x%08lx", (unsigned long)pTKAversion());
+    CHECK(pTKArevision() == kExpectedRevision, "TKArevision() = 0x%08lx", (unsigned long)pTKArevision());
+    snprintf(want, sizeof want, "\\\\.\\COM%lu", (unsigned long)opt.port);
+    CHECK(pNXgetDeviceName(opt.port, name, (int32_t)sizeof name) == (int32_t)strlen(want) && strcmp(name, want) == 0,
+          "default device name is not %s", want);
+    CHECK(pTKAmodel(opt.port) == -1, "TKAmodel before activation");
+    /* No COM200 is mapped: the device does not open. */
+    CHECK(pTKAactivate(200, 100) == -1, "activation of a port without a device");
+}
+
+static void values(void) {
+    double v = -1.0, many[64];
+    int32_t n = -1, i, allNear = 1;
+    NXTKA_EVENT data = pNXrequestEvent(opt.port);
+
+    CHECK(data != 0, "NXrequestEvent gives no event");
+    if (data != 0) CHECK(WaitForSingleObject(data, 5000) == WAIT_OBJECT_0, "data event not signalled within 5 s");
+    CHECK(waitForValue(5000), "no value within 5 s");
+    CHECK(pTKAread(opt.port, &v) == 1 && isExpected(v), "TKAread gives %g, not %g", v, opt.value);
+    CHECK(waitForValue(5000), "no second value within 5 s");
+    CHECK(pTKAreadMultiple(opt.port, many, 64, &n) == 1 && n >= 1 && n <= 64, "TKAreadMultiple delivered %ld",
+          (long)n);
+    for (i = 0; i < n && i < 64; ++i) allNear = allNear && isExpected(many[i]);
+    CHECK(allNear, "TKAreadMultiple gives values other than %g", opt.value);
+}
+
+/* With transmission stopped, exactly one value follows one request. */
+static void oneValueAfter(const char *what) {
+    double v = -1.0;
+    CHECK(waitForValue(3000), "%s: no value within 3 s", what);
+    CHECK(pTKAread(opt.port, &v) == 1 && isExpected(v), "%s: TKAread gives %g", what, v);
+    Sleep(300);
+    CHECK(pTKAread(opt.port, &v) == 0, "%s: more than one value", what);
+}
+
+static void exchanges(void) {
+    const unsigned char single = 59; /* one value now */
+    NXTKA_EVENT done = 0;
+    double v = -1.0;
+    int32_t r;
+
+    r = pTKAflushBuffer(opt.port);
+    CHECK(r == 0 || r == 1, "TKAflushBuffer = %ld", (long)r);
+    CHECK(pNXinternalStatus(opt.port) == 1, "NXinternalStatus: the COM port does not flush");
+    CHECK(pTKAgetLocalBaudRate(opt.port) == 38400, "TKAgetLocalBaudRate = %ld", (long)pTKAgetLocalBaudRate(opt.port));
+
+    CHECK(pTKAstopTransmit(opt.port) == 0, "TKAstopTransmit");
+    CHECK(pTKAread(opt.port, &v) == 0, "a value right after TKAstopTransmit");
+    Sleep(300);
+    CHECK(pTKAread(opt.port, &v) == 0, "values still come after TKAstopTransmit");
+
+    CHECK(pNXsendBytes(opt.port, &single, 1) == 0, "NXsendBytes");
+    oneValueAfter("NXsendBytes");
+
+    r = pNXasynchronousSendBytes(opt.port, &single, 1, &done);
+    CHECK(r == 0 || r == 1, "NXasynchronousSendBytes = %ld", (long)r);
+    if (r == 1) {
+        CHECK(done != 0, "pending NXasynchronousSendBytes gives no event");
+        if (done != 0) CHECK(WaitForSingleObject(done, 3000) == WAIT_OBJECT_0, "write event not signalled in 3 s");
+        CHECK(pNXsynchronizeSendBytes(opt.port) == 0, "NXsynchronizeSendBytes");
+    } else {
+        CHECK(done == 0, "completed NXasynchronousSendBytes gives an event");
+    }
+    if (r >= 0) oneValueAfter("NXasynchronousSendBytes");
+
+    {
+        const int32_t ports[1] = {(int32_t)opt.port};
+        CHECK(pTKAgetValues(ports, 1) == 0, "TKAgetValues");
+        oneValueAfter("TKAgetValues");
+    }
+
+    CHECK(pTKAstartTransmit(opt.port) == 0, "TKAstartTransmit");
+    CHECK(waitForValue(5000), "no value within 5 s after TKAstartTransmit");
+    CHECK(pTKAclearBuffer(opt.port) == 0, "TKAclearBuffer");
+}
+
+static void releasedPortFails(void) {
+    const unsigned char single = 59;
+    double v = -1.0;
+    int32_t n = -1;
+    pTKArelease(opt.port);
+    CHECK(pTKAmodel(opt.port) == -1, "TKAmodel after release");
+    CHECK(pTKAread(opt.port, &v) == -1 && v == -1.0, "TKAread after release");
+    CHECK(pTKAreadMultiple(opt.port, &v, 1, &n) == -1 && n == -1, "TKAreadMultiple after release");
+    CHECK(pTKAreceived(opt.port) == -1, "TKAreceived after release");
+    CHECK(pTKAflushBuffer(opt.port) == -1, "TKAflushBuffer after release");
+    CHECK(pTKAstopTransmit(opt.port) == -1, "TKAstopTransmit after release");
+    CHECK(pTKAstartTransmit(opt.port) == -1, "TKAstartTransmit after release");
+    CHECK(pNXsendBytes(opt.port, &single, 1) == -1, "NXsendBytes after release");
+    CHECK(pNXinternalStatus(opt.port) == -1, "NXinternalStatus after release");
+    CHECK(pTKAgetLocalBaudRate(opt.port) == -1, "TKAgetLocalBaudRate after release");
+    CHECK(pNXrequestEvent(opt.port) == 0, "NXrequestEvent after release");
+    pTKArelease(opt.port); /* harmless */
+}
+
+/* The port can be taken again, at another speed. */
+static void activateAgain(void) {
+    const ActivationParams p = {16, 100, NXTKA_FLAG_BAUDRATE, 115200};
+    CHECK(pTKAactivateExtended(opt.port, &p) == 0, "second activation");
+    CHECK(pTKAmodel(opt.port) == opt.model, "TKAmodel after the second activation");
+    CHECK(pTKAgetLocalBaudRate(opt.port) == 115200, "speed after the second activation = %ld",
+          (long)pTKAgetLocalBaudRate(opt.port));
+    CHECK(waitForValue(5000), "no value after the second activation");
+    pTKArelease(opt.port);
+}
+
+/* FreeLibrary runs the unload under the loader lock: it must close the port
+ * and its receive thread without waiting for that lock. The watchdog is
+ * running before FreeLibrary starts, since a new thread waits for the loader
+ * lock before it runs. */
+static volatile LONG unloadDone;
+
+static DWORD WINAPI watchdog(LPVOID ready) {
+    int i;
+    SetEvent((HANDLE)ready);
+    for (i = 0; i < 300 && !unloadDone; ++i) Sleep(100);
+    if (!unloadDone) {
+        printf("FAIL: FreeLibrary with an active port did not return within 30 s\n");
+        printf("%d passed, %d failed\n", passed, failed + 1);
+        TerminateProcess(GetCurrentProcess(), 2);
+    }
+    return 0;
+}
+
+static HMODULE unloadWithActivePort(HMODULE dll) {
+    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL), dog;
+    CHECK(pTKAactivate(opt.port, 100) == 0, "activation before unload");
+    CHECK(waitForValue(5000), "no value before unload");
+    dog = CreateThread(NULL, 0, watchdog, ready, 0, NULL);
+    CHECK(dog != NULL && WaitForSingleObject(ready, 5000) == WAIT_OBJECT_0, "watchdog does not start");
+    CHECK(FreeLibrary(dll) != 0, "FreeLibrary");
+    InterlockedExchange(&unloadDone, 1);
+    if (dog != NULL) {
+        WaitForSingleObject(dog, 5000);
+        CloseHandle(dog);
+    }
+    CloseHandle(ready);
+    /* The unload closed the port: a new instance activates it again. */
+    dll = load();
+    if (dll == NULL) return NULL;
+    CHECK(pTKAactivate(opt.port, 100) == 0, "activation after reload");
+    CHECK(pTKAmodel(opt.port) == opt.model, "TKAmodel after reload");
+    pTKArelease(opt.port);
+    return dll;
+}
+
+int main(int argc, char **argv) {
+    HMODULE dll;
+    int i;
+    setvbuf(stdout, NULL, _IONBF, 0);
+    for (i = 1; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--dll") == 0) opt.dll = argv[i + 1];
+        else if (strcmp(argv[i], "--port") == 0) opt.port = (uint32_t)strtoul(argv[i + 1], NULL, 10);
+        else if (strcmp(argv[i], "--model") == 0) opt.model = (int32_t)strtol(argv[i + 1], NULL, 10);
+        else if (strcmp(argv[i], "--value") == 0) opt.value = strtod(argv[i + 1], NULL);
+        else {
+            fprintf(stderr, "unknown option %s\n", argv[i]);
+            return 2;
+        }
+    }
+    printf("%d-bit test of %s on COM%lu\n", (int)(sizeof(void *) * 8), opt.dll, (unsigned long)opt.port);
+
+    dll = load();
+    if (dll != NULL) {
+        identification();
+        if (pTKAactivate(opt.port, 1000) == 0) {
+            CHECK(1, "activation");
+            CHECK(pTKAactivate(opt.port, 1000) == -1, "activation of an active port");
+            CHECK(pTKAmodel(opt.port) == opt.model, "TKAmodel = %ld", (long)pTKAmodel(opt.port));
+            values();
+            exchanges();
+            releasedPortFails();
+            activateAgain();
+            dll = unloadWithActivePort(dll);
+        } else {
+            CHECK(0, "activation of COM%lu failed", (unsigned long)opt.port);
+        }
+        if (dll != NULL) FreeLibrary(dll);
+    }
+    printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
