@@ -96,7 +96,7 @@ public:
         out.xonXoffIn = xonIn;
         out.dsrFlow = out.dsrSensitivity = false;
         out.parityCheck = out.errorChar = out.nullStrip = out.abortOnError = false;
-        out.txContinueOnXoff = !xonIn;
+        out.txContinueOnXoff = false;
         using C = LineSettings::Control;
         int lines = 0;
         if (ioctl(fd_, TIOCMGET, &lines) == 0) {
