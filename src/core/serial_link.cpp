@@ -8,8 +8,10 @@ void waitMilliseconds(std::uint32_t ms) {
     const std::uint32_t start = platform::tickCount();
     platform::sleepMs(ms);
     std::uint32_t elapsed = platform::tickCount() - start;
+    // Sleep only for what is missing: a sleep that returned on the exact
+    // tick must not double the pause.
     while (elapsed <= ms) {
-        platform::sleepMs(elapsed == 0 ? 1 : elapsed);
+        platform::sleepMs(ms - elapsed + 1);
         elapsed = platform::tickCount() - start;
     }
 }

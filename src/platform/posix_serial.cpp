@@ -134,7 +134,13 @@ public:
         }
         if ((flags & kPurgeRxAbort) != 0) abortRequests_.fetch_add(1);
         if ((flags & (kPurgeRxClear | kPurgeRxAbort)) != 0) signalFd(rxWake_);
-        if ((flags & kPurgeTxClear) != 0) ok = tcflush(fd_, TCOFLUSH) == 0 && ok;
+        // Only output still queued in the driver is dropped. A pseudo-terminal
+        // reports none although its peer may not have taken the bytes yet, and
+        // flushing it would lose bytes that were reported written and drained.
+        int queued = 0;
+        if ((flags & kPurgeTxClear) != 0 && ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+            ok = tcflush(fd_, TCOFLUSH) == 0 && ok;
+        }
         if ((flags & (kPurgeTxAbort | kPurgeTxClear)) != 0) {
             std::lock_guard<std::mutex> l(wm_);
             if (txJob_) {

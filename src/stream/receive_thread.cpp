@@ -78,7 +78,7 @@ void receiveOnce(PortSession& s) {
     if (s.rxWant == 0) s.rxWant = 1;
     const platform::ReadResult r =
         s.device->read(s.rxBuffer.get() + s.rxKept, s.rxWant, s.rxBufferSize - s.rxKept);
-    if (s.wakeWaiting.load(std::memory_order_relaxed)) s.readEvent.set();
+    if (r.status == platform::ReadResult::Ok && s.wakeWaiting.load(std::memory_order_relaxed)) s.readEvent.set();
 
     if (r.status == platform::ReadResult::Failed) {
         s.commError.store(r.error != 0 ? r.error : 1);

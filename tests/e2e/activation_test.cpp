@@ -286,7 +286,7 @@ TEST(ActivationWakeUp, AbortEndsTheWaitForASleepingAmplifier) {
     sp.model().setAsleep(true);
     const ActivationParams p{12, 10, NXTKA_FLAG_WAKEUP, 0};
     std::thread aborter([&] {
-        platform::sleepMs(500);
+        platform::sleepMs(1000);
         EXPECT_EQ(TKAabortActivate(29), 0);
     });
     const std::uint32_t t0 = platform::tickCount();
