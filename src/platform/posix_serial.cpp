@@ -245,14 +245,21 @@ public:
                 rxHead_ = 0;
                 rxTail_ = avail;
             }
-            const ssize_t got = ::read(fd_, rx_.get() + rxTail_, rxCap_ - rxTail_);
-            if (got > 0) {
-                rxTail_ += static_cast<std::size_t>(got);
-                continue;
+            // After a read that did not fill the buffer the kernel queue is
+            // most likely empty: wait first instead of a read that fails.
+            if (!queueEmpty_) {
+                const std::size_t space = rxCap_ - rxTail_;
+                const ssize_t got = ::read(fd_, rx_.get() + rxTail_, space);
+                if (got > 0) {
+                    rxTail_ += static_cast<std::size_t>(got);
+                    queueEmpty_ = static_cast<std::size_t>(got) < space;
+                    continue;
+                }
+                if (got == 0) return readFailed(EIO);  // the other end has gone
+                if (errno == EINTR) continue;
+                if (errno != EAGAIN) return readFailed(lastError());
             }
-            if (got == 0) return readFailed(EIO);  // the other end has gone
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN) return readFailed(lastError());
+            queueEmpty_ = false;
 
             pollfd fds[2] = {{fd_, POLLIN, 0}, {rxWake_, POLLIN, 0}};
             if (poll(fds, 2, -1) < 0) {
@@ -332,6 +339,7 @@ private:
     }
 
     const int fd_;
+    bool queueEmpty_ = false;  // the last read() left nothing in the kernel queue
     const int rxWake_;  // wakes a read blocked in poll()
     const int txWake_;  // wakes the writer blocked in poll()
 
