@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace nxtka {
@@ -72,11 +73,11 @@ TEST_P(Exchange, LongAnswersAreCopiedInOrder) {
 }
 
 TEST_P(Exchange, IdentificationSetsTheProtocolLevel) {
-    int level = 3;
+    std::atomic<int> level{3};
     start([&](int code, const std::vector<std::uint8_t>& p) {
         if (code == 42 && p == std::vector<std::uint8_t>{3}) {
             if (level == 0) return Reply{{';', 0x00, 0x10, 0x05}};
-            return Reply{{'$', 0x00, 0x10, 0x05, static_cast<std::uint8_t>(level)}};
+            return Reply{{'$', 0x00, 0x10, 0x05, static_cast<std::uint8_t>(level.load())}};
         }
         return Reply{};
     });
