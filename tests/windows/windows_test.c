@@ -8,6 +8,7 @@
  * it): protocol level 3, a constant value, values streaming.
  *
  * usage: nxtka_windows_test [--dll PATH] [--port N] [--model N] [--value X]
+ *        (--child exit: the helper process of one test)
  * Prints every failed check and ends with "N passed, N failed"; the exit
  * status is 1 when a check failed.
  */
@@ -60,10 +61,11 @@ static void check(int ok, int line, const char *fmt, ...) {
 
 static struct {
     const char *dll;
+    const char *child;
     uint32_t port;
     int32_t model;
     double value;
-} opt = {"NXTKA.dll", 5, 3, 0.25};
+} opt = {"NXTKA.dll", NULL, 5, 3, 0.25};
 
 /* A value as the amplifier sends it: 24-bit codes, so well within 1e-3. */
 static int isExpected(double v) { return fabs(v - opt.value) < 1e-3; }
@@ -95,6 +97,34 @@ static int waitForValue(DWORD ms) {
     } while (GetTickCount() - start < ms);
     return 0;
 }
+
+/* Steps that hang when the library cannot end a pending read or is unloaded
+ * under the loader lock: a watchdog ends the program when one takes longer
+ * than its limit. It runs from the start, since a new thread waits for the
+ * loader lock before it runs. */
+static volatile LONG watchArmed;
+static volatile DWORD watchDeadline;
+static const char *volatile watchWhat;
+
+static DWORD WINAPI watchdog(LPVOID arg) {
+    (void)arg;
+    for (;; Sleep(100)) {
+        if (watchArmed && (LONG)(GetTickCount() - watchDeadline) > 0) {
+            printf("FAIL: %s did not return in time\n", watchWhat);
+            printf("%d passed, %d failed\n", passed, failed + 1);
+            TerminateProcess(GetCurrentProcess(), 2);
+        }
+    }
+    return 0;
+}
+
+static void arm(const char *what, DWORD ms) {
+    watchWhat = what;
+    watchDeadline = GetTickCount() + ms;
+    InterlockedExchange(&watchArmed, 1);
+}
+
+static void disarm(void) { InterlockedExchange(&watchArmed, 0); }
 
 static void identification(void) {
     char name[NXTKA_DEVICE_NAME_MAX], want[64];
@@ -201,40 +231,26 @@ static void activateAgain(void) {
     CHECK(pTKAgetLocalBaudRate(opt.port) == 115200, "speed after the second activation = %ld",
           (long)pTKAgetLocalBaudRate(opt.port));
     CHECK(waitForValue(5000), "no value after the second activation");
+    /* Nothing comes in while transmission is off: release must end the
+     * receive thread's pending read itself. */
+    CHECK(pTKAstopTransmit(opt.port) == 0, "TKAstopTransmit before release");
+    arm("TKArelease with transmission stopped", 10000);
+    pTKArelease(opt.port);
+    disarm();
+    CHECK(pTKAmodel(opt.port) == -1, "TKAmodel after the second release");
+    /* Transmission stays off across sessions: start it for the next one. */
+    CHECK(pTKAactivate(opt.port, 100) == 0 && pTKAstartTransmit(opt.port) == 0, "restart transmission");
     pTKArelease(opt.port);
 }
 
 /* FreeLibrary runs the unload under the loader lock: it must close the port
- * and its receive thread without waiting for that lock. The watchdog is
- * running before FreeLibrary starts, since a new thread waits for the loader
- * lock before it runs. */
-static volatile LONG unloadDone;
-
-static DWORD WINAPI watchdog(LPVOID ready) {
-    int i;
-    SetEvent((HANDLE)ready);
-    for (i = 0; i < 300 && !unloadDone; ++i) Sleep(100);
-    if (!unloadDone) {
-        printf("FAIL: FreeLibrary with an active port did not return within 30 s\n");
-        printf("%d passed, %d failed\n", passed, failed + 1);
-        TerminateProcess(GetCurrentProcess(), 2);
-    }
-    return 0;
-}
-
+ * and its receive thread without waiting for that lock. */
 static HMODULE unloadWithActivePort(HMODULE dll) {
-    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL), dog;
     CHECK(pTKAactivate(opt.port, 100) == 0, "activation before unload");
     CHECK(waitForValue(5000), "no value before unload");
-    dog = CreateThread(NULL, 0, watchdog, ready, 0, NULL);
-    CHECK(dog != NULL && WaitForSingleObject(ready, 5000) == WAIT_OBJECT_0, "watchdog does not start");
+    arm("FreeLibrary with an active port", 30000);
     CHECK(FreeLibrary(dll) != 0, "FreeLibrary");
-    InterlockedExchange(&unloadDone, 1);
-    if (dog != NULL) {
-        WaitForSingleObject(dog, 5000);
-        CloseHandle(dog);
-    }
-    CloseHandle(ready);
+    disarm();
     /* The unload closed the port: a new instance activates it again. */
     dll = load();
     if (dll == NULL) return NULL;
@@ -242,6 +258,43 @@ static HMODULE unloadWithActivePort(HMODULE dll) {
     CHECK(pTKAmodel(opt.port) == opt.model, "TKAmodel after reload");
     pTKArelease(opt.port);
     return dll;
+}
+
+/* A process ending with a port still active: the system has ended the
+ * receive thread when the library closes the port at process exit. */
+static int childExitsWithActivePort(void) {
+    HMODULE dll = load();
+    if (dll == NULL) return 3;
+    if (pTKAactivate(opt.port, 100) != 0) return 4;
+    if (!waitForValue(5000)) return 5;
+    return 0;
+}
+
+static void exitWithActivePort(void) {
+    char self[MAX_PATH], cmd[3 * MAX_PATH];
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    DWORD code = 99;
+    BOOL started;
+    GetModuleFileNameA(NULL, self, (DWORD)sizeof self);
+    snprintf(cmd, sizeof cmd, "\"%s\" --dll \"%s\" --port %lu --child exit", self, opt.dll, (unsigned long)opt.port);
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    started = CreateProcessA(self, cmd, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi);
+    CHECK(started, "CreateProcess failed with error %lu", (unsigned long)GetLastError());
+    if (!started) return;
+    if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) {
+        CHECK(0, "a process with an active port did not exit within 30 s");
+        TerminateProcess(pi.hProcess, 9);
+        WaitForSingleObject(pi.hProcess, 5000);
+    }
+    GetExitCodeProcess(pi.hProcess, &code);
+    CHECK(code == 0, "the process with an active port ended with %lu", (unsigned long)code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    CHECK(pTKAactivate(opt.port, 100) == 0, "activation after a process exited with the port active");
+    CHECK(pTKAmodel(opt.port) == opt.model, "TKAmodel after a process exited with the port active");
+    pTKArelease(opt.port);
 }
 
 int main(int argc, char **argv) {
@@ -253,13 +306,20 @@ int main(int argc, char **argv) {
         else if (strcmp(argv[i], "--port") == 0) opt.port = (uint32_t)strtoul(argv[i + 1], NULL, 10);
         else if (strcmp(argv[i], "--model") == 0) opt.model = (int32_t)strtol(argv[i + 1], NULL, 10);
         else if (strcmp(argv[i], "--value") == 0) opt.value = strtod(argv[i + 1], NULL);
+        else if (strcmp(argv[i], "--child") == 0) opt.child = argv[i + 1];
         else {
             fprintf(stderr, "unknown option %s\n", argv[i]);
             return 2;
         }
     }
+    if (opt.child != NULL) return strcmp(opt.child, "exit") == 0 ? childExitsWithActivePort() : 2;
     printf("%d-bit test of %s on COM%lu\n", (int)(sizeof(void *) * 8), opt.dll, (unsigned long)opt.port);
 
+    {
+        HANDLE dog = CreateThread(NULL, 0, watchdog, NULL, 0, NULL);
+        CHECK(dog != NULL, "watchdog does not start");
+        if (dog != NULL) CloseHandle(dog);
+    }
     dll = load();
     if (dll != NULL) {
         identification();
@@ -272,6 +332,7 @@ int main(int argc, char **argv) {
             releasedPortFails();
             activateAgain();
             dll = unloadWithActivePort(dll);
+            if (dll != NULL) exitWithActivePort();
         } else {
             CHECK(0, "activation of COM%lu failed", (unsigned long)opt.port);
         }
