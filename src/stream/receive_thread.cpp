@@ -11,17 +11,26 @@ namespace {
 constexpr std::uint32_t kReadErrorBackoffMs = 20;
 constexpr std::uint32_t kRingWaitStepMs = 100;
 
+// The ring mutex is taken at the first value of a buffer and kept until the
+// whole buffer is parsed: one lock per read instead of one per value.
 class SessionSink final : public FrameSink {
 public:
     explicit SessionSink(PortSession& s) : s_(s) {}
+    ~SessionSink() {
+        if (ringHeld_) s_.ringMutex->unlock();
+    }
+    SessionSink(const SessionSink&) = delete;
+    SessionSink& operator=(const SessionSink&) = delete;
+
     int pendingCommand() override { return s_.pendingCommand.load(std::memory_order_acquire); }
-    bool storeSample(const SampleRecord& r) override { return nxtka::storeSample(s_, r); }
+    bool storeSample(const SampleRecord& r) override { return nxtka::storeSample(s_, r, ringHeld_); }
     void completeAnswer(int code, const std::uint8_t* bytes, int count, int level) override {
         nxtka::completeAnswer(s_, code, bytes, count, level);
     }
 
 private:
     PortSession& s_;
+    bool ringHeld_ = false;
 };
 
 void countHeld(PortSession& s) {
@@ -37,35 +46,32 @@ void acknowledgeDiscard(PortSession& s) {
 
 }  // namespace
 
-bool storeSample(PortSession& s, const SampleRecord& record) {
+bool storeSample(PortSession& s, const SampleRecord& record, bool& ringHeld) {
     completeByValueFrame(s);
-    if (s.holdValues.load()) {
-        countHeld(s);
-        return false;
-    }
-    platform::Mutex& m = *s.ringMutex;
-    if (!m.tryLock()) {
-        while (!m.lockFor(kRingWaitStepMs)) {
-            // Whoever holds the ring may be waiting for an answer that comes
-            // behind this value: once values are held, drop it and go on.
-            if (s.holdValues.load()) {
-                countHeld(s);
-                return false;
+    if (!ringHeld) {
+        if (s.holdValues.load()) {
+            countHeld(s);
+            return false;
+        }
+        platform::Mutex& m = *s.ringMutex;
+        if (!m.tryLock()) {
+            while (!m.lockFor(kRingWaitStepMs)) {
+                // Whoever holds the ring may be waiting for an answer that
+                // comes behind this value: once values are held, drop it and go on.
+                if (s.holdValues.load()) {
+                    countHeld(s);
+                    return false;
+                }
             }
         }
+        ringHeld = true;
     }
     if (s.holdValues.load()) {
         countHeld(s);
-        m.unlock();
         return false;
     }
-    const std::uint32_t discard = s.discardInput.load();
-    if (discard != 0) {
-        m.unlock();
-        return true;
-    }
+    if (s.discardInput.load() != 0) return true;
     if (s.ring.append(record) && s.dataEvent) s.dataEvent->set();
-    m.unlock();
     return s.discardInput.load() != 0;
 }
 

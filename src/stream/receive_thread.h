@@ -15,7 +15,9 @@ void receiveThreadMain(void* arg);
 
 // Stores one measured value (or counts it while values are held). True when
 // an input discard is requested, which ends the parse of the current buffer.
-bool storeSample(PortSession& s, const SampleRecord& record);
+// `ringHeld` says whether the caller already owns the ring mutex; the first
+// stored value takes it and leaves it owned for the rest of the buffer.
+bool storeSample(PortSession& s, const SampleRecord& record, bool& ringHeld);
 
 // Reads one buffer's worth from the device and handles it; the loop body.
 void receiveOnce(PortSession& s);
