@@ -16,10 +16,10 @@
 namespace nxtka::platform {
 namespace {
 
-// A per-thread address identifies the calling thread without reading a
-// pthread_t that another thread may be writing.
-thread_local char tThreadToken;
-const void* self() { return &tThreadToken; }
+// The calling thread's identity as a plain word, so the owner field can be an
+// atomic. pthread_self() is a register read; a thread_local would cost a call
+// in a shared library.
+const void* self() { return reinterpret_cast<const void*>(pthread_self()); }
 
 timespec deadlineAfter(clockid_t clock, std::uint32_t ms) {
     timespec t{};
