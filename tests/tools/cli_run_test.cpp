@@ -1,0 +1,298 @@
+// The built `nxtka` program, run as a person would: against the simulator
+// program on a pseudo-terminal, and against devices it cannot use.
+#include "subprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <pty.h>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+namespace nxtka_cli::test {
+namespace {
+
+const std::string kTool = NXTKA_CLI_PATH;
+const std::string kSim = NXTKA_SIM_PATH;
+
+RunResult tool(std::vector<std::string> args, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    args.insert(args.begin(), kTool);
+    return run(std::move(args), timeout);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// The tool's own complaint: exactly one "nxtka: " line on stderr.
+std::string complaint(const RunResult& r) {
+    std::vector<std::string> mine;
+    for (const std::string& l : lines(r.err))
+        if (l.rfind("nxtka: ", 0) == 0) mine.push_back(l);
+    EXPECT_EQ(mine.size(), 1u) << r.err;
+    return mine.empty() ? std::string() : mine.front();
+}
+
+struct ValueLine {
+    double time, value;
+    unsigned status;
+};
+
+// The value lines of the line view: "   0.014 s   +0.798421  0x00   [...]".
+std::vector<ValueLine> valueLines(const std::string& out) {
+    static const std::regex re(R"(^\s*(\d+\.\d{3}) s\s+([+-]\d\.\d{6})\s+0x([0-9A-F]{2})\s+\[.*\]$)");
+    std::vector<ValueLine> v;
+    for (const std::string& l : lines(out)) {
+        std::smatch m;
+        if (std::regex_match(l, m, re))
+            v.push_back({std::stod(m[1]), std::stod(m[2]), static_cast<unsigned>(std::stoul(m[3], nullptr, 16))});
+    }
+    return v;
+}
+
+std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + "nxtka-cli-" + std::to_string(::getpid()) + "-" + name;
+}
+
+TEST(Demo, StreamsTheSimulatedSineAndReleases) {
+    const RunResult r = tool({"demo", "--seconds", "1"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("protocol level  3"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("line speed      38400 bit/s"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(device +/dev/pts/\d+ \(port 0\))"))) << r.out;
+    const auto values = valueLines(r.out);
+    ASSERT_GE(values.size(), 10u) << r.out;  // 50 values/s for a second
+    const auto [lo, hi] = std::minmax_element(values.begin(), values.end(),
+                                              [](const ValueLine& a, const ValueLine& b) { return a.value < b.value; });
+    EXPECT_LT(lo->value, hi->value - 0.1);  // a sine, not a constant
+    EXPECT_GE(lo->value, -0.81);
+    EXPECT_LE(hi->value, 0.81);
+    for (std::size_t i = 1; i < values.size(); ++i) EXPECT_GE(values[i].time, values[i - 1].time);
+    EXPECT_NE(r.out.find(std::to_string(values.size()) + " values in"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("port released"), std::string::npos);
+}
+
+TEST(Info, PrintsTheSimulatorsProtocolLevelAndLineSpeed) {
+    SimProcess sim(kSim, {"--level", "4", "--baud", "115200"});
+    const RunResult r = tool({"info", "--device", sim.device(), "--baud", "115200"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("protocol level  4"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("line speed      115200 bit/s"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(sim.device() + " (port 0)"), std::string::npos) << r.out;
+}
+
+TEST(Info, AnotherPortNumberMapsTheSameDevice) {
+    SimProcess sim(kSim, {"--level", "2"});
+    const RunResult r = tool({"info", "--device", sim.device(), "--port", "1023"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("protocol level  2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("(port 1023)"), std::string::npos) << r.out;
+}
+
+TEST(Monitor, WritesExactlyTheCountedRowsToCsv) {
+    SimProcess sim(kSim, {"--rate", "200", "--value", "0.25", "--status", "5"});
+    const std::string csv = tempPath("out.csv");
+    const RunResult r = tool({"monitor", "--device", sim.device(), "--count", "20", "--csv", csv});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::ifstream in(csv);
+    std::string header;
+    std::getline(in, header);
+    EXPECT_EQ(header, "time_s,value,status");
+    std::vector<std::string> rows;
+    for (std::string l; std::getline(in, l);) rows.push_back(l);
+    ASSERT_EQ(rows.size(), 20u);
+    double last = -1.0;
+    for (const std::string& row : rows) {
+        double t = 0, v = 0;
+        unsigned s = 0;
+        ASSERT_EQ(std::sscanf(row.c_str(), "%lf,%lf,%u", &t, &v, &s), 3) << row;
+        EXPECT_GE(t, last);
+        last = t;
+        EXPECT_NEAR(v, 0.25, 1e-6) << row;
+        EXPECT_EQ(s, 5u) << row;
+    }
+    EXPECT_EQ(valueLines(r.out).size(), 20u) << r.out;
+    EXPECT_NE(r.out.find("20 values in"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("status 0x05 x 20"), std::string::npos) << r.out;
+    std::remove(csv.c_str());
+}
+
+TEST(GetSet, TableSettingsReadAndSwitchTheStream) {
+    SimProcess sim(kSim, {"--level", "4", "--rate", "100"});
+    const RunResult model = tool({"get", "model", "--device", sim.device()});
+    ASSERT_EQ(model.status, 0) << model.err;
+    EXPECT_EQ(model.out, "4\n");
+    const RunResult baud = tool({"get", "baud", "-d", sim.device()});
+    EXPECT_EQ(baud.out, "38400 bit/s\n");
+
+    ASSERT_EQ(tool({"set", "transmit", "off", "-d", sim.device()}).status, 0);
+    const RunResult quiet = tool({"monitor", "-d", sim.device(), "--seconds", "0.6"});
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_TRUE(valueLines(quiet.out).empty()) << quiet.out;
+    EXPECT_NE(quiet.out.find("no values in"), std::string::npos) << quiet.out;
+
+    ASSERT_EQ(tool({"set", "transmit", "on", "-d", sim.device()}).status, 0);
+    const RunResult flowing = tool({"monitor", "-d", sim.device(), "--count", "3"});
+    EXPECT_EQ(flowing.status, 0) << flowing.err;
+    EXPECT_EQ(valueLines(flowing.out).size(), 3u) << flowing.out;
+}
+
+TEST(GetSet, NamesAndValuesAreCheckedBeforeTalking) {
+    const RunResult unknown = tool({"get", "colour", "--device", "/dev/null"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(complaint(unknown).find("unknown setting 'colour'"), std::string::npos);
+    const RunResult readOnly = tool({"set", "model", "3", "--port", "0"});
+    EXPECT_NE(readOnly.status, 0);
+    EXPECT_NE(complaint(readOnly).find("can only be read"), std::string::npos);
+    const RunResult noTarget = tool({"get", "model"});
+    EXPECT_EQ(noTarget.status, 2);
+    EXPECT_NE(complaint(noTarget).find("--device PATH or --port N"), std::string::npos);
+}
+
+TEST(Send, BytesReachTheAmplifier) {
+    const std::string log = tempPath("sim.log");
+    {
+        SimProcess sim(kSim, {"-v", "--rate", "0"}, log);
+        const RunResult r = tool({"send", "--device", sim.device(), "0x3b", "3B 3b"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("sent 3 bytes to " + sim.device() + ": 3B 3B 3B"), std::string::npos) << r.out;
+    }
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    // 59 ("send one value") three times, on top of the activation's commands.
+    const std::string s = text.str();
+    std::size_t n = 0;
+    for (std::size_t at = s.find("cmd  59"); at != std::string::npos; at = s.find("cmd  59", at + 1)) ++n;
+    EXPECT_EQ(n, 3u) << s;
+    std::remove(log.c_str());
+}
+
+TEST(Send, BadHexIsRefusedWithoutOpening) {
+    const RunResult r = tool({"send", "--device", "/dev/ttyS999", "2a3"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(complaint(r).find("'2a3' has an odd number of hex digits"), std::string::npos);
+}
+
+TEST(Errors, MissingDevice) {
+    const RunResult r = tool({"info", "--device", "/dev/nxtka-no-such-device"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_EQ(complaint(r), "nxtka: /dev/nxtka-no-such-device does not exist (check the device name and that the "
+                            "adapter is plugged in)");
+}
+
+TEST(Errors, PortAboveTheLibrarysRange) {
+    for (const char* cmd : {"info", "monitor"}) {
+        const RunResult r = tool({cmd, "--port", "5000"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(complaint(r).find("port 5000 is out of range"), std::string::npos) << r.err;
+    }
+}
+
+TEST(Errors, PlainFileAndNonTerminal) {
+    const RunResult file = tool({"info", "--device", "/etc/hostname"});
+    EXPECT_NE(file.status, 0);
+    EXPECT_NE(complaint(file).find("is not a character device"), std::string::npos);
+    const RunResult null = tool({"info", "--device", "/dev/null"});
+    EXPECT_NE(null.status, 0);
+    EXPECT_NE(complaint(null).find("/dev/null is not a serial port"), std::string::npos);
+}
+
+struct Pty {
+    Pty() { ::openpty(&master, &slave, name, nullptr, nullptr); }
+    ~Pty() {
+        ::close(slave);
+        ::close(master);
+    }
+    int master = -1, slave = -1;
+    char name[128] = {};
+};
+
+TEST(Errors, PseudoTerminalWithNobodyAnswering) {
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = tool({"info", "--device", pty.name});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(complaint(r), std::string("nxtka: no answer from an amplifier on ") + pty.name +
+                                " at 38400 bit/s (check that it is powered and connected, and its line speed: --baud)");
+    EXPECT_LT(took, std::chrono::seconds(15));
+}
+
+TEST(Errors, DeviceHeldByAnotherProcess) {
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    const int held = ::open(pty.name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    const RunResult r = tool({"monitor", "--device", pty.name, "--count", "1"});
+    ::close(held);
+    EXPECT_NE(r.status, 0);
+    const std::string line = complaint(r);
+    EXPECT_NE(line.find(std::string(pty.name) + " is in use by another process (pid " + std::to_string(::getpid())),
+              std::string::npos)
+        << line;
+}
+
+// The exports list and `list --all` agree: a function the library exports is
+// shown as available, one it lacks in parentheses. This catches a row whose
+// call does not fit the function once the header declares it.
+TEST(List, AvailabilityMatchesTheExportedFunctions) {
+    std::set<std::string> exported;
+    std::ifstream in(NXTKA_EXPORTS_FILE);
+    for (std::string l; std::getline(in, l);) {
+        if (l.empty() || l[0] == '#') continue;
+        exported.insert(l.substr(0, l.find(' ')));
+    }
+    ASSERT_GT(exported.size(), 20u);
+    const RunResult r = tool({"list", "--all"});
+    ASSERT_EQ(r.status, 0);
+    std::size_t rows = 0, available = 0;
+    for (const std::string& l : lines(r.out)) {
+        std::istringstream words(l);
+        std::string name, get, set;
+        words >> name >> get >> set;
+        if (name == "NAME" || name.empty() || name[0] == '(') continue;
+        ++rows;
+        for (const std::string& column : {get, set}) {
+            if (column == "-") continue;
+            const bool absent = column.front() == '(';
+            const std::string fns = absent ? column.substr(1, column.size() - 2) : column;
+            std::istringstream parts(fns);
+            for (std::string fn; std::getline(parts, fn, '/');) {
+                EXPECT_EQ(exported.count(fn) == 1, !absent) << name << ": " << fn;
+                available += absent ? 0 : 1;
+            }
+        }
+    }
+    EXPECT_GT(rows, 20u);
+    EXPECT_GE(available, 5u);  // model, baud, received, start and stop, clear max
+    // The short list shows only what works.
+    const RunResult shortList = tool({"list"});
+    EXPECT_EQ(shortList.out.find("(TKA"), std::string::npos);
+    EXPECT_NE(shortList.out.find("model"), std::string::npos);
+}
+
+TEST(Usage, VersionAndMissingSubcommand) {
+    const RunResult v = tool({"--version"});
+    EXPECT_EQ(v.status, 0);
+    EXPECT_TRUE(std::regex_search(v.out, std::regex(R"(^nxtka \d+\.\d+\.\d+\.\d+ \(library \d+\.\d+\.\d+\.\d+\))")))
+        << v.out;
+    EXPECT_EQ(tool({}).status, 2);
+    EXPECT_EQ(tool({"frobnicate"}).status, 2);
+}
+
+}  // namespace
+}  // namespace nxtka_cli::test

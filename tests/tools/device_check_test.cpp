@@ -1,0 +1,90 @@
+// Explanations for devices the library cannot use, on real paths: missing
+// files, plain files, directories, a device that is not a terminal, and
+// pseudo-terminals free or locked.
+#include "device_check.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pty.h>
+#include <string>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace nxtka_cli {
+namespace {
+
+bool contains(const std::optional<std::string>& text, const std::string& part) {
+    return text && text->find(part) != std::string::npos;
+}
+
+class ScratchDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/nxtka-cli-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+    std::string dir_;
+};
+
+TEST_F(ScratchDir, PathsThatAreNoDevicesAreNamedForWhatTheyAre) {
+    const std::string missing = dir_ + "/ttyUSB9";
+    EXPECT_TRUE(contains(precheckDevice(missing), missing + " does not exist"));
+
+    const std::string plain = dir_ + "/plain";
+    std::FILE* f = std::fopen(plain.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    EXPECT_TRUE(contains(precheckDevice(plain), "is not a character device"));
+    EXPECT_TRUE(contains(explainOpenFailure(plain), "is not a character device"));
+
+    EXPECT_TRUE(contains(precheckDevice(dir_), "is a directory"));
+
+    const std::string dangling = dir_ + "/link";
+    ASSERT_EQ(::symlink(missing.c_str(), dangling.c_str()), 0);
+    EXPECT_TRUE(contains(precheckDevice(dangling), "symbolic link to nothing"));
+
+    EXPECT_TRUE(contains(precheckDevice(""), "no device name"));
+}
+
+TEST(DeviceCheck, CharacterDeviceThatIsNoTerminal) {
+    EXPECT_FALSE(precheckDevice("/dev/null").has_value());
+    EXPECT_TRUE(contains(explainOpenFailure("/dev/null"), "/dev/null is not a serial port"));
+}
+
+struct Pty {
+    Pty() {
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) master = slave = -1;
+    }
+    ~Pty() {
+        if (slave >= 0) ::close(slave);
+        if (master >= 0) ::close(master);
+    }
+    int master = -1, slave = -1;
+    char name[128] = {};
+};
+
+TEST(DeviceCheck, FreePseudoTerminalHasNothingToExplain) {
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    EXPECT_FALSE(precheckDevice(pty.name).has_value());
+    EXPECT_FALSE(explainOpenFailure(pty.name).has_value());
+}
+
+TEST(DeviceCheck, LockedPseudoTerminalIsInUse) {
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    const int holder = ::open(pty.name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_TRUE(contains(explainOpenFailure(pty.name), std::string(pty.name) + " is in use by another process"));
+    ::close(holder);
+    EXPECT_FALSE(explainOpenFailure(pty.name).has_value());  // the lock went with the descriptor
+}
+
+}  // namespace
+}  // namespace nxtka_cli

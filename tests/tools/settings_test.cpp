@@ -1,0 +1,113 @@
+// The setting table and its row macros: a row calls its function only when
+// the function is declared, and reports "absent" otherwise.
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+namespace {
+
+// Stand-ins for exported functions, visible where the rows are made.
+std::int32_t fakeEquipment(std::uint32_t port) { return port == 7 ? 0x2D : -1; }
+double fakeFactor(std::uint32_t port) { return port == 7 ? 2.05 : -1.0; }
+std::int32_t fakeSerial(std::uint32_t port, char* text) {
+    if (port != 7) return -1;
+    std::memcpy(text, "AB12\x01" "XYZ", 8);
+    return 0;
+}
+std::int32_t gLastGain = -100;
+std::int32_t fakeSetGain(std::uint32_t port, std::int32_t gain) {
+    if (port != 7) return -1;
+    gLastGain = gain;
+    return 0;
+}
+double gLastNorm = 0.0;
+std::int32_t fakeSetNorm(std::uint32_t port, double norm) {
+    gLastNorm = norm;
+    return port == 7 ? 0 : -1;
+}
+
+}  // namespace
+
+namespace nxtka_cli {
+namespace {
+
+TEST(SettingRows, DeclaredGettersAreCalledAndDecoded) {
+    constexpr Setting word{"equipment", nullptr, NXTKA_GET(fakeEquipment, decodeEquipment), NXTKA_NO_SET, ""};
+    EXPECT_TRUE(word.getDeclared);
+    EXPECT_STREQ(word.getName, "fakeEquipment");
+    const Reading ok = word.get(7);
+    EXPECT_EQ(ok.outcome, Outcome::ok);
+    EXPECT_EQ(ok.text, "45 (0x2D): LCD, UII, SI, AF");
+    EXPECT_EQ(word.get(8).outcome, Outcome::failed);
+
+    constexpr Setting real{"factor", nullptr, NXTKA_GET(fakeFactor, formatReal), NXTKA_NO_SET, ""};
+    EXPECT_EQ(real.get(7).text, "2.05");
+    EXPECT_EQ(real.get(1).outcome, Outcome::failed);
+
+    constexpr Setting text{"serial", nullptr, NXTKA_GET_TEXT(fakeSerial, 8), NXTKA_NO_SET, ""};
+    EXPECT_TRUE(text.getDeclared);
+    EXPECT_EQ(text.get(7).text, "AB12\\x01XYZ");
+    EXPECT_EQ(text.get(3).outcome, Outcome::failed);
+}
+
+TEST(SettingRows, UndeclaredFunctionsAreAbsentNotCalled) {
+    constexpr Setting row{"later", nullptr, NXTKA_GET(TKAfunctionThatDoesNotExist, formatDecimal),
+                          NXTKA_SET_INT(TKAnorDoesThisOne, 0, 1), ""};
+    EXPECT_FALSE(row.getDeclared);
+    EXPECT_FALSE(row.setDeclared);
+    EXPECT_STREQ(row.getName, "TKAfunctionThatDoesNotExist");
+    EXPECT_EQ(row.get(7).outcome, Outcome::absent);
+    EXPECT_EQ(row.set(7, "1"), Outcome::absent);
+}
+
+TEST(SettingRows, SettersParseTheirRangeBeforeCalling) {
+    constexpr Setting gain{"gain", nullptr, NXTKA_NO_GET, NXTKA_SET_INT(fakeSetGain, 0, 7), ""};
+    EXPECT_TRUE(gain.setDeclared);
+    EXPECT_EQ(gain.set(7, "5"), Outcome::ok);
+    EXPECT_EQ(gLastGain, 5);
+    EXPECT_EQ(gain.set(7, "0x7"), Outcome::ok);
+    EXPECT_EQ(gLastGain, 7);
+    gLastGain = -100;
+    EXPECT_THROW(gain.set(7, "8"), ToolError);
+    EXPECT_THROW(gain.set(7, "five"), ToolError);
+    EXPECT_EQ(gLastGain, -100);  // never called with a bad value
+    EXPECT_EQ(gain.set(8, "1"), Outcome::failed);
+
+    constexpr Setting norm{"norm", nullptr, NXTKA_NO_GET, NXTKA_SET_REAL(fakeSetNorm), ""};
+    EXPECT_EQ(norm.set(7, "1.25"), Outcome::ok);
+    EXPECT_DOUBLE_EQ(gLastNorm, 1.25);
+    EXPECT_THROW(norm.set(7, "x"), ToolError);
+}
+
+TEST(SettingTable, NamesAreUniqueAndEveryRowDoesSomething) {
+    std::set<std::string> names;
+    for (const Setting& s : settingsTable()) {
+        EXPECT_TRUE(names.insert(s.name).second) << s.name;
+        EXPECT_TRUE(s.get != nullptr || s.set != nullptr) << s.name;
+        EXPECT_EQ(s.get != nullptr, s.getName != nullptr) << s.name;
+        EXPECT_EQ(s.set != nullptr, s.setName != nullptr) << s.name;
+        EXPECT_NE(s.help, nullptr);
+        EXPECT_EQ(findSetting(s.name), &s);
+    }
+    EXPECT_EQ(findSetting("no-such-setting"), nullptr);
+}
+
+TEST(SettingTable, TodaysFunctionsAreDeclaredAndFailOnAnInactivePort) {
+    for (const char* name : {"model", "baud", "received"}) {
+        const Setting* s = findSetting(name);
+        ASSERT_NE(s, nullptr) << name;
+        EXPECT_TRUE(s->getDeclared) << name;
+        EXPECT_EQ(s->get(1000).outcome, Outcome::failed) << name;  // never activated
+    }
+    const Setting* transmit = findSetting("transmit");
+    ASSERT_NE(transmit, nullptr);
+    EXPECT_TRUE(transmit->setDeclared);
+    EXPECT_EQ(transmit->set(1000, "on"), Outcome::failed);
+    EXPECT_THROW(transmit->set(1000, "sideways"), ToolError);
+}
+
+}  // namespace
+}  // namespace nxtka_cli

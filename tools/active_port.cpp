@@ -1,0 +1,89 @@
+#include "active_port.h"
+
+#include "cli_core.h"
+#include "device_check.h"
+#include "nxtka.h"
+#include "signals.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace nxtka_cli {
+namespace {
+
+constexpr std::int32_t kDefaultBaud = 38400;
+constexpr std::int32_t kRingCapacity = 1 << 16;
+
+}  // namespace
+
+std::uint32_t portNumberOf(const Target& target) {
+    const std::int64_t port = target.port.value_or(0);
+    if (port < 0 || port > 1023)
+        throw ToolError("port " + std::to_string(port) + " is out of range (the library serves ports 0 to 1023)", 2);
+    return static_cast<std::uint32_t>(port);
+}
+
+ActivePort::ActivePort(const Target& target, SignalWatch& signals) {
+    try {
+        activate(target, signals);
+    } catch (...) {
+        if (mapped_) NXsetDeviceName(port_, nullptr);
+        throw;
+    }
+}
+
+void ActivePort::activate(const Target& target, SignalWatch& signals) {
+    port_ = portNumberOf(target);
+    if (target.baud) {
+        if (*target.baud <= 0 || *target.baud > 0x7FFFFFFF)
+            throw ToolError("line speed " + std::to_string(*target.baud) + " is not a positive bit rate", 2);
+        baud_ = static_cast<std::int32_t>(*target.baud);
+    } else {
+        baud_ = kDefaultBaud;
+    }
+
+    if (target.device) {
+        if (NXsetDeviceName(port_, target.device->c_str()) != 0)
+            throw ToolError("device name is too long (at most " + std::to_string(NXTKA_DEVICE_NAME_MAX - 1) +
+                                " bytes): " + *target.device,
+                            2);
+        mapped_ = true;
+    }
+    char name[NXTKA_DEVICE_NAME_MAX] = {};
+    if (NXgetDeviceName(port_, name, sizeof name) < 0) throw ToolError("the library has no device name for port " +
+                                                                       std::to_string(port_));
+    device_ = name;
+    if (auto problem = precheckDevice(device_)) throw ToolError(*problem);
+
+    ActivationParams params{};
+    params.size = static_cast<std::int32_t>(sizeof params);
+    params.bufferCapacity = kRingCapacity;
+    params.flags = NXTKA_FLAG_BAUDRATE;
+    params.baudRate = baud_;
+
+    // Activation cannot be cut short; Ctrl-C during it ends the process.
+    const bool showWait = ::isatty(STDERR_FILENO) != 0;
+    if (showWait) std::fprintf(stderr, "activating %s ...", device_.c_str());
+    signals.setInterruptNow(true);
+    const std::int32_t result = TKAactivateExtended(port_, &params);
+    signals.setInterruptNow(false);
+    if (showWait) std::fprintf(stderr, "\r\033[K");
+
+    if (result != 0) {
+        if (auto problem = explainOpenFailure(device_)) throw ToolError(*problem);
+        throw ToolError("no answer from an amplifier on " + device_ + " at " + std::to_string(baud_) +
+                        " bit/s (check that it is powered and connected, and its line speed: --baud)");
+    }
+    active_ = true;
+}
+
+ActivePort::~ActivePort() { release(); }
+
+void ActivePort::release() {
+    if (active_) TKArelease(port_);
+    active_ = false;
+    if (mapped_) NXsetDeviceName(port_, nullptr);
+    mapped_ = false;
+}
+
+}  // namespace nxtka_cli

@@ -1,0 +1,153 @@
+#include "device_check.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/sysmacros.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace nxtka_cli {
+namespace {
+
+std::string canonical(const std::string& path) {
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) != nullptr ? std::string(buf) : path;
+}
+
+std::string commandName(const std::string& pid) {
+    std::ifstream in("/proc/" + pid + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
+}
+
+std::string groupHint(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    const struct group* g = ::getgrgid(st.st_gid);
+    if (g == nullptr || g->gr_name == nullptr || std::strcmp(g->gr_name, "root") == 0) return {};
+    return std::string(", or add the user to group '") + g->gr_name + "'";
+}
+
+std::string busyMessage(const std::string& path) {
+    const std::string holder = deviceHolder(path);
+    return path + " is in use by another process" + (holder.empty() ? "" : " (" + holder + ")") +
+           "; close that program or choose another device";
+}
+
+}  // namespace
+
+std::optional<std::string> precheckDevice(const std::string& path) {
+    struct stat st {};
+    if (path.empty()) return std::string("no device name given");
+    if (::stat(path.c_str(), &st) != 0) {
+        const int err = errno;
+        if (err == ENOENT || err == ENOTDIR) {
+            struct stat lst {};
+            if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode))
+                return path + " is a symbolic link to nothing (check where it points, or the device behind it is gone)";
+            return path + " does not exist (check the device name and that the adapter is plugged in)";
+        }
+        if (err == EACCES) return "no permission to look at " + path + " (check the permissions of its directory)";
+        return "cannot look at " + path + ": " + std::strerror(err);
+    }
+    if (S_ISDIR(st.st_mode)) return path + " is a directory, not a device (give the serial port, e.g. /dev/ttyUSB0)";
+    if (!S_ISCHR(st.st_mode))
+        return path + " is not a character device (give the serial port, e.g. /dev/ttyS0 or /dev/ttyUSB0)";
+    return std::nullopt;
+}
+
+std::optional<std::string> explainOpenFailure(const std::string& path) {
+    if (auto pre = precheckDevice(path)) return pre;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == EBUSY) return busyMessage(path);
+        if (err == EACCES || err == EPERM)
+            return "no permission to open " + path + " (check its mode" + groupHint(path) + ")";
+        if (err == ENXIO || err == ENODEV || err == EIO)
+            return path + " has no device behind it (" + std::strerror(err) + "; check the adapter or the driver)";
+        return "cannot open " + path + ": " + std::strerror(err);
+    }
+    std::optional<std::string> problem;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        problem = errno == EWOULDBLOCK ? busyMessage(path)
+                                       : "cannot lock " + path + ": " + std::strerror(errno);
+    } else if (!::isatty(fd)) {
+        problem = path + " is not a serial port (not a terminal device)";
+    }
+    ::close(fd);  // also drops the lock
+    return problem;
+}
+
+namespace {
+
+// The process holding a flock on the device's inode, from /proc/locks.
+std::string lockHolder(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    std::ifstream in("/proc/locks");
+    std::string line;
+    while (std::getline(in, line)) {
+        char kind[16] = {}, mode[16] = {}, access[16] = {};
+        long pid = 0;
+        unsigned major = 0, minor = 0;
+        unsigned long inode = 0;
+        if (std::sscanf(line.c_str(), "%*d: %15s %15s %15s %ld %x:%x:%lu", kind, mode, access, &pid, &major, &minor,
+                        &inode) != 7)
+            continue;
+        if (std::strcmp(kind, "FLOCK") != 0 || inode != st.st_ino || major != ::major(st.st_dev) ||
+            minor != ::minor(st.st_dev) || pid == ::getpid())
+            continue;
+        const std::string p = std::to_string(pid);
+        const std::string name = commandName(p);
+        return "pid " + p + (name.empty() ? "" : ", " + name);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string deviceHolder(const std::string& path) {
+    if (std::string locker = lockHolder(path); !locker.empty()) return locker;
+    const std::string target = canonical(path);
+    const std::string self = std::to_string(::getpid());
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return {};
+    std::string found;
+    while (const dirent* e = ::readdir(proc)) {
+        const std::string pid = e->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+        const std::string fdDir = "/proc/" + pid + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str());
+        if (fds == nullptr) continue;
+        while (const dirent* f = ::readdir(fds)) {
+            if (f->d_name[0] == '.') continue;
+            char link[PATH_MAX];
+            const std::string fdPath = fdDir + "/" + f->d_name;
+            const ssize_t n = ::readlink(fdPath.c_str(), link, sizeof link - 1);
+            if (n <= 0) continue;
+            link[n] = '\0';
+            if (target == link) {
+                found = "pid " + pid;
+                const std::string name = commandName(pid);
+                if (!name.empty()) found += ", " + name;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (!found.empty()) break;
+    }
+    ::closedir(proc);
+    return found;
+}
+
+}  // namespace nxtka_cli

@@ -1,0 +1,112 @@
+#include "settings.h"
+
+#include "nxtka.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+namespace nxtka_cli {
+
+Reading textReading(std::int32_t result, const char* buffer, std::size_t size) {
+    if (result != 0) return {Outcome::failed, {}};
+    return {Outcome::ok, printableText(std::string_view(buffer, strnlen(buffer, size)))};
+}
+
+std::string formatDecimal(std::int64_t v) { return std::to_string(v); }
+
+namespace {
+
+std::string hexWithDecimal(std::int64_t v, int digits) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "0x%0*llX (%lld)", digits, static_cast<unsigned long long>(v),
+                  static_cast<long long>(v));
+    return buf;
+}
+
+Outcome setTransmit(std::uint32_t port, std::string_view value) {
+    return outcomeOf(parseSwitch(value) ? TKAstartTransmit(port) : TKAstopTransmit(port));
+}
+
+Outcome setMaxValue(std::uint32_t port, std::string_view value) {
+    if (parseInteger(value, 0, 0) != 0) return Outcome::failed;
+    return outcomeOf(TKAclearMaxValue(port));
+}
+
+// One row per setting. Rows whose functions nxtka.h does not declare yet are
+// listed by `list --all` and start working when the header has them.
+constexpr Setting kSettings[] = {
+    {"model", "protocol level", NXTKA_GET(TKAmodel, formatDecimal), NXTKA_NO_SET,
+     "protocol level of the amplifier, learned at activation"},
+    {"baud", "line speed", NXTKA_GET(TKAgetLocalBaudRate, formatBaud), NXTKA_NO_SET,
+     "line speed of the computer's serial port"},
+    {"received", nullptr, NXTKA_GET(TKAreceived, formatDecimal), NXTKA_NO_SET,
+     "values waiting in the library's buffer"},
+    {"transmit", nullptr, NXTKA_NO_GET, "TKAstartTransmit/TKAstopTransmit", true, setTransmit,
+     "value stream on or off (on/off)"},
+    {"max-value", nullptr, NXTKA_NO_GET, "TKAclearMaxValue", true, setMaxValue,
+     "0 clears the amplifier's stored maximum"},
+    {"firmware", "firmware", NXTKA_GET(TKAfirmwareVersion, formatFirmware), NXTKA_NO_SET,
+     "firmware version"},
+    {"options", "options", NXTKA_GET(TKAgetOptions, decodeOptions), NXTKA_NO_SET,
+     "options word, decoded"},
+    {"equipment", "equipment", NXTKA_GET(TKAgetEquipment, decodeEquipment), NXTKA_NO_SET,
+     "equipment word, decoded"},
+    {"serial", "serial number", NXTKA_GET_TEXT(TKAgetSerialNo, 8), NXTKA_NO_SET, "serial number (8 characters)"},
+    {"device-type", "device type", NXTKA_GET(TKAgetDeviceType, formatDecimal), NXTKA_NO_SET, "device type"},
+    {"last-error", nullptr, NXTKA_GET(TKAgetLastError, formatDecimal), NXTKA_NO_SET,
+     "the amplifier's last error code"},
+    {"control", nullptr, NXTKA_GET(TKAgetControl, formatHex24), NXTKA_SET_INT(TKAwriteControl, 0, 0xFFFFFF),
+     "control word (polarity, gain, channel, frequency divisor)"},
+    {"gain", nullptr, NXTKA_GET(TKAgetGain, formatDecimal), NXTKA_SET_INT(TKAsetGain, 0, 7), "gain step, 0 to 7"},
+    {"channel", nullptr, NXTKA_GET(TKAgetChannel, formatDecimal), NXTKA_SET_INT(TKAsetChannel, 0, 255),
+     "input channel"},
+    {"frequency", nullptr, NXTKA_GET(TKAgetFreq, formatReal), NXTKA_SET_REAL(TKAsetFreq), "sampling frequency, Hz"},
+    {"sampling-frequency", nullptr, NXTKA_GET(TKAreadSamplingFrequency, formatReal), NXTKA_NO_SET,
+     "sampling frequency from the sampling-rate word, Hz"},
+    {"mode", nullptr, NXTKA_GET(TKAgetMode, formatHex8), NXTKA_SET_INT(TKAsetMode, 0, 255), "operating mode byte"},
+    {"tx-mode", nullptr, NXTKA_GET(TKAgetTxMode, formatHex8), NXTKA_SET_INT(TKAsetTxMode, 0, 255),
+     "transmission mode byte"},
+    {"amp-baud", nullptr, NXTKA_GET(TKAgetBaudRate, formatBaud), NXTKA_SET_INT(TKAsetBaudRate, 1, 0x7FFFFFFF),
+     "the amplifier's line speed (reactivate with --baud afterwards)"},
+    {"slow-rate", nullptr, NXTKA_GET(TKAgetSlowRate, formatDecimal), NXTKA_SET_INT(TKAsetSlowRate, 1, 65535),
+     "slow transmission rate"},
+    {"special-mode", nullptr, NXTKA_GET(TKAgetSpecialMode, formatHex16),
+     NXTKA_SET_INT(TKAsetSpecialMode, 0, 65535), "special-mode word"},
+    {"analog-filter", nullptr, NXTKA_GET(TKAgetAnalogFilter, formatReal), NXTKA_SET_REAL(TKAsetAnalogFilter),
+     "analog filter"},
+    {"gage-factor", nullptr, NXTKA_GET(TKAgetGageFactor, formatReal), NXTKA_SET_REAL(TKAsetGageFactor),
+     "strain-gauge factor"},
+    {"range", nullptr, NXTKA_GET(TKAgetRange, formatReal), NXTKA_NO_SET, "input range"},
+    {"display-unit", nullptr, NXTKA_GET(TKADispGetUnit, formatDecimal), NXTKA_SET_INT(TKADispSetUnit, 0, 255),
+     "unit code of the display"},
+    {"display-digits", nullptr, NXTKA_GET(TKADispGetDigits, formatDecimal),
+     NXTKA_SET_INT(TKADispSetDigits, 1, 255), "digits of the display"},
+    {"display-point", nullptr, NXTKA_GET(TKADispGetDPoint, formatDecimal), NXTKA_SET_INT(TKADispSetDPoint, 0, 255),
+     "decimal exponent of the display"},
+    {"display-norm", nullptr, NXTKA_GET(TKADispGetNorm, formatReal), NXTKA_SET_REAL(TKADispSetNorm),
+     "display normalization"},
+};
+
+}  // namespace
+
+std::string formatHex8(std::int64_t v) { return hexWithDecimal(v, 2); }
+std::string formatHex16(std::int64_t v) { return hexWithDecimal(v, 4); }
+std::string formatHex24(std::int64_t v) { return hexWithDecimal(v, 6); }
+std::string formatBaud(std::int64_t v) { return std::to_string(v) + " bit/s"; }
+
+std::string formatReal(double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
+}
+
+std::span<const Setting> settingsTable() { return kSettings; }
+
+const Setting* findSetting(std::string_view name) {
+    for (const Setting& s : kSettings)
+        if (name == s.name) return &s;
+    return nullptr;
+}
+
+}  // namespace nxtka_cli

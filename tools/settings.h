@@ -1,0 +1,120 @@
+// The table behind `get`, `set`, `list` and `info`: setting names mapped to
+// the library's exported functions.
+//
+// Each row names its functions through the NXTKA_GET / NXTKA_SET macros
+// below. A macro compiles to a call only when nxtka.h declares the function
+// (a requires-expression on a dependent call), and to "not in this library"
+// otherwise. So the table already lists getters and setters that the header
+// does not have yet, and they work as soon as the header declares them;
+// adding a setting is one row in settings.cpp.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include "cli_core.h"
+
+namespace nxtka_cli {
+
+enum class Outcome { ok, failed, absent };
+
+struct Reading {
+    Outcome outcome = Outcome::absent;
+    std::string text;  // the value, formatted (and decoded) for people
+};
+
+using GetFn = Reading (*)(std::uint32_t port);
+// Throws ToolError for a value the setting does not take.
+using SetFn = Outcome (*)(std::uint32_t port, std::string_view value);
+
+struct Setting {
+    const char* name;       // as typed after get/set
+    const char* infoLabel;  // shown by `info` under this label; nullptr: not shown
+    const char* getName;    // exported function behind get; nullptr: not readable
+    bool getDeclared;       // nxtka.h declares it
+    GetFn get;
+    const char* setName;    // exported function(s) behind set; nullptr: not writable
+    bool setDeclared;
+    SetFn set;
+    const char* help;
+};
+
+std::span<const Setting> settingsTable();
+const Setting* findSetting(std::string_view name);
+
+// ---- used by the row macros
+
+template <class R, class Format>
+Reading readingOf(R result, Format format) {
+    if constexpr (std::is_floating_point_v<R>) {
+        if (result == static_cast<R>(-1.0)) return {Outcome::failed, {}};
+        return {Outcome::ok, format(static_cast<double>(result))};
+    } else {
+        if (result < 0) return {Outcome::failed, {}};
+        return {Outcome::ok, format(static_cast<std::int64_t>(result))};
+    }
+}
+
+template <class R>
+Outcome outcomeOf(R result) {
+    return result == 0 ? Outcome::ok : Outcome::failed;
+}
+
+Reading textReading(std::int32_t result, const char* buffer, std::size_t size);
+
+std::string formatDecimal(std::int64_t v);
+std::string formatHex8(std::int64_t v);
+std::string formatHex16(std::int64_t v);
+std::string formatHex24(std::int64_t v);
+std::string formatBaud(std::int64_t v);
+std::string formatReal(double v);
+
+}  // namespace nxtka_cli
+
+// Each macro gives three fields of a row: the function's name, whether the
+// header declares it, and the call.
+
+// A getter `fn(port)` returning an integer or a double, shown with `format`.
+#define NXTKA_GET(fn, format)                                                         \
+    #fn, [](auto port) { return requires { fn(port); }; }(std::uint32_t{}),           \
+        [](auto port) -> ::nxtka_cli::Reading {                                       \
+            if constexpr (requires { fn(port); })                                     \
+                return ::nxtka_cli::readingOf(fn(port), format);                      \
+            else                                                                      \
+                return {};                                                            \
+        }
+// A getter `fn(port, buffer)` filling `size` bytes of text.
+#define NXTKA_GET_TEXT(fn, size)                                                      \
+    #fn, [](auto port) { return requires(char* b) { fn(port, b); }; }(std::uint32_t{}), \
+        [](auto port) -> ::nxtka_cli::Reading {                                       \
+            if constexpr (requires(char* b) { fn(port, b); }) {                       \
+                char buffer[(size) + 1] = {};                                         \
+                return ::nxtka_cli::textReading(fn(port, buffer), buffer, (size));    \
+            } else {                                                                  \
+                return {};                                                            \
+            }                                                                         \
+        }
+// A setter `fn(port, int)` taking min..max.
+#define NXTKA_SET_INT(fn, min, max)                                                   \
+    #fn, [](auto port) { return requires { fn(port, std::int32_t{}); }; }(std::uint32_t{}), \
+        [](auto port, std::string_view value) -> ::nxtka_cli::Outcome {               \
+            if constexpr (requires { fn(port, std::int32_t{}); })                     \
+                return ::nxtka_cli::outcomeOf(                                        \
+                    fn(port, static_cast<std::int32_t>(::nxtka_cli::parseInteger(value, (min), (max))))); \
+            else                                                                      \
+                return ::nxtka_cli::Outcome::absent;                                  \
+        }
+// A setter `fn(port, double)`.
+#define NXTKA_SET_REAL(fn)                                                            \
+    #fn, [](auto port) { return requires { fn(port, double{}); }; }(std::uint32_t{}), \
+        [](auto port, std::string_view value) -> ::nxtka_cli::Outcome {               \
+            if constexpr (requires { fn(port, double{}); })                           \
+                return ::nxtka_cli::outcomeOf(fn(port, ::nxtka_cli::parseNumber(value))); \
+            else                                                                      \
+                return ::nxtka_cli::Outcome::absent;                                  \
+        }
+#define NXTKA_NO_GET nullptr, false, nullptr
+#define NXTKA_NO_SET nullptr, false, nullptr

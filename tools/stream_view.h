@@ -1,0 +1,44 @@
+// The value stream of an active port, shown live and written to CSV; used by
+// `monitor` and `demo`.
+#pragma once
+
+#include "cli_core.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+namespace nxtka_cli {
+
+class ActivePort;
+class SignalWatch;
+
+enum class ViewMode {
+    lines,  // one line per value (also whenever stdout is not a terminal)
+    live,   // a panel redrawn ten times a second: value, bar, rate, range, sparkline
+};
+
+struct StreamOptions {
+    std::optional<std::uint64_t> count;  // stop after this many values
+    std::optional<double> seconds;       // stop after this long
+    std::FILE* csv = nullptr;            // time_s,value,status rows
+    ViewMode mode = ViewMode::lines;
+    bool utf8 = false;
+};
+
+struct StreamResult {
+    StreamStats stats;
+    double elapsedS = 0.0;
+    bool interrupted = false;  // Ctrl-C or SIGTERM
+};
+
+// Reads values until the count or time is reached or a signal asks to stop.
+// Throws ToolError when the port fails or the CSV file cannot be written.
+StreamResult runStream(const ActivePort& port, const StreamOptions& options, SignalWatch& signals);
+
+void printSummary(const StreamResult& result, bool utf8);
+
+// True when stdout is a terminal that shows UTF-8.
+bool terminalIsUtf8();
+
+}  // namespace nxtka_cli
