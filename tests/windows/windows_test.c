@@ -126,6 +126,32 @@ static void arm(const char *what, DWORD ms) {
 
 static void disarm(void) { InterlockedExchange(&watchArmed, 0); }
 
+/* Activation records the library cannot read are refused before it opens
+ * anything: an address nothing is mapped at, and a record whose size field
+ * is readable but whose rest lies on a page without access. */
+static void unreadableRecords(void) {
+    SYSTEM_INFO si;
+    unsigned char *pages;
+    DWORD old = 0;
+    GetSystemInfo(&si);
+    CHECK(pTKAactivateExtended(opt.port, (const ActivationParams *)(uintptr_t)16) == -1,
+          "activation with a record at address 16");
+    pages = (unsigned char *)VirtualAlloc(NULL, 2 * (SIZE_T)si.dwPageSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    CHECK(pages != NULL, "VirtualAlloc");
+    if (pages == NULL) return;
+    if (VirtualProtect(pages + si.dwPageSize, si.dwPageSize, PAGE_NOACCESS, &old)) {
+        const int32_t head[2] = {16, 100};
+        unsigned char *record = pages + si.dwPageSize - sizeof head;
+        memcpy(record, head, sizeof head);
+        CHECK(pTKAactivateExtended(opt.port, (const ActivationParams *)(void *)record) == -1,
+              "activation with a record running into a page without access");
+        CHECK(pTKAmodel(opt.port) == -1, "port active after a refused record");
+    } else {
+        CHECK(0, "VirtualProtect");
+    }
+    VirtualFree(pages, 0, MEM_RELEASE);
+}
+
 static void identification(void) {
     char name[NXTKA_DEVICE_NAME_MAX], want[64];
     CHECK(pTKAversion() == kExpectedVersion, "TKAversion() = 0x%08lx", (unsigned long)pTKAversion());
@@ -134,6 +160,7 @@ static void identification(void) {
     CHECK(pNXgetDeviceName(opt.port, name, (int32_t)sizeof name) == (int32_t)strlen(want) && strcmp(name, want) == 0,
           "default device name is not %s", want);
     CHECK(pTKAmodel(opt.port) == -1, "TKAmodel before activation");
+    unreadableRecords();
     /* No COM200 is mapped: the device does not open. */
     CHECK(pTKAactivate(200, 100) == -1, "activation of a port without a device");
 }
