@@ -248,11 +248,28 @@ public:
             // After a read that did not fill the buffer the kernel queue is
             // most likely empty: wait first instead of a read that fails.
             if (!queueEmpty_) {
-                const std::size_t space = rxCap_ - rxTail_;
-                const ssize_t got = ::read(fd_, rx_.get() + rxTail_, space);
+                // Nothing buffered and room enough in the caller's buffer: read
+                // straight into it, one copy instead of two.
+                const bool direct = avail == 0 && max >= kDirectReadBytes;
+                std::uint8_t* target = direct ? buf : rx_.get() + rxTail_;
+                const std::size_t space = direct ? max : rxCap_ - rxTail_;
+                const ssize_t got = ::read(fd_, target, space);
                 if (got > 0) {
-                    rxTail_ += static_cast<std::size_t>(got);
-                    queueEmpty_ = static_cast<std::size_t>(got) < space;
+                    const auto n = static_cast<std::size_t>(got);
+                    queueEmpty_ = n < space;
+                    if (!direct) {
+                        rxTail_ += n;
+                        continue;
+                    }
+                    if (n >= min && clearRequests_.load() == clearSeen_ && abortRequests_.load() == abortSeen_) {
+                        return {ReadResult::Ok, static_cast<std::uint32_t>(n), 0};
+                    }
+                    // Short of the minimum, or a purge came meanwhile: keep the
+                    // bytes here and let the loop decide.
+                    reserve(n);
+                    std::memcpy(rx_.get(), buf, n);
+                    rxHead_ = 0;
+                    rxTail_ = n;
                     continue;
                 }
                 if (got == 0) return readFailed(EIO);  // the other end has gone
@@ -339,6 +356,7 @@ private:
     }
 
     const int fd_;
+    static constexpr std::size_t kDirectReadBytes = 4096;
     bool queueEmpty_ = false;  // the last read() left nothing in the kernel queue
     const int rxWake_;  // wakes a read blocked in poll()
     const int txWake_;  // wakes the writer blocked in poll()
