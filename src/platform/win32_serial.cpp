@@ -177,6 +177,7 @@ public:
         io.write.hEvent = writeHandle();
         DWORD n = 0;
         if (WriteFile(h_, io.writeBuffer.data(), count, &n, &io.write)) {
+            lastWrite_ = {true, n};
             io.writeDone.set();
             return {WriteStart::Completed, n, 0};
         }
@@ -185,18 +186,22 @@ public:
             writePending_ = true;
             return {WriteStart::Pending, 0, 0};
         }
+        lastWrite_ = {false, 0};
         io.writeDone.set();
         return {WriteStart::Failed, 0, e};
     }
 
+    // With no write pending it reports the last one again.
     bool waitWrite(std::uint32_t& transferred) override {
-        if (!writePending_) return false;
-        DWORD n = 0;
-        const bool ok = GetOverlappedResult(h_, &io_->write, &n, TRUE) != FALSE;
-        writePending_ = false;
-        io_->writeDone.set();
-        transferred = n;
-        return ok;
+        if (writePending_) {
+            DWORD n = 0;
+            const bool ok = GetOverlappedResult(h_, &io_->write, &n, TRUE) != FALSE;
+            writePending_ = false;
+            lastWrite_ = {ok, n};
+            io_->writeDone.set();
+        }
+        transferred = lastWrite_.count;
+        return lastWrite_.ok;
     }
 
     Event& writeDone() override { return io_->writeDone; }
@@ -213,7 +218,7 @@ public:
         const unsigned clearGeneration = clearGeneration_.load();
         if (abortGeneration_.load() != consumedAbort_) {
             consumedAbort_ = abortGeneration_.load();
-            return {ReadResult::Aborted, 0, 0};
+            return {ReadResult::Aborted, 0, ERROR_OPERATION_ABORTED};
         }
         std::uint32_t got = takeKept(buf, max);
         if (got >= min) return {ReadResult::Ok, got, 0};
@@ -246,7 +251,7 @@ public:
         keepBack(buf, got + (e == ERROR_OPERATION_ABORTED ? n : 0), clearGeneration);
         if (e == ERROR_OPERATION_ABORTED) {
             consumedAbort_ = abortGeneration_.load();
-            return {ReadResult::Aborted, 0, 0};
+            return {ReadResult::Aborted, 0, e};
         }
         return {ReadResult::Failed, 0, e};
     }
@@ -273,7 +278,12 @@ private:
 
     HANDLE h_;
     std::unique_ptr<Io> io_;
-    bool writePending_ = false;  // used under the port's command mutex only
+    // Used under the port's command mutex only.
+    bool writePending_ = false;
+    struct {
+        bool ok;
+        DWORD count;
+    } lastWrite_{true, 0};
 
     std::atomic<unsigned> abortGeneration_{0};  // purges with kPurgeRxAbort
     unsigned consumedAbort_ = 0;                // reader only
