@@ -2,6 +2,7 @@
 // identify the amplifier, and only then make the port reachable.
 #include "core/activation.h"
 
+#include "core/command_codes.h"
 #include "core/command_exchange.h"
 #include "core/port_guard.h"
 #include "core/port_table.h"
@@ -17,15 +18,11 @@
 namespace nxtka {
 namespace {
 
+using namespace cmd;
+
 constexpr std::uint32_t kCtsWaitMs = 5000;
 constexpr std::uint32_t kCtsPollMs = 100;
 constexpr std::int32_t kDefaultBaudRate = 38400;
-constexpr int kGetSpecialMode = 137;
-constexpr int kSetSpecialMode = 136;
-constexpr int kOptions = 54;
-constexpr int kOptionSleep = 0x200;
-constexpr std::uint32_t kSleepBit = 0x40;
-constexpr std::uint32_t kControlBipolarOff = 1u << 12;
 
 struct Params {
     std::int32_t capacity = 1;
@@ -125,8 +122,8 @@ bool wakeUpWait(PortSession& s) {
             }
         }
     }
-    s.sleepMode = (mode & kSleepBit) != 0 ? 1 : 0;
-    if (s.sleepMode == 1) return sendCommandValue(s, kSetSpecialMode, mode & ~kSleepBit);
+    s.sleepMode = (mode & kSpecialModeSleep) != 0 ? 1 : 0;
+    if (s.sleepMode == 1) return sendCommandValue(s, kSetSpecialMode, mode & ~kSpecialModeSleep);
     return true;
 }
 
@@ -138,7 +135,7 @@ bool identify(PortSession& s, const Params& p) {
         // Values kept coming: the amplifier is alive, give it one more chance.
         if (s.heldFrames.load() == 0 || !probeControlWord(s, kProbeTimeoutMs, true, control)) return false;
     }
-    s.bipolar = (control & kControlBipolarOff) == 0 ? 1 : 0;
+    s.bipolar = (control & kControlUnipolar) == 0 ? 1 : 0;
     const IdentifyOptions o{false, true, (p.flags & NXTKA_FLAG_DISPLAY) != 0, true};
     return identifyAfterProbe(s, o);
 }

@@ -1,15 +1,13 @@
 #include "core/activation.h"
+#include "core/command_codes.h"
 #include "core/command_exchange.h"
 #include "core/serial_link.h"
 
 namespace nxtka {
 namespace {
 
-constexpr int kGetSpecialMode = 137;
-constexpr int kSetSpecialMode = 136;
-constexpr int kUnlockInterface = 63;
-constexpr int kOptionSleep = 0x200;
-constexpr std::uint32_t kSleepBit = 0x40;
+using namespace cmd;
+
 constexpr std::uint32_t kThreadPollMs = 100;
 
 void unlockIf(platform::Mutex* m) {
@@ -22,7 +20,7 @@ void restoreAmplifier(PortSession& s) {
     if ((s.optionBits.load() & kOptionSleep) != 0 && (sleep == 0 || sleep == 1)) {
         std::uint32_t mode = 0;
         if (requestValue(s, kGetSpecialMode, CommandParam::none(), mode, kAnswerTimeoutMs)) {
-            sendCommandValue(s, kSetSpecialMode, (mode & ~kSleepBit) | (sleep == 1 ? kSleepBit : 0));
+            sendCommandValue(s, kSetSpecialMode, (mode & ~kSpecialModeSleep) | (sleep == 1 ? kSpecialModeSleep : 0));
         }
     }
     if (s.deviceLevel.load() >= 2) {

@@ -1,6 +1,7 @@
 // The identification sequence after the control-word probe, shared by
 // activation and re-identification.
 #include "core/activation.h"
+#include "core/command_codes.h"
 #include "core/command_exchange.h"
 #include "core/serial_link.h"
 
@@ -9,19 +10,9 @@
 namespace nxtka {
 namespace {
 
-constexpr int kControlWord = 3;
-constexpr int kIdentify = 42;
-constexpr int kLockInterface = 64;
-constexpr int kOptions = 54;
-constexpr int kFirmware = 43;
-constexpr int kGetSpecialMode = 137;
-constexpr int kSetSpecialMode = 136;
-constexpr int kDecimalPoint = 28;
-constexpr int kDisplayNorm = 26;
+using namespace cmd;
 
-constexpr int kOptionSleep = 0x200;
-constexpr int kOptionDisplayFirmware = 0x100;
-constexpr std::uint32_t kSleepBit = 0x40;
+
 constexpr std::uint32_t kNormSignBit = 0x800000;
 constexpr int kFlagFirmwareDisplay = 0x10;
 constexpr int kFlagActivationBit3 = 0x20;
@@ -37,8 +28,8 @@ bool exchange(PortSession& s, int code, std::uint32_t& value) {
 bool takeSleepMode(PortSession& s) {
     std::uint32_t mode = 0;
     if (!exchange(s, kGetSpecialMode, mode)) return false;
-    s.sleepMode = (mode & kSleepBit) != 0 ? 1 : 0;
-    if (s.sleepMode == 1) return sendCommandValue(s, kSetSpecialMode, mode & ~kSleepBit);
+    s.sleepMode = (mode & kSpecialModeSleep) != 0 ? 1 : 0;
+    if (s.sleepMode == 1) return sendCommandValue(s, kSetSpecialMode, mode & ~kSpecialModeSleep);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "stream/frame_parser.h"
 
+#include "core/command_codes.h"
 #include "core/command_table.h"
 
 #include <charconv>
@@ -11,6 +12,8 @@
 namespace nxtka {
 namespace {
 
+using namespace cmd;
+
 constexpr std::uint8_t kComma = ',';
 constexpr std::uint8_t kAmp = '&';
 constexpr std::uint8_t kPlus = '+';
@@ -21,7 +24,6 @@ constexpr std::uint8_t kSpace = 0x20;
 constexpr std::uint8_t kLineFeed = 0x0A;
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr int kTextChars = 10;  // significant characters after the sign
-constexpr int kIdentify = 42;
 
 std::uint32_t be16(const std::uint8_t* p) { return std::uint32_t{p[0]} << 8 | p[1]; }
 std::uint32_t be24(const std::uint8_t* p) { return std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2]; }

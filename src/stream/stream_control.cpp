@@ -1,5 +1,6 @@
 #include "stream/stream_control.h"
 
+#include "core/command_codes.h"
 #include "core/command_exchange.h"
 #include "core/port_guard.h"
 #include "core/serial_link.h"
@@ -8,12 +9,8 @@
 namespace nxtka {
 namespace {
 
-constexpr int kMarker = 4;
-constexpr int kStopTransmit = 35;
-constexpr int kStartTransmit = 36;
-constexpr int kClearBuffer = 37;
-constexpr int kSingleValue = 59;
-constexpr int kClearMaxValue = 60;
+using namespace cmd;
+
 constexpr std::uint32_t kSettleMs = 300;
 constexpr std::uint32_t kDrainTimeoutMs = 1000;
 constexpr std::uint32_t kAckStepMs = 100;
