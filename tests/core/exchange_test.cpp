@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace nxtka {
@@ -73,11 +74,12 @@ TEST_P(Exchange, LongAnswersAreCopiedInOrder) {
 }
 
 TEST_P(Exchange, IdentificationSetsTheProtocolLevel) {
-    std::atomic<int> level{3};
-    start([&](int code, const std::vector<std::uint8_t>& p) {
+    // Shared with the peer thread, which outlives this function's frame.
+    auto level = std::make_shared<std::atomic<int>>(3);
+    start([level](int code, const std::vector<std::uint8_t>& p) {
         if (code == 42 && p == std::vector<std::uint8_t>{3}) {
-            if (level == 0) return Reply{{';', 0x00, 0x10, 0x05}};
-            return Reply{{'$', 0x00, 0x10, 0x05, static_cast<std::uint8_t>(level.load())}};
+            if (level->load() == 0) return Reply{{';', 0x00, 0x10, 0x05}};
+            return Reply{{'$', 0x00, 0x10, 0x05, static_cast<std::uint8_t>(level->load())}};
         }
         return Reply{};
     });
@@ -85,7 +87,7 @@ TEST_P(Exchange, IdentificationSetsTheProtocolLevel) {
     ASSERT_TRUE(requestValue(s(), 42, CommandParam::of(3), v));
     EXPECT_EQ(v, 0x001005u);
     EXPECT_EQ(s().deviceLevel.load(), 3);
-    level = 0;
+    *level = 0;
     ASSERT_TRUE(requestValue(s(), 42, CommandParam::of(3), v));
     EXPECT_EQ(s().deviceLevel.load(), 0);
 }
