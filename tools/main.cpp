@@ -13,11 +13,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #ifndef NXTKA_CLI_VERSION
@@ -62,7 +62,7 @@ void printIdentity(const ActivePort& port) {
         const Reading r = s.get(port.port());
         printField(s.infoLabel, r.outcome == Outcome::ok ? r.text : "(no answer)");
     }
-    if (!missing.empty()) std::printf("  (%s: this library has no getter yet)\n", missing.c_str());
+    if (!missing.empty()) printField("no getter yet", missing);
 }
 
 // ---------------------------------------------------------------- commands
@@ -98,21 +98,24 @@ int runMonitor(const MonitorArgs& args, SignalWatch& signals) {
     opt.count = args.count;
     opt.seconds = args.seconds;
     opt.csv = csv;
-    opt.mode = csv == stdout ? ViewMode::live : viewModeOf(args.view);
+    // With the rows on stdout, the rest goes to stderr.
+    std::FILE* text = csv == stdout ? stderr : stdout;
+    opt.mode = csv == stdout ? ViewMode::none : viewModeOf(args.view);
     opt.utf8 = terminalIsUtf8();
     StreamResult result;
     try {
         ActivePort port(args.target, signals);
-        std::printf("monitoring %s at %d bit/s, protocol level %d%s\n", port.device().c_str(), port.baud(),
-                    TKAmodel(port.port()), ::isatty(STDOUT_FILENO) ? " (Ctrl-C stops)" : "");
+        std::fprintf(text, "monitoring %s at %d bit/s, protocol level %d%s\n", port.device().c_str(), port.baud(),
+                     TKAmodel(port.port()), ::isatty(::fileno(text)) ? " (Ctrl-C stops)" : "");
         result = runStream(port, opt, signals);
         port.release();
     } catch (...) {
         if (csv != nullptr && csv != stdout) std::fclose(csv);
         throw;
     }
-    if (csv != nullptr && csv != stdout && std::fclose(csv) != 0) throw ToolError("writing " + args.csvPath + " failed");
-    printSummary(result, opt.utf8);
+    if (csv != nullptr && csv != stdout && std::fclose(csv) != 0)
+        throw ToolError("writing " + args.csvPath + " failed");
+    printSummary(result, opt.utf8, text);
     return 0;
 }
 
@@ -210,7 +213,7 @@ int runDemo(const DemoArgs& args, SignalWatch& signals) {
     sig.rate = args.rate;
     sig.period = static_cast<unsigned>(std::max(8.0, args.rate * 2.0));
     DemoServer server(sig);
-    std::printf("nxtka demo: a simulated amplifier on a pseudo-terminal, driven through libnxtka\n\n");
+    std::printf("nxtka demo: a simulated amplifier, driven through libnxtka\n\n");
     Target target;
     target.device = server.device();
     StreamResult result;
@@ -238,13 +241,14 @@ int runDemo(const DemoArgs& args, SignalWatch& signals) {
 int main(int argc, char** argv) {
     using namespace nxtka_cli;
 
-    CLI::App app{"nxtka: talk to a measuring amplifier through the nxtka library"};
+    CLI::App app{"nxtka: talk to a measuring amplifier through the nxtka library", "nxtka"};
     app.set_version_flag("--version", std::string("nxtka " NXTKA_CLI_VERSION " (library ") + libraryVersion() + ")");
     app.require_subcommand(1);
 
 #if NXTKA_CLI_DEMO
     DemoArgs demo;
-    CLI::App* demoCmd = app.add_subcommand("demo", "stream live values from a simulated amplifier (no hardware needed)");
+    CLI::App* demoCmd =
+        app.add_subcommand("demo", "stream live values from a simulated amplifier (no hardware needed)");
     demoCmd->add_option("-s,--seconds", demo.seconds, "how long to stream")->capture_default_str();
     demoCmd->add_option("--rate", demo.rate, "values per second of the simulated amplifier")->capture_default_str();
     demoCmd->add_option("--view", demo.view, "auto, lines (one line per value) or live (a panel redrawn in place)")
@@ -261,7 +265,7 @@ int main(int argc, char** argv) {
     addTarget(monCmd, mon.target);
     monCmd->add_option("-n,--count", mon.count, "stop after this many values");
     monCmd->add_option("-s,--seconds", mon.seconds, "stop after this many seconds");
-    monCmd->add_option("--csv", mon.csvPath, "write time_s,value,status rows to this file");
+    monCmd->add_option("--csv", mon.csvPath, "write time_s,value,status rows to this file (-: to stdout)");
     monCmd->add_option("--view", mon.view, "auto, lines (one line per value) or live (a panel redrawn in place)")
         ->check(CLI::IsMember({"auto", "lines", "live"}))
         ->capture_default_str();

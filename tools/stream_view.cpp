@@ -4,16 +4,16 @@
 #include "nxtka.h"
 #include "signals.h"
 
+#include <langinfo.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
 #include <cstring>
-#include <langinfo.h>
-#include <poll.h>
 #include <string>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace nxtka_cli {
 namespace {
@@ -32,17 +32,25 @@ int terminalColumns() {
 }
 
 // The column labels of the line view, the scale over the bar.
-void printLineHeader() {
-    std::string scale(kLineBarWidth + 2, ' ');
-    scale.replace(0, 5, "-1.05");
-    scale.replace(1 + kLineBarWidth / 2, 1, "0");
-    scale.replace(scale.size() - 5, 5, "+1.05");
+void printLineHeader(int barWidth) {
+    std::string scale(static_cast<std::size_t>(barWidth) + 2, ' ');
+    if (barWidth >= 15) {
+        scale.replace(0, 5, "-1.05");
+        scale.replace(static_cast<std::size_t>(1 + barWidth / 2), 1, "0");
+        scale.replace(scale.size() - 5, 5, "+1.05");
+    }
     std::printf("%10s  %10s  %-6s %s\n", "time", "value", "status", scale.c_str());
 }
 
-void printLine(double t, double value, std::uint8_t status, bool utf8) {
+// The bar of the line view, narrower on a narrow terminal.
+int lineBarWidth() {
+    if (::isatty(STDOUT_FILENO) == 0) return kLineBarWidth;
+    return std::clamp(terminalColumns() - 34, 5, kLineBarWidth);
+}
+
+void printLine(double t, double value, std::uint8_t status, int barWidth, bool utf8) {
     std::printf("%8.3f s  %+10.6f  0x%02X   %s\n", t, value, static_cast<unsigned>(status),
-                renderBar(value, kLineBarWidth, utf8).c_str());
+                renderBar(value, barWidth, utf8).c_str());
 }
 
 // Cuts a line to the terminal's width, so that it never wraps and the panel
@@ -99,9 +107,7 @@ private:
     bool drawn_ = false;
 };
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 }  // namespace
 
@@ -126,7 +132,9 @@ StreamResult runStream(const ActivePort& port, const StreamOptions& options, Sig
     LivePanel panel(options.utf8);
 
     if (options.csv != nullptr) std::fprintf(options.csv, "%s\n", kCsvHeader);
-    if (!live) printLineHeader();
+    const bool lines = options.mode == ViewMode::lines;
+    const int barWidth = lineBarWidth() | 1;
+    if (lines) printLineHeader(barWidth);
     std::fflush(stdout);
 
     const Clock::time_point start = Clock::now();
@@ -145,13 +153,15 @@ StreamResult runStream(const ActivePort& port, const StreamOptions& options, Sig
         const nfds_t nfds = event > 0 ? 2 : 1;
         if (event <= 0) waitS = std::min(waitS, 0.02);
         const int ready = ::poll(fds, nfds, std::max(0, static_cast<int>(waitS * 1000.0 + 0.5)));
-        if (ready < 0 && errno != EINTR) throw ToolError(std::string("waiting for values failed: ") + std::strerror(errno));
+        if (ready < 0 && errno != EINTR)
+            throw ToolError(std::string("waiting for values failed: ") + std::strerror(errno));
 
         // Take everything that is waiting, but never more than the count asks.
         for (;;) {
             std::int32_t want = kBatch;
             if (options.count)
-                want = static_cast<std::int32_t>(std::min<std::uint64_t>(kBatch, *options.count - result.stats.count()));
+                want =
+                    static_cast<std::int32_t>(std::min<std::uint64_t>(kBatch, *options.count - result.stats.count()));
             if (want <= 0) break;
             std::int32_t delivered = 0;
             const std::int32_t r = TKAreadStatusMultiple(port.port(), values, statuses, want, &delivered);
@@ -166,7 +176,7 @@ StreamResult runStream(const ActivePort& port, const StreamOptions& options, Sig
                 result.stats.add(now, values[i], statuses[i]);
                 if (options.csv != nullptr)
                     std::fprintf(options.csv, "%s\n", formatCsvRow(now, values[i], statuses[i]).c_str());
-                if (!live) printLine(now, values[i], statuses[i], options.utf8);
+                if (lines) printLine(now, values[i], statuses[i], barWidth, options.utf8);
             }
             lastValue = values[delivered - 1];
             lastStatus = statuses[delivered - 1];
@@ -180,7 +190,7 @@ StreamResult runStream(const ActivePort& port, const StreamOptions& options, Sig
                 panel.draw(result.stats, now, lastValue, lastStatus, sinceLast);
                 lastRedraw = now;
             }
-        } else {
+        } else if (lines) {
             if (sinceLast >= kStallS && !stallReported) {
                 std::printf("%8.3f s  (no values for %.0f s: is the amplifier transmitting?)\n", now, sinceLast);
                 stallReported = true;
@@ -199,17 +209,18 @@ StreamResult runStream(const ActivePort& port, const StreamOptions& options, Sig
     return result;
 }
 
-void printSummary(const StreamResult& result, bool utf8) {
+void printSummary(const StreamResult& result, bool utf8, std::FILE* to) {
     const StreamStats& s = result.stats;
-    std::printf("\n");
-    if (result.interrupted) std::printf("interrupted\n");
+    std::fprintf(to, "\n");
+    if (result.interrupted) std::fprintf(to, "interrupted\n");
     if (s.count() == 0) {
-        std::printf("no values in %.1f s (is the amplifier transmitting? try: set transmit on)\n", result.elapsedS);
+        std::fprintf(to, "no values in %.1f s (is the amplifier transmitting? try: set transmit on)\n",
+                     result.elapsedS);
         return;
     }
-    std::printf("%llu values in %.2f s, %.1f values/s\n", static_cast<unsigned long long>(s.count()), result.elapsedS,
-                s.overallRate());
-    std::printf("  min %+.6f  max %+.6f  mean %+.6f\n", s.min(), s.max(), s.mean());
+    std::fprintf(to, "%llu values in %.2f s, %.1f values/s\n", static_cast<unsigned long long>(s.count()),
+                 result.elapsedS, s.overallRate());
+    std::fprintf(to, "  min %+.6f  max %+.6f  mean %+.6f\n", s.min(), s.max(), s.mean());
     std::string statuses;
     for (const auto& [status, n] : s.statuses()) {
         char buf[48];
@@ -217,8 +228,10 @@ void printSummary(const StreamResult& result, bool utf8) {
                       utf8 ? "\u00D7" : "x", static_cast<unsigned long long>(n));
         statuses += buf;
     }
-    std::printf("  status %s\n", statuses.c_str());
-    std::printf("  last %s\n", renderSparkline(s.recent(60), utf8).c_str());
+    std::fprintf(to, "  status %s\n", statuses.c_str());
+    const int room = ::isatty(::fileno(to)) ? std::min(60, terminalColumns() - 9) : 60;
+    std::fprintf(to, "  last %s\n",
+                 renderSparkline(s.recent(static_cast<std::size_t>(std::max(room, 1))), utf8).c_str());
 }
 
 }  // namespace nxtka_cli

@@ -16,6 +16,7 @@ class SignalWatch;
 enum class ViewMode {
     lines,  // one line per value (also whenever stdout is not a terminal)
     live,   // a panel redrawn ten times a second: value, bar, rate, range, sparkline
+    none,   // nothing per value (the CSV rows go to stdout)
 };
 
 struct StreamOptions {
@@ -36,7 +37,7 @@ struct StreamResult {
 // Throws ToolError when the port fails or the CSV file cannot be written.
 StreamResult runStream(const ActivePort& port, const StreamOptions& options, SignalWatch& signals);
 
-void printSummary(const StreamResult& result, bool utf8);
+void printSummary(const StreamResult& result, bool utf8, std::FILE* to = stdout);
 
 // True when stdout is a terminal that shows UTF-8.
 bool terminalIsUtf8();

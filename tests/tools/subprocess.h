@@ -2,15 +2,15 @@
 // captured, and the simulator program kept running in the background.
 #pragma once
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
 #include <stdexcept>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace nxtka_cli::test {
@@ -28,8 +28,12 @@ inline std::vector<char*> argvOf(std::vector<std::string>& args) {
     return v;
 }
 
-// Runs the program with no standard input; kills it after `timeout`.
-inline RunResult run(std::vector<std::string> args, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+// Runs the program with no standard input and kills it after `timeout`.
+// With a `marker`, sends it SIGINT `interruptAfter` after its stdout showed
+// the marker.
+inline RunResult run(std::vector<std::string> args, std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                     const std::string& marker = {},
+                     std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0)) {
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     std::vector<char*> argv = argvOf(args);
@@ -47,16 +51,28 @@ inline RunResult run(std::vector<std::string> args, std::chrono::milliseconds ti
     ::close(err[1]);
     RunResult r;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool interrupted = marker.empty();
+    std::chrono::steady_clock::time_point markerSeen{};
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open = 2;
     while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!interrupted && markerSeen == std::chrono::steady_clock::time_point{} &&
+            r.out.find(marker) != std::string::npos)
+            markerSeen = std::chrono::steady_clock::now();
+        if (!interrupted && markerSeen != std::chrono::steady_clock::time_point{} &&
+            std::chrono::steady_clock::now() >= markerSeen + interruptAfter) {
+            ::kill(pid, SIGINT);
+            interrupted = true;
+        }
         if (left.count() <= 0) {
             r.timedOut = true;
             ::kill(pid, SIGKILL);
             break;
         }
-        if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
+        const int wait = interrupted ? static_cast<int>(left.count()) : 20;
+        if (::poll(fds, 2, wait) <= 0) continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
             char buf[4096];
