@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -264,6 +265,41 @@ TEST(StreamControlHold, EveryFunctionLetsValuesInAgain) {
         ASSERT_EQ(v.size(), 2u);
         EXPECT_EQ(v[1], converted(0.25));
     }
+}
+
+// When the command cannot be written, nothing else is done: no pause, no
+// drain, no purge. Only the flush empties the ring, as for an unanswered marker.
+TEST(StreamControlWrites, FailedWriteStopsTheFunction) {
+    SimPort sp(216, LineKind::Virtual, onRequest());
+    ASSERT_EQ(sp.activate(), 0);
+    requestValues(sp, 1);
+    auto f = sp.link()->faults();
+    f.writeError = EIO;
+    sp.link()->setFaults(f);
+    const std::uint32_t t0 = platform::tickCount();
+    EXPECT_EQ(TKAclearBuffer(216), -1);
+    EXPECT_EQ(TKAstopTransmit(216), -1);
+    EXPECT_EQ(TKAclearMaxValue(216), -1);
+    EXPECT_EQ(TKAgetValue(216), -1);
+    EXPECT_LT(since(t0), 900u);
+    EXPECT_EQ(TKAreceived(216), 1);  // the value from before is still there...
+    sp.model().emitValue();          // ...and new ones are stored behind it
+    double values[4];
+    std::int32_t n = 0;
+    std::int32_t total = 0;
+    ASSERT_TRUE(eventually([&] {
+        if (TKAreadMultiple(216, values, 4, &n) == 1) total += n;
+        return total >= 2;
+    }));
+    EXPECT_EQ(total, 2);
+    sp.model().emitValue();
+    ASSERT_TRUE(eventually([] { return TKAreceived(216) == 1; }));
+    EXPECT_EQ(TKAflushBuffer(216), -1);
+    EXPECT_EQ(TKAreceived(216), 0);
+    EXPECT_EQ(sp.model().totalCommands(), 8u);  // activation, 59 and the round trip; nothing since
+    sp.link()->setFaults({});
+    requestValues(sp, 1);
+    EXPECT_EQ(readAll(216).size(), 1u);
 }
 
 // A frame cut in half by a clear is lost; the next frame is read afresh.

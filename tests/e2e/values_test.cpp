@@ -413,6 +413,15 @@ TEST(ValueErrorsVirtual, ReadErrorSticksButLaterValuesStillArrive) {
     v = kSentinel;
     EXPECT_EQ(TKAread(110, &v), -1);
     EXPECT_EQ(v, kSentinel);
+
+    // No answer is waited for any more: a flush fails at once, and still
+    // empties the ring.
+    ASSERT_EQ(TKAgetValue(110), 0);
+    ASSERT_TRUE(eventually([] { return TKAreceived(110) == 1; }));
+    const std::uint32_t t0 = platform::tickCount();
+    EXPECT_EQ(TKAflushBuffer(110), -1);
+    EXPECT_LT(test::since(t0), 900u);
+    EXPECT_EQ(TKAreceived(110), -1);
 }
 
 // ---------------------------------------------------------------- data event
