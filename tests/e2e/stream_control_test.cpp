@@ -17,29 +17,11 @@ namespace {
 using sim::AmplifierModel;
 using test::eventually;
 using test::LineKind;
+using test::roundTrip;
 using test::SimPort;
+using test::requestValues;
 using test::since;
 
-// A round trip on the line: the firmware query leaves after everything asked
-// for before it, and its answer comes back behind every frame the amplifier
-// sent before that, so once it is answered those values are in the ring.
-bool roundTrip(unsigned port) {
-    return NXreservedExec(
-               port, 0,
-               [](uint32_t p, int32_t) -> int32_t {
-                   PortSession* s = library().slot(p).session.load();
-                   std::uint32_t v = 0;
-                   return requestValue(*s, 43, CommandParam::none(), v) ? 1 : 0;
-               },
-               0) == 1;
-}
-
-void requestValues(SimPort& sp, int n) {
-    const std::size_t before = sp.model().commandCount(59);
-    for (int i = 0; i < n; ++i) ASSERT_EQ(TKAgetValue(sp.port()), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(59, std::chrono::seconds(3), before + static_cast<std::size_t>(n)));
-    ASSERT_TRUE(roundTrip(sp.port()));
-}
 
 // Bipolar 24-bit, the simulator's default frames.
 double converted(double level) {

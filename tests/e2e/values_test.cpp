@@ -21,34 +21,15 @@ using sim::AmplifierModel;
 using sim::FrameKind;
 using test::eventually;
 using test::LineKind;
+using test::roundTrip;
 using test::SimPort;
+using test::requestValues;
 
 constexpr std::uint32_t kBipolarControl = 0x000028;   // bit 12 clear
 constexpr std::uint32_t kUnipolarControl = 0x001028;  // bit 12 set
 constexpr double kSentinel = -12345.0;
 constexpr unsigned char kStatusSentinel = 0xEE;
 
-// A round trip on the line: the firmware query leaves after everything asked
-// for before it, and its answer comes back behind every frame the amplifier
-// sent before that, so once it is answered those values are in the ring.
-bool roundTrip(unsigned port) {
-    return NXreservedExec(
-               port, 0,
-               [](uint32_t p, int32_t) -> int32_t {
-                   PortSession* s = library().slot(p).session.load();
-                   std::uint32_t v = 0;
-                   return requestValue(*s, 43, CommandParam::none(), v) ? 1 : 0;
-               },
-               0) == 1;
-}
-
-// Asks the amplifier for `n` single values and waits until they are in the ring.
-void requestValues(SimPort& sp, int n) {
-    const std::size_t before = sp.model().commandCount(59);
-    for (int i = 0; i < n; ++i) ASSERT_EQ(TKAgetValue(sp.port()), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(59, std::chrono::seconds(3), before + static_cast<std::size_t>(n)));
-    ASSERT_TRUE(roundTrip(sp.port()));
-}
 
 struct Read {
     std::vector<double> values;

@@ -4,12 +4,16 @@
 #pragma once
 
 #include "amplifier_model.h"
+#include "core/command_exchange.h"
+#include "core/port_table.h"
 #include "core/tuning.h"
 #include "nxtka.h"
 #include "platform/virtual_device.h"
 #include "pty_amplifier.h"
 #include "support/line.h"
 #include "virtual_amplifier.h"
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
@@ -86,6 +90,28 @@ bool eventually(Pred pred, std::uint32_t ms = 3000) {
         platform::sleepMs(2);
     }
     return true;
+}
+
+// A round trip on the line: the firmware query leaves after everything asked
+// for before it, and its answer comes back behind every frame the amplifier
+// sent before that, so once it is answered those values are in the ring.
+inline bool roundTrip(unsigned port) {
+    return NXreservedExec(
+               port, 0,
+               [](uint32_t p, int32_t) -> int32_t {
+                   PortSession* s = library().slot(p).session.load();
+                   std::uint32_t v = 0;
+                   return requestValue(*s, 43, CommandParam::none(), v) ? 1 : 0;
+               },
+               0) == 1;
+}
+
+// Asks the amplifier for `n` single values and waits until they are in the ring.
+inline void requestValues(SimPort& sp, int n) {
+    const std::size_t before = sp.model().commandCount(59);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(TKAgetValue(sp.port()), 0);
+    ASSERT_TRUE(sp.model().waitForCommand(59, std::chrono::seconds(3), before + static_cast<std::size_t>(n)));
+    ASSERT_TRUE(roundTrip(sp.port()));
 }
 
 }  // namespace nxtka::test
