@@ -1,6 +1,7 @@
 // Mutex, lockBoth, Event and waitAny on pthreads; pollable events mirror their
 // state on an eventfd.
 #include "platform/platform.h"
+#include "platform/posix_deadline.h"
 
 #include <algorithm>
 #include <atomic>
@@ -20,18 +21,6 @@ namespace {
 // atomic. pthread_self() is a register read; a thread_local would cost a call
 // in a shared library.
 const void* self() { return reinterpret_cast<const void*>(pthread_self()); }
-
-timespec deadlineAfter(clockid_t clock, std::uint32_t ms) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    t.tv_sec += static_cast<time_t>(ms / 1000u);
-    t.tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
-    if (t.tv_nsec >= 1000000000L) {
-        t.tv_nsec -= 1000000000L;
-        ++t.tv_sec;
-    }
-    return t;
-}
 
 // Condition variables here time out against the monotonic clock.
 void initMonotonicCond(pthread_cond_t& cv) {

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/posix_deadline.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -111,14 +112,7 @@ bool Thread::join(std::uint32_t ms) {
     if (ms == kInfinite) {
         while (!i.done) pthread_cond_wait(&i.cv, &i.m);
     } else {
-        timespec until{};
-        clock_gettime(CLOCK_MONOTONIC, &until);
-        until.tv_sec += static_cast<time_t>(ms / 1000u);
-        until.tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
-        if (until.tv_nsec >= 1000000000L) {
-            until.tv_nsec -= 1000000000L;
-            ++until.tv_sec;
-        }
+        const timespec until = deadlineAfter(CLOCK_MONOTONIC, ms);
         while (!i.done) {
             if (pthread_cond_timedwait(&i.cv, &i.m, &until) == ETIMEDOUT) break;
         }

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/posix_deadline.h"
 
 #include <cerrno>
 #include <ctime>
@@ -18,14 +19,7 @@ void sleepMs(std::uint32_t ms) {
         sched_yield();
         return;
     }
-    timespec until{};
-    clock_gettime(CLOCK_MONOTONIC, &until);
-    until.tv_sec += static_cast<time_t>(ms / 1000u);
-    until.tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
-    if (until.tv_nsec >= 1000000000L) {
-        until.tv_nsec -= 1000000000L;
-        ++until.tv_sec;
-    }
+    const timespec until = deadlineAfter(CLOCK_MONOTONIC, ms);
     // Absolute deadline, so a signal that interrupts the sleep does not stretch it.
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }
