@@ -31,9 +31,9 @@ Library::~Library() {
 }
 
 PortSession* Library::takeSession(unsigned port) {
-    const bool locked = (tableMutex_.lock(), true);
+    tableMutex_.lock();
     PortSession* s = slots_[port].session.exchange(nullptr);
-    if (locked) tableMutex_.unlock();
+    tableMutex_.unlock();
     return s;
 }
 
