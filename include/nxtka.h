@@ -108,6 +108,97 @@ NXTKA_API NXTKA_EVENT NXTKA_CALL NXrequestEvent(uint32_t port);
 NXTKA_API int32_t NXTKA_CALL NXreservedExec(uint32_t port, int32_t reserved, NXTKA_EXEC_CALLBACK callback,
                                             int32_t argument);
 
+/* ---- identification and capability words
+ * Getters return the amplifier's answer (an unsigned number) or -1; a bit
+ * accessor runs its word's query and returns the bit (0 or 1), -1 passed
+ * through. Setters return 0 once their bytes are written, -1 otherwise;
+ * their value is checked before anything else. */
+/* Options word (24 bits); also refreshes the options the library decides on. */
+NXTKA_API int32_t NXTKA_CALL TKAgetOptions(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetOptionsCode(uint32_t port);        /* bits 0-5 */
+NXTKA_API int32_t NXTKA_CALL TKAgetOptionsExtension3(uint32_t port);  /* bit 6: extended frequency divisor */
+NXTKA_API int32_t NXTKA_CALL TKAgetOptionsLinear(uint32_t port);      /* bit 7: linearization */
+NXTKA_API int32_t NXTKA_CALL TKAgetOptionsExtension21(uint32_t port); /* bit 8 */
+NXTKA_API int32_t NXTKA_CALL TKAgetOptionsSleepMode(uint32_t port);   /* bit 9: sleep mode */
+NXTKA_API int32_t NXTKA_CALL TKAgetOptionsCommandTest(uint32_t port); /* bit 10: command test */
+/* Factory: writes the options word (0..16777215); the library's own copy of
+ * the options is not changed until the next TKAgetOptions. */
+NXTKA_API int32_t NXTKA_CALL NXwriteOptions(uint32_t port, int32_t value);
+/* Equipment word (8 bits) and its bits 0-5. */
+NXTKA_API int32_t NXTKA_CALL TKAgetEquipment(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAhasLCD(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAhasADC(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAhasUII(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAisSI(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAisWL(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAhasAF(uint32_t port);
+/* Factory: writes the equipment word (0..255). */
+NXTKA_API int32_t NXTKA_CALL NXwriteEquipment(uint32_t port, int32_t value);
+/* Firmware version (0..65535). */
+NXTKA_API int32_t NXTKA_CALL TKAfirmwareVersion(uint32_t port);
+/* Reads the 8-byte serial number into text (at least 9 bytes) and ends it
+ * with a zero byte; 0 or -1. text[0] is 0 after any failure; a null text is
+ * refused. */
+NXTKA_API int32_t NXTKA_CALL TKAgetSerialNo(uint32_t port, char *text);
+/* Factory: writes the 8 bytes of text as the serial number, one byte every
+ * 10 ms; 0 only when all 9 bytes went out. A null text is refused, unsent. */
+NXTKA_API int32_t NXTKA_CALL NXwriteSerialNo(uint32_t port, const char *text);
+
+/* ---- control word, gain, polarity, channel, sampling frequency */
+/* Control word (24 bits); also refreshes the polarity the library converts
+ * values with. */
+NXTKA_API int32_t NXTKA_CALL TKAgetControl(uint32_t port);
+/* Writes the control word's low 3 bytes unchecked; the library's polarity is
+ * not changed (call TKAgetControl to refresh it). */
+NXTKA_API int32_t NXTKA_CALL TKAwriteControl(uint32_t port, int32_t value);
+NXTKA_API int32_t NXTKA_CALL TKAisBipol(uint32_t port);     /* 1 bipolar, 0 unipolar */
+NXTKA_API int32_t NXTKA_CALL TKAsetBipolar(uint32_t port);  /* values convert as bipolar afterwards */
+NXTKA_API int32_t NXTKA_CALL TKAsetUnipolar(uint32_t port); /* values convert as unipolar afterwards */
+NXTKA_API int32_t NXTKA_CALL TKAgetGain(uint32_t port);     /* gain step 0..7 */
+NXTKA_API int32_t NXTKA_CALL TKAsetGain(uint32_t port, int32_t gain); /* 0..7, else -1 */
+/* Selected input channel: its own query on newer amplifiers, the control
+ * word's bit 17 on older ones. */
+NXTKA_API int32_t NXTKA_CALL TKAgetChannel(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetChannel(uint32_t port, int32_t channel); /* low byte sent */
+/* Sampling frequency in Hz; -1.0 on failure or a divisor of 0. */
+NXTKA_API double NXTKA_CALL TKAgetFreq(uint32_t port);
+/* Sets the sampling frequency through the divisor round(19531.25 / f):
+ * 19..2000, or 1..65535 on amplifiers with the extended divisor; -1 (nothing
+ * sent) outside, for NaN and infinities. */
+NXTKA_API int32_t NXTKA_CALL TKAsetFreq(uint32_t port, double frequency);
+
+/* ---- operating modes, settings lock, switch */
+/* Mode byte: bit 0 SI, 1 text, 2 maximum, 3 log, 4 window, 5 average,
+ * 6 linearization, 7 lock. */
+NXTKA_API int32_t NXTKA_CALL TKAgetMode(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetMode(uint32_t port, int32_t mode); /* 0..255, else -1 */
+NXTKA_API int32_t NXTKA_CALL TKAgetModeSI(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetModeText(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetModeMax(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetModeLog(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetModeWindow(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetModeAverage(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetModeLinear(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetModeLock(uint32_t port);
+/* One flag of the mode byte, set for a non-zero `on`, cleared for 0: read,
+ * changed and written back as one step for other threads. */
+NXTKA_API int32_t NXTKA_CALL TKAsetModeSI(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetModeText(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetModeMax(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetModeLog(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetModeWindow(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetModeAverage(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetModeLinear(uint32_t port, int32_t on);
+/* Settings lock. Newer amplifiers: sends the 3-byte identifier with the lock
+ * command (`lock` unused). Older ones: a non-zero `lock` sets mode bit 7, 0
+ * sends the identifier as NXsendID does. A null identifier that would be
+ * sent is refused (-1, nothing sent). */
+NXTKA_API int32_t NXTKA_CALL NXsetModeLock(uint32_t port, int32_t lock, const unsigned char *identifier);
+/* Sends the 3-byte identifier; a null identifier is refused unsent. */
+NXTKA_API int32_t NXTKA_CALL NXsendID(uint32_t port, const unsigned char *identifier);
+/* Switches the amplifier on (non-zero) or off (0). */
+NXTKA_API int32_t NXTKA_CALL TKAswitch(uint32_t port, int32_t on);
+
 /* ---- device names: which device a port number opens at its next activation.
  * Default "/dev/ttyS<N>" on POSIX and "\\.\COM<N>" on Windows; a null or
  * empty name restores it. Names are at most NXTKA_DEVICE_NAME_MAX - 1 bytes. */

@@ -34,7 +34,7 @@ bool endExchange(PortSession& s, bool waitFailed) {
 static bool send(PortSession& s, int code, const CommandParam& param) {
     switch (param.kind) {
     case CommandParam::Value:
-        return sendCommandValue(s, code, param.value);
+        return sendLowBytes(s, code, param.value);
     case CommandParam::Bytes:
         return sendCommand(s, code, param.bytes, param.delayMs);
     default:
@@ -43,6 +43,7 @@ static bool send(PortSession& s, int code, const CommandParam& param) {
 }
 
 bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* slot, std::uint32_t timeoutMs) {
+    if (param.kind == CommandParam::Value && paramBytesOf(code) > 4) return false;
     beginExchange(s, code, slot);
     bool waitFailed = false;
     if (send(s, code, param)) {
@@ -53,10 +54,13 @@ bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* sl
     return endExchange(s, waitFailed);
 }
 
-bool requestValue(PortSession& s, int code, const CommandParam& param, std::uint32_t& value, std::uint32_t timeoutMs) {
+bool requestWord(PortSession& s, int code, const CommandParam& param, std::uint32_t& value,
+                 std::uint32_t timeoutMs) {
+    const int answerBytes = answerBytesOf(code);
+    if (answerBytes < 1 || answerBytes > 4) return false;
     std::uint32_t word = 0;
     if (!requestAnswer(s, code, param, &word, timeoutMs)) return false;
-    value = answerValue(word, answerBytesOf(code));
+    value = answerValue(word, answerBytes);
     return true;
 }
 
@@ -91,11 +95,11 @@ void completeByValueFrame(PortSession& s) {
     s.answerEvent.set();
 }
 
-std::int32_t guardedGet(unsigned port, int code, const CommandParam& param, std::uint32_t timeoutMs) {
+std::int32_t guardedGet(unsigned port, IntQuery query, const CommandParam& param, std::uint32_t timeoutMs) {
     CommandGuard guard(port);
     if (!guard.ok()) return -1;
     std::uint32_t value = 0;
-    if (!requestValue(guard.session(), code, param, value, timeoutMs)) return -1;
+    if (!requestWord(guard.session(), query.code, param, value, timeoutMs)) return -1;
     return static_cast<std::int32_t>(value);
 }
 

@@ -5,11 +5,38 @@
 // the caller gave up never writes into storage that is no longer waiting.
 #pragma once
 
+#include "core/command_table.h"
 #include "core/session.h"
 
 #include <cstdint>
 
 namespace nxtka {
+
+// A query whose answer fits one 32-bit word (1 to 4 answer bytes). Made only
+// from a constant code, so a code with a longer answer does not compile.
+struct WordQuery {
+    int code;
+    consteval WordQuery(Command c) : code(c.code) { check(c.answerBytes); }  // NOLINT(google-explicit-constructor)
+    consteval WordQuery(int c) : code(c) { check(answerBytesOf(c)); }        // NOLINT(google-explicit-constructor)
+
+private:
+    static consteval void check(int answerBytes) {
+        if (answerBytes < 1 || answerBytes > 4) throw "the answer of this code does not fit a 32-bit word";
+    }
+};
+
+// A query whose answer is returned as a non-negative integer result (1 to 3
+// answer bytes, so -1 stays free for failure).
+struct IntQuery {
+    int code;
+    consteval IntQuery(Command c) : code(c.code) { check(c.answerBytes); }  // NOLINT(google-explicit-constructor)
+    consteval IntQuery(int c) : code(c) { check(answerBytesOf(c)); }        // NOLINT(google-explicit-constructor)
+
+private:
+    static consteval void check(int answerBytes) {
+        if (answerBytes < 1 || answerBytes > 3) throw "the answer of this code does not fit the integer result";
+    }
+};
 
 inline constexpr std::uint32_t kAnswerTimeoutMs = 1000;
 inline constexpr std::uint32_t kProbeTimeoutMs = 5000;
@@ -31,13 +58,19 @@ struct CommandParam {
 std::uint32_t waitAnswer(PortSession& s, std::uint32_t timeoutMs);
 
 // Sends `code` and waits for its answer into `slot` (at least 4 bytes, or the
-// answer length when larger). True when the answer arrived in time.
+// answer length when larger). True when the answer arrived in time. A value
+// parameter for a code with more than 4 parameter bytes is refused unsent.
 bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* slot, std::uint32_t timeoutMs);
 
 // requestAnswer for answers of up to 4 bytes, decoded as an unsigned
 // big-endian number.
-bool requestValue(PortSession& s, int code, const CommandParam& param, std::uint32_t& value,
-                  std::uint32_t timeoutMs = kAnswerTimeoutMs);
+// Codes whose answer is not 1 to 4 bytes are refused unsent.
+bool requestWord(PortSession& s, int code, const CommandParam& param, std::uint32_t& value,
+                 std::uint32_t timeoutMs = kAnswerTimeoutMs);
+inline bool requestValue(PortSession& s, WordQuery query, const CommandParam& param, std::uint32_t& value,
+                         std::uint32_t timeoutMs = kAnswerTimeoutMs) {
+    return requestWord(s, query.code, param, value, timeoutMs);
+}
 
 // The decoded value of an answer word (answer bytes at its high-order end).
 inline std::uint32_t answerValue(std::uint32_t word, int answerBytes) {
@@ -59,8 +92,8 @@ void completeByValueFrame(PortSession& s);
 
 // ---- exported getters and setters are thin layers over these
 
-// Under the command guard: exchange `code` and return the answer's value, or -1.
-std::int32_t guardedGet(unsigned port, int code, const CommandParam& param = CommandParam::none(),
+// Under the command guard: exchange the query and return the answer's value, or -1.
+std::int32_t guardedGet(unsigned port, IntQuery query, const CommandParam& param = CommandParam::none(),
                         std::uint32_t timeoutMs = kAnswerTimeoutMs);
 // Under the command guard: send `code` (no answer awaited); 0 or -1.
 std::int32_t guardedSend(unsigned port, int code, const CommandParam& param = CommandParam::none());

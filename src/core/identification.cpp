@@ -19,8 +19,8 @@ constexpr int kFlagActivationBit3 = 0x20;
 constexpr int kFlagNormSign = 0x01;
 constexpr double kNormDivisor = 5250020.0;
 
-bool exchange(PortSession& s, int code, std::uint32_t& value) {
-    return requestValue(s, code, CommandParam::none(), value, kAnswerTimeoutMs);
+bool exchange(PortSession& s, WordQuery query, std::uint32_t& value) {
+    return requestValue(s, query, CommandParam::none(), value, kAnswerTimeoutMs);
 }
 
 // Reads the special mode, remembers the sleep bit for release and wakes the

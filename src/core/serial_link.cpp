@@ -60,15 +60,16 @@ bool sendCommand(PortSession& s, int code, const std::uint8_t* params, std::uint
     return ok;
 }
 
-bool sendCommandValue(PortSession& s, int code, std::uint32_t value) {
+bool sendLowBytes(PortSession& s, int code, std::uint32_t value) {
     const int n = paramBytesOf(code);
+    if (n > 4) return false;  // a 32-bit value cannot carry them
     std::array<std::uint8_t, 5> buf{};
     buf[0] = static_cast<std::uint8_t>(code);
-    for (int i = 0; i < n && i < 4; ++i) {
+    for (int i = 0; i < n; ++i) {
         buf[static_cast<std::size_t>(1 + i)] = static_cast<std::uint8_t>(value >> (8 * (n - 1 - i)));
     }
     // An undefined code (no row in the table) writes nothing at all.
-    const std::uint32_t total = n < 0 ? 0u : static_cast<std::uint32_t>(1 + (n > 4 ? 4 : n));
+    const std::uint32_t total = n < 0 ? 0u : static_cast<std::uint32_t>(1 + n);
     return writeBytes(s, buf.data(), total) == 1;
 }
 

@@ -29,8 +29,25 @@ bool flushAfterWrite(PortSession& s);
 // written on its own after a pause of more than `delayMs`.
 bool sendCommand(PortSession& s, int code, const std::uint8_t* params = nullptr, std::uint32_t delayMs = 0);
 
-// A command whose parameter bytes are the low-order bytes of `value`, most
-// significant first.
-bool sendCommandValue(PortSession& s, int code, std::uint32_t value);
+// A command whose parameter is an integer: at most 4 parameter bytes. Made
+// only from a constant code, so a longer or undefined one does not compile.
+struct ValueCommand {
+    int code;
+    consteval ValueCommand(Command c) : code(c.code) { check(c.paramBytes); }  // NOLINT(google-explicit-constructor)
+    consteval ValueCommand(int c) : code(c) { check(paramBytesOf(c)); }        // NOLINT(google-explicit-constructor)
+
+private:
+    static consteval void check(int paramBytes) {
+        if (paramBytes < 0 || paramBytes > 4) throw "this code takes no integer parameter";
+    }
+};
+
+// The code, then the low-order bytes of `value` that its parameter takes,
+// most significant first. Codes of more than 4 parameter bytes are refused
+// unsent; an undefined code writes nothing.
+bool sendLowBytes(PortSession& s, int code, std::uint32_t value);
+inline bool sendCommandValue(PortSession& s, ValueCommand command, std::uint32_t value) {
+    return sendLowBytes(s, command.code, value);
+}
 
 }  // namespace nxtka

@@ -39,7 +39,7 @@ int drainValues(PortSession& s, std::uint32_t timeoutMs) {
     std::uint32_t word = 0;
     s.holdValues = 1;
     beginExchange(s, kMarker, &word);
-    const std::uint8_t marker = kMarker;
+    const std::uint8_t marker = static_cast<std::uint8_t>(kMarker.code);
     bool waitFailed = true;
     if (writeBytes(s, &marker, 1) == 1) waitFailed = waitAnswer(s, wait) != 0;
     const bool answered = endExchange(s, waitFailed);

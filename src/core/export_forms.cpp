@@ -1,0 +1,36 @@
+#include "core/export_forms.h"
+
+namespace nxtka {
+
+std::int32_t setInRange(unsigned port, ValueCommand command, std::int64_t value, std::int64_t lo,
+                        std::int64_t hi) {
+    if (value < lo || value > hi) return -1;
+    return setLowBytes(port, command, static_cast<std::uint32_t>(value));
+}
+
+std::int32_t setChecked(unsigned port, ValueCommand command, std::int64_t value) {
+    const int bytes = paramBytesOf(command.code);
+    return setInRange(port, command, value, 0, (std::int64_t{1} << (8 * bytes)) - 1);
+}
+
+std::int32_t setLowBytes(unsigned port, ValueCommand command, std::uint32_t value) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t { return sendSetting(s, command, value) ? 0 : -1; });
+}
+
+std::int32_t sendAlone(unsigned port, PlainCommand command) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t { return sendCommand(s, command.code) ? 0 : -1; });
+}
+
+bool sendByteArray(PortSession& s, ByteArrayCommand command, const std::uint8_t* bytes, std::uint32_t delayMs) {
+    return bytes != nullptr && sendCommand(s, command.code, bytes, delayMs);
+}
+
+std::int32_t sendByteArray(unsigned port, ByteArrayCommand command, const std::uint8_t* bytes,
+                           std::uint32_t delayMs) {
+    if (bytes == nullptr) return -1;
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        return sendByteArray(s, command, bytes, delayMs) ? 0 : -1;
+    });
+}
+
+}  // namespace nxtka

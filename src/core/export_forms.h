@@ -1,0 +1,142 @@
+// The shapes every exported command function of the families is built from:
+// an export is its argument checks plus one call of one of these.
+//
+// All forms return the export's own result: -1 (or -1.0) on failure, else the
+// answer or 0. Argument checks that the forms make themselves (setChecked,
+// setInRange) come before the port is looked at and before any mutex.
+#pragma once
+
+#include "core/command_exchange.h"
+#include "core/port_guard.h"
+#include "core/serial_link.h"
+#include "core/word_bits.h"
+
+#include <cstdint>
+#include <utility>
+
+namespace nxtka {
+
+// A command sent alone: no parameter bytes and no answer frame.
+struct PlainCommand {
+    int code;
+    consteval PlainCommand(Command c) : code(c.code) {  // NOLINT(google-explicit-constructor)
+        if (c.paramBytes != 0 || c.answerBytes != 0) throw "this code is not sent alone";
+    }
+};
+
+// A command whose parameter is a byte array given by the caller (identifiers).
+struct ByteArrayCommand {
+    int code;
+    consteval ByteArrayCommand(Command c) : code(c.code) {  // NOLINT(google-explicit-constructor)
+        if (c.paramBytes < 3 || c.answerBytes != 0) throw "this code takes no byte array";
+    }
+};
+
+// ---- getters
+
+// A getter with a parameter (an index, a code): the answer as the result.
+inline std::int32_t guardedGetWith(unsigned port, IntQuery query, std::uint32_t param) {
+    return guardedGet(port, query, CommandParam::of(param));
+}
+
+// A getter that decodes its answer, or refreshes a session cache from it,
+// under the guard: decode(session, word) gives the result. Failure gives -1
+// of the result's type (-1.0 for a double).
+template <class Decode>
+auto guardedQuery(unsigned port, WordQuery query, Decode decode) {
+    using Result = decltype(decode(std::declval<PortSession&>(), std::uint32_t{}));
+    CommandGuard guard(port);
+    if (!guard.ok()) return Result(-1);
+    std::uint32_t word = 0;
+    if (!requestValue(guard.session(), query, CommandParam::none(), word)) return Result(-1);
+    return decode(guard.session(), word);
+}
+
+// Work that needs the session (its polarity, its level, its caches) under
+// the guard: work(session) gives the result; -1 when the guard fails.
+template <class Work>
+auto underGuard(unsigned port, Work work) {
+    using Result = decltype(work(std::declval<PortSession&>()));
+    CommandGuard guard(port);
+    if (!guard.ok()) return Result(-1);
+    return work(guard.session());
+}
+
+// A bit or field of a word a getter returned; a failure (-1) passes through.
+constexpr std::int32_t fieldOf(std::int32_t word, Field field) {
+    if (word < 0) return word;
+    return static_cast<std::int32_t>((static_cast<std::uint32_t>(word) & field.mask()) >> field.shift);
+}
+// 1 when the bit is clear, 0 when set; a failure passes through.
+constexpr std::int32_t clearBitOf(std::int32_t word, Field bit) {
+    return word < 0 ? word : 1 - fieldOf(word, bit);
+}
+
+// ---- setters
+
+// Inside a guard: the code and its integer parameter; true when written.
+inline bool sendSetting(PortSession& s, ValueCommand command, std::uint32_t value) {
+    return sendCommandValue(s, command, value);
+}
+
+// Value checked against lo..hi before the port; then sent. 0 or -1.
+std::int32_t setInRange(unsigned port, ValueCommand command, std::int64_t value, std::int64_t lo,
+                        std::int64_t hi);
+// Value checked against what the code's parameter bytes can carry
+// (0..2^(8 x paramBytes) - 1) before the port; then sent. 0 or -1.
+std::int32_t setChecked(unsigned port, ValueCommand command, std::int64_t value);
+// No check: the low-order bytes the parameter takes are sent. 0 or -1.
+std::int32_t setLowBytes(unsigned port, ValueCommand command, std::uint32_t value);
+
+// The code alone. 0 or -1.
+std::int32_t sendAlone(unsigned port, PlainCommand command);
+// The code alone; after it was written, after(session) updates a cache.
+template <class After>
+std::int32_t sendAloneThen(unsigned port, PlainCommand command, After after) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        if (!sendCommand(s, command.code)) return -1;
+        after(s);
+        return 0;
+    });
+}
+
+// The code and the caller's bytes (as many as the code takes), paced by
+// delayMs before every byte when not 0. A null array is refused unsent: the
+// amplifier would take the next commands' bytes as its parameters.
+bool sendByteArray(PortSession& s, ByteArrayCommand command, const std::uint8_t* bytes,
+                   std::uint32_t delayMs = 0);
+std::int32_t sendByteArray(unsigned port, ByteArrayCommand command, const std::uint8_t* bytes,
+                           std::uint32_t delayMs = 0);
+
+// Read-modify-write of one field of a word through the exports that read and
+// write the whole word. The port's command mutex is held across both, so no
+// other thread's command comes between; the nested exports take it again.
+template <class Get, class Set>
+std::int32_t setField(unsigned port, Get get, Set set, Field field, std::uint32_t value) {
+    CommandGuard hold(port);
+    if (!hold.ok()) return -1;
+    const std::int32_t word = get(port);
+    if (word < 0) return -1;
+    const std::uint32_t changed =
+        (static_cast<std::uint32_t>(word) & ~field.mask()) | ((value << field.shift) & field.mask());
+    return set(port, static_cast<std::int32_t>(changed));
+}
+// One flag of a word: set when `on` is non-zero, cleared when 0.
+template <class Get, class Set>
+std::int32_t setFlag(unsigned port, Get get, Set set, Field bit, std::int32_t on) {
+    return setField(port, get, set, bit, on != 0 ? 1u : 0u);
+}
+
+// Holds the value stream back for a scope; always lets it go again.
+class HeldValues {
+public:
+    explicit HeldValues(PortSession& s) : s_(s) { s_.holdValues = 1; }
+    ~HeldValues() { s_.holdValues = 0; }
+    HeldValues(const HeldValues&) = delete;
+    HeldValues& operator=(const HeldValues&) = delete;
+
+private:
+    PortSession& s_;
+};
+
+}  // namespace nxtka

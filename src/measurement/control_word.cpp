@@ -1,0 +1,76 @@
+// Control word, gain, polarity, channel and sampling frequency.
+#include "core/codecs.h"
+#include "core/device_rules.h"
+#include "core/export_forms.h"
+#include "nxtka.h"
+
+using namespace nxtka;
+
+namespace {
+constexpr double kBasicClock = 19531.25;      // 5000000 / 256: frequency of divisor 1, basic encoding
+constexpr double kQueryClock = 5000000.0;     // frequency of divisor 1 as the frequency query reports it
+constexpr double kQueryDivisorBase = 16777216.0;  // the query answers 2^24 - divisor
+
+struct DivisorLimits {
+    std::uint32_t min;
+    std::uint32_t max;
+};
+DivisorLimits divisorLimits(const PortSession& s) {
+    return rules::hasExtendedFrequency(s) ? DivisorLimits{1, 65535} : DivisorLimits{19, 2000};
+}
+}  // namespace
+
+NXTKA_API int32_t NXTKA_CALL TKAgetControl(uint32_t port) {
+    return guardedQuery(port, cmd::kGetControl, [](PortSession& s, std::uint32_t word) {
+        s.bipolar = (word & control::kUnipolar.mask()) == 0 ? 1 : 0;
+        return static_cast<std::int32_t>(word);
+    });
+}
+NXTKA_API int32_t NXTKA_CALL TKAwriteControl(uint32_t port, int32_t value) {
+    return setLowBytes(port, cmd::kWriteControl, static_cast<std::uint32_t>(value));
+}
+NXTKA_API int32_t NXTKA_CALL TKAisBipol(uint32_t port) { return clearBitOf(TKAgetControl(port), control::kUnipolar); }
+NXTKA_API int32_t NXTKA_CALL TKAsetBipolar(uint32_t port) {
+    return sendAloneThen(port, cmd::kSetBipolar, [](PortSession& s) { s.bipolar = 1; });
+}
+NXTKA_API int32_t NXTKA_CALL TKAsetUnipolar(uint32_t port) {
+    return sendAloneThen(port, cmd::kSetUnipolar, [](PortSession& s) { s.bipolar = 0; });
+}
+NXTKA_API int32_t NXTKA_CALL TKAgetGain(uint32_t port) { return fieldOf(TKAgetControl(port), control::kGain); }
+NXTKA_API int32_t NXTKA_CALL TKAsetGain(uint32_t port, int32_t gain) {
+    return setInRange(port, cmd::kSetGain, gain, 0, 7);
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAgetChannel(uint32_t port) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        if (!rules::hasChannelCommand(s)) return fieldOf(TKAgetControl(port), control::kChannel);
+        std::uint32_t channel = 0;
+        return requestValue(s, cmd::kGetChannel, CommandParam::none(), channel) ? static_cast<std::int32_t>(channel)
+                                                                               : -1;
+    });
+}
+NXTKA_API int32_t NXTKA_CALL TKAsetChannel(uint32_t port, int32_t channel) {
+    return setLowBytes(port, cmd::kSetChannel, static_cast<std::uint32_t>(channel));
+}
+
+NXTKA_API double NXTKA_CALL TKAgetFreq(uint32_t port) {
+    return underGuard(port, [&](PortSession& s) -> double {
+        if (rules::readsFrequencyByQuery(s)) {
+            std::uint32_t answer = 0;
+            if (!requestValue(s, cmd::kGetFreq, CommandParam::none(), answer)) return -1.0;
+            return kQueryClock / (kQueryDivisorBase - answer);
+        }
+        const std::int32_t divisor = fieldOf(TKAgetControl(port), control::kFrequencyDivisor);
+        if (divisor <= 0) return -1.0;
+        return kBasicClock / divisor;
+    });
+}
+NXTKA_API int32_t NXTKA_CALL TKAsetFreq(uint32_t port, double frequency) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        const DivisorLimits limits = divisorLimits(s);
+        if (!(frequency > kBasicClock / (limits.max + 0.5))) return -1;
+        const auto divisor = codec::toRaw(kBasicClock / frequency, limits.max);
+        if (!divisor || *divisor < limits.min) return -1;
+        return sendSetting(s, cmd::kSetFreq, *divisor) ? 0 : -1;
+    });
+}
