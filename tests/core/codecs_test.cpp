@@ -332,6 +332,7 @@ TEST(Codecs, TransmissionDeltaRefusesAbove24Bits) {
                                             {false, 1.0, 15978301u},
                                             {false, 0.0, 0u},
                                             {false, -0.0000001, kRefused},
+                                            {false, -1e-9, kRefused},  // below 0, though it rounds to 0
                                             {false, kNaN, kRefused},
                                             {false, kInf, kRefused},
                                             {true, -1.05, 0u},
@@ -465,6 +466,7 @@ TEST(Codecs, GageFactorPoissonAndInputRangeMultiply) {
                                      {2.05, 205u},
                                      {655.35, 65535u},
                                      {655.355, kRefused},  // k x 100 = 65535.5
+                                     {0.235, 24u},         // 23.5; k / 0.01 would give 23
                                      {0.0, 0u},
                                      {-0.1, kRefused},
                                      {-0.001, kRefused},
@@ -475,6 +477,7 @@ TEST(Codecs, GageFactorPoissonAndInputRangeMultiply) {
                                   {0.3, 150u},
                                   {0.51, 255u},
                                   {0.511, kRefused},  // 255.5
+                                  {0.043, 22u},       // 21.5; nu / 0.002 would give 21
                                   {-0.001, kRefused},
                                   {kNaN, kRefused},
                               });
@@ -558,6 +561,7 @@ TEST(Codecs, RatedOutputTakesTheRangeExponent) {
         {2.0, 2.5, 0x011E8480u},
         {2.0, -2.5, 0x011E8480u},
         {2.0, 10.0, 0x02030D40u},
+        {8.238095, 10.0, 0x020C9202u},  // 823809.5 millionths, divided first, then multiplied
         {2.0, 0.5, kRefused},  // M = 20000000
         {0.005, 0.05, 0xFF07A120u},  // exponent byte -1
         {0.01, 2.5, 0x01002710u},
