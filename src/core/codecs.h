@@ -3,9 +3,9 @@
 //
 // Every encoder refuses NaN and infinities (std::nullopt) and takes each range
 // decision on the rounded double, before anything becomes an integer. Each
-// formula is written as the amplifier's documentation writes it: multiply where
-// it multiplies, divide where it divides, because the edge values depend on it
-// (655.355 * 100 is 65535.5, 655.355 / 0.01 is not).
+// formula keeps the operations of its definition in their order: multiply
+// where it multiplies, divide where it divides, because the edge values depend
+// on it (0.235 * 100 rounds to 24, 0.235 / 0.01 to 23).
 #pragma once
 
 #include <bit>
@@ -283,7 +283,7 @@ inline RangeEntry rangeEntry(std::uint32_t answer) {
 // x / 10^e in millionths.
 inline Raw sensorCapacityWord(double x) {
     if (!(x >= 0.01 && x <= 9999999.0)) return std::nullopt;
-    int e = static_cast<int>(std::floor(std::log10(x)));
+    const int e = static_cast<int>(std::floor(std::log10(x)));
     const double m = x / std::pow(10.0, e);
     const int exponent = e + 1;
     if (exponent < 0 || exponent > 7) return std::nullopt;
@@ -301,7 +301,7 @@ inline Raw ratedOutputWord(double x, double range) {
     const int e = static_cast<int>(std::floor(std::log10(std::fabs(range))));
     const double mantissa = roundHalfAway(x / std::pow(10.0, e) * 1000000.0);
     if (!(mantissa >= 10000.0 && mantissa <= 9999999.0)) return std::nullopt;
-    return (static_cast<std::uint32_t>(e + 1) & 0xFFu) << 24 | static_cast<std::uint32_t>(mantissa);
+    return ((static_cast<std::uint32_t>(e + 1) & 0xFFu) << 24) | static_cast<std::uint32_t>(mantissa);
 }
 
 // Word -> 10^(E - 1) x M / 1000000 with the exponent byte E signed.
@@ -363,10 +363,11 @@ inline double fromLinearPoint24(std::uint32_t raw) {
 }
 
 // Slope between two raw points, a = (y2 - y1) / (x2 - x1) with the differences
-// as unsigned 32-bit numbers; refused above 16.5 (or NaN), and when
-// a x scale rounds to limit or more.
+// as unsigned 32-bit numbers; refused above 16.5 (a difference of x of 0 is
+// steeper still), and when a x scale rounds to limit or more.
 inline Raw linearSlope(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2, double scale,
                        std::uint32_t limit) {
+    if (x2 == x1) return std::nullopt;
     const double a = static_cast<double>(y2 - y1) / static_cast<double>(x2 - x1);
     if (!(a <= 16.5)) return std::nullopt;
     return rawWithin(roundHalfAway(a * scale), limit - 1);

@@ -1,6 +1,6 @@
 // The codecs of the command families at their edge values. Every expected raw
-// number and double was worked out by hand from the amplifier's documented
-// arithmetic (with the double rounding of each step where it matters).
+// number and double was worked out by hand from the documented definition of
+// the value (with the double rounding of each step where it matters).
 #include "core/codecs.h"
 
 #include <gtest/gtest.h>
