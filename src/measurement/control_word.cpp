@@ -6,20 +6,6 @@
 
 using namespace nxtka;
 
-namespace {
-constexpr double kBasicClock = 19531.25;      // 5000000 / 256: frequency of divisor 1, basic encoding
-constexpr double kQueryClock = 5000000.0;     // frequency of divisor 1 as the frequency query reports it
-constexpr double kQueryDivisorBase = 16777216.0;  // the query answers 2^24 - divisor
-
-struct DivisorLimits {
-    std::uint32_t min;
-    std::uint32_t max;
-};
-DivisorLimits divisorLimits(const PortSession& s) {
-    return rules::hasExtendedFrequency(s) ? DivisorLimits{1, 65535} : DivisorLimits{19, 2000};
-}
-}  // namespace
-
 NXTKA_API int32_t NXTKA_CALL TKAgetControl(uint32_t port) {
     return guardedQuery(port, cmd::kGetControl, [](PortSession& s, std::uint32_t word) {
         s.bipolar = (word & control::kUnipolar.mask()) == 0 ? 1 : 0;
@@ -57,20 +43,16 @@ NXTKA_API double NXTKA_CALL TKAgetFreq(uint32_t port) {
     return underGuard(port, [&](PortSession& s) -> double {
         if (rules::readsFrequencyByQuery(s)) {
             std::uint32_t answer = 0;
-            if (!requestValue(s, cmd::kGetFreq, CommandParam::none(), answer)) return -1.0;
-            return kQueryClock / (kQueryDivisorBase - answer);
+            return requestValue(s, cmd::kGetFreq, CommandParam::none(), answer) ? codec::timerFrequency(answer) : -1.0;
         }
-        const std::int32_t divisor = fieldOf(TKAgetControl(port), control::kFrequencyDivisor);
-        if (divisor <= 0) return -1.0;
-        return kBasicClock / divisor;
+        const std::int32_t word = TKAgetControl(port);
+        if (word < 0) return -1.0;
+        return codec::controlWordFrequency(static_cast<std::uint32_t>(word)).value_or(-1.0);
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetFreq(uint32_t port, double frequency) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        const DivisorLimits limits = divisorLimits(s);
-        if (!(frequency > kBasicClock / (limits.max + 0.5))) return -1;
-        const auto divisor = codec::toRaw(kBasicClock / frequency, limits.max);
-        if (!divisor || *divisor < limits.min) return -1;
-        return sendSetting(s, cmd::kSetFreq, *divisor) ? 0 : -1;
+        const auto divisor = codec::frequencyDivisor(frequency, rules::hasExtendedFrequency(s));
+        return divisor && sendSetting(s, cmd::kSetFreq, *divisor) ? 0 : -1;
     });
 }
