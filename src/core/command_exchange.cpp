@@ -80,7 +80,7 @@ void completeAnswer(PortSession& s, int code, const std::uint8_t* bytes, int cou
     } else {
         std::memcpy(s.answerSlot, bytes, static_cast<std::size_t>(count));
     }
-    if (level >= 0 && pending == 42) s.deviceLevel.store(level);
+    if (level >= 0 && pending == cmd::kIdentify) s.deviceLevel.store(level);
     s.pendingCommand.store(kNoCommand);
     s.answerEvent.set();
 }
