@@ -3,9 +3,8 @@
 #include "core/activation.h"
 #include "core/command_codes.h"
 #include "core/command_exchange.h"
+#include "core/display_state.h"
 #include "core/serial_link.h"
-
-#include <cmath>
 
 namespace nxtka {
 namespace {
@@ -13,11 +12,9 @@ namespace {
 using namespace cmd;
 
 
-constexpr std::uint32_t kNormSignBit = 0x800000;
 constexpr int kFlagFirmwareDisplay = 0x10;
 constexpr int kFlagActivationBit3 = 0x20;
 constexpr int kFlagNormSign = 0x01;
-constexpr double kNormDivisor = 5250020.0;
 
 bool exchange(PortSession& s, WordQuery query, std::uint32_t& value) {
     return requestValue(s, query, CommandParam::none(), value, kAnswerTimeoutMs);
@@ -71,20 +68,21 @@ bool identifyAfterProbe(PortSession& s, const IdentifyOptions& o) {
         s.displayFlags = s.firmwareVersion.load() >= threshold ? kFlagFirmwareDisplay : 0;
     }
 
-    const bool haveDecimalPoint = exchange(s, kDecimalPoint, v);
-    if (haveDecimalPoint) s.displayDecimalPoint = static_cast<int>(v);
-    const bool haveNorm = exchange(s, kDisplayNorm, v);
+    std::uint32_t decimalPoint = 0;
+    const bool haveDecimalPoint = exchange(s, kDecimalPoint, decimalPoint);
+    if (haveDecimalPoint) s.displayDecimalPoint = static_cast<int>(decimalPoint);
+    std::uint32_t norm = 0;
+    const bool haveNorm = exchange(s, kDisplayNorm, norm);
     if (haveNorm) {
         if (o.setDisplayFlags && o.displayFlagBit3) {
             int flags = s.displayFlags.load() | kFlagActivationBit3;
-            if ((v & kNormSignBit) != 0 && (flags & kFlagFirmwareDisplay) != 0) flags |= kFlagNormSign;
+            if ((norm & kDisplayNormSignBit) != 0 && (flags & kFlagFirmwareDisplay) != 0) flags |= kFlagNormSign;
             s.displayFlags = flags;
         }
-        s.displayNormRaw = v & ~kNormSignBit;
+        s.displayNormRaw = norm & ~kDisplayNormSignBit;
     }
     if (!haveDecimalPoint || !haveNorm || s.displayNormRaw.load() == 0) return false;
-    s.displayNorm = std::pow(10.0, static_cast<double>(s.displayDecimalPoint.load() - 1)) *
-                    static_cast<double>(s.displayNormRaw.load()) / kNormDivisor;
+    storeDisplayNorm(s, s.displayDecimalPoint.load(), s.displayNormRaw.load());
     return true;
 }
 
