@@ -4,17 +4,19 @@
 
 namespace nxtka {
 
-void waitMilliseconds(std::uint32_t ms) {
-    const std::uint32_t start = platform::tickCount();
-    platform::sleepMs(ms);
-    std::uint32_t elapsed = platform::tickCount() - start;
+void waitMilliseconds(std::uint32_t ms, const PauseClock& clock) {
+    const std::uint32_t start = clock.tickCount();
+    clock.sleepMs(ms);
+    std::uint32_t elapsed = clock.tickCount() - start;
     // Sleep only for what is missing: a sleep that returned on the exact
     // tick must not double the pause.
     while (elapsed <= ms) {
-        platform::sleepMs(ms - elapsed + 1);
-        elapsed = platform::tickCount() - start;
+        clock.sleepMs(ms - elapsed + 1);
+        elapsed = clock.tickCount() - start;
     }
 }
+
+void waitMilliseconds(std::uint32_t ms) { waitMilliseconds(ms, PauseClock{&platform::tickCount, &platform::sleepMs}); }
 
 int startWrite(PortSession& s, const std::uint8_t* bytes, std::uint32_t count) {
     const platform::WriteStart w = s.device->startWrite(bytes, count);

@@ -10,8 +10,17 @@
 namespace nxtka {
 
 // Returns once strictly more than `ms` milliseconds have passed by the tick
-// counter (so 0 waits for at least one tick).
+// counter (so 0 waits for at least one tick), and no later than one tick
+// after that when the sleeps are exact.
 void waitMilliseconds(std::uint32_t ms);
+
+// The same pause on a given clock, so that it can be checked against a clock
+// whose ticks and sleeps are known exactly.
+struct PauseClock {
+    std::uint32_t (*tickCount)();
+    void (*sleepMs)(std::uint32_t ms);
+};
+void waitMilliseconds(std::uint32_t ms, const PauseClock& clock);
 
 // Writes and flushes; 1 when every byte went out, 0 otherwise. A device that
 // cannot flush is tolerated (and remembered in flushSupported).

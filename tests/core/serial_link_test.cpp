@@ -94,6 +94,65 @@ TEST_F(LinkFixture, PendingWriteIsWaitedForAndThenFlushed) {
     EXPECT_EQ(written(), (std::vector<std::uint8_t>{'x', 'y', 'z'}));
 }
 
+// A clock whose sleeps end exactly where a row says: `error` ticks late (or
+// early, never below one tick), the tick counter advancing in steps of
+// `granule` ms, as the system timers of some platforms do.
+struct FakeClock {
+    static inline std::uint64_t now = 0;  // true time, ms
+    static inline std::uint32_t granule = 1;
+    static inline int error = 0;
+    static inline int sleeps = 0;
+
+    static std::uint32_t tick() { return static_cast<std::uint32_t>(now - now % granule); }
+    static void sleep(std::uint32_t ms) {
+        if (++sleeps > 100) {  // a pause that never ends: end it, far too late
+            now += 1000000;
+            return;
+        }
+        std::int64_t advance = static_cast<std::int64_t>(ms) + error;
+        if (ms > 0 && advance < 1) advance = 1;
+        if (advance < 0) advance = 0;
+        now += static_cast<std::uint64_t>(advance);
+        if (now % granule != 0) now += granule - now % granule;  // woken on the next tick
+    }
+};
+
+struct PauseCase {
+    const char* name;
+    std::uint32_t ms;
+    std::uint64_t start;
+    std::uint32_t granule;
+    int error;
+    std::uint32_t latest;  // ticks: the first tick beyond `ms` the sleeps can reach
+};
+
+// The pause passes more than the time given, and never much more: a sleep
+// that ends on the exact tick must not make it sleep the whole time again.
+TEST(WaitMilliseconds, EndsOnTheFirstTickItCanReachBeyondTheTimeGiven) {
+    const PauseCase cases[] = {
+        {"exact sleeps", 300, 1000, 1, 0, 301},
+        {"exact sleeps, no time", 0, 1000, 1, 0, 1},
+        {"exact sleeps across the counter's wrap", 250, 0xFFFFFF80u, 1, 0, 251},
+        {"sleeps one tick short", 300, 1000, 1, -1, 301},
+        {"sleeps three ticks late", 10, 1000, 1, 3, 13},
+        {"16 ms ticks, the pause a whole number of them", 32, 0, 16, 0, 48},
+        {"16 ms ticks, started between two", 300, 5, 16, 0, 320},
+    };
+    const PauseClock clock{&FakeClock::tick, &FakeClock::sleep};
+    for (const PauseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock::now = c.start;
+        FakeClock::granule = c.granule;
+        FakeClock::error = c.error;
+        FakeClock::sleeps = 0;
+        const std::uint32_t t0 = FakeClock::tick();
+        waitMilliseconds(c.ms, clock);
+        const std::uint32_t elapsed = FakeClock::tick() - t0;
+        EXPECT_GT(elapsed, c.ms);
+        EXPECT_LE(elapsed, c.latest);
+    }
+}
+
 TEST(WaitMilliseconds, AlwaysPassesMoreThanTheTimeGiven) {
     for (std::uint32_t ms : {0u, 1u, 15u}) {
         const std::uint32_t start = platform::tickCount();

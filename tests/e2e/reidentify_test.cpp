@@ -72,19 +72,13 @@ TEST_P(Reidentify, RefreshesTheCachedIdentification) {
     requestValues(sp, 1);
     EXPECT_EQ(readOne(402), static_cast<double>(AmplifierModel::rawCode24(0.5, false)) * 6.258487701416016e-8);
 
-    // Text values follow the new norm.
+    // Text values follow the new norm: 10^(2-1) x 2625010 / 5250020 = 5.
     sp.model().setReg(28, 2);
     sp.model().setReg(26, 2625010);
     ASSERT_EQ(TKAinitialize(402), 0);
-    sim::StreamSettings st = sp.model().stream();
-    st.kind = sim::FrameKind::Text;
-    st.level = 0.5;
-    st.textDecimals = 3;
-    sp.model().setStream(st);
-    requestValues(sp, 1);
-    const double norm = AmplifierModel::displayNormFactor(2, 2625010);  // 5.0
-    EXPECT_EQ(norm, 5.0);
-    EXPECT_EQ(readOne(402), static_cast<double>(2.5f) / norm);
+    sp.model().injectGarbage({'+', ' ', ' ', '2', '.', '5', '0', '0', '\r', '\n'});
+    ASSERT_TRUE(roundTrip(402));
+    EXPECT_EQ(readOne(402), 0.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, Reidentify, ::testing::Values(LineKind::Virtual, LineKind::Pty), test::lineName);

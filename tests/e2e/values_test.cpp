@@ -10,7 +10,7 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -60,18 +60,6 @@ double expectedBinary(FrameKind kind, double level, bool bipolar) {
     const std::uint16_t raw = AmplifierModel::rawCode16(level, bipolar);
     return bipolar ? static_cast<double>(static_cast<std::int32_t>(raw) - 32768) * 3.204345703125e-5
                    : static_cast<double>(raw) * 1.6021728515625e-5;
-}
-
-// The float a text frame carries, read back as the library reads it: sign,
-// spaces skipped, the number up to the line feed, "%f".
-double textFloat(const std::vector<std::uint8_t>& frame) {
-    std::string text(1, static_cast<char>(frame.at(0)));
-    std::size_t i = 1;
-    while (i < frame.size() && frame[i] == ' ') ++i;
-    for (; i < frame.size() && frame[i] != '\n'; ++i) text.push_back(static_cast<char>(frame[i]));
-    float f = 0.0f;
-    EXPECT_EQ(std::sscanf(text.c_str(), "%f", &f), 1) << text;
-    return static_cast<double>(f);
 }
 
 sim::Config streamConfig(std::uint32_t control) {
@@ -152,25 +140,49 @@ TEST_P(Values, EndsAndMiddleOfTheScale) {
     }
 }
 
+std::vector<std::uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Text frames carry the amplifier's display value; the library divides it by
+// 10^(decimal point - 1) x norm / 5250020, the norm without its bit 23.
 TEST_P(Values, TextFramesAreDividedByTheDisplayNorm) {
-    sim::Config c = streamConfig(kBipolarControl);
-    c.displayDecimalPoint = 3;
-    c.displayNorm = 4000000;
-    c.stream.kind = FrameKind::Text;
-    c.stream.status = 0x1F;  // text frames have none
-    SimPort sp(103, GetParam(), c);
-    ASSERT_EQ(sp.activate(), 0);
-    const double norm = AmplifierModel::displayNormFactor(3, 4000000);
-    for (const double level : {0.5, -0.25, 1.0, 0.0123, 0.0, -1.04}) {
-        sim::StreamSettings st = sp.model().stream();
-        st.level = level;
-        sp.model().setStream(st);
-        requestValues(sp, 1);
+    struct NormCase {
+        std::uint8_t decimalPoint;
+        std::uint32_t norm;  // as the amplifier answers it
+        double divisor;      // worked out by hand
+    };
+    const NormCase norms[] = {
+        {1, 5250020, 1.0},
+        {2, 2625010, 5.0},                    // 10 x 2625010 / 5250020
+        {4, 0x800000 | 5250020, 1000.0},      // bit 23 is a flag, not part of the norm
+        {0, 5250020, 0.1},                    // 10^-1
+        {3, 4000000, 76.19018594214879},      // 100 x 4000000 / 5250020, rounded once
+    };
+    struct TextFrame {
+        const char* text;
+        float value;  // what "%f" makes of it
+    };
+    const TextFrame frames[] = {
+        {"+   12.5\r\n", 12.5f},
+        {"-  0.0625\r\n", -0.0625f},
+        {"+ 38.095\r\n", 38.095001220703125f},
+        {"+      0\r\n", 0.0f},
+        {"-1234.5678\n", -1234.5677490234375f},
+    };
+    for (const NormCase& n : norms) {
+        SCOPED_TRACE("decimal point " + std::to_string(n.decimalPoint) + ", norm " + std::to_string(n.norm));
+        sim::Config c = streamConfig(kBipolarControl);
+        c.displayDecimalPoint = n.decimalPoint;
+        c.displayNorm = n.norm;
+        SimPort sp(103, GetParam(), c);
+        ASSERT_EQ(sp.activate(), 0);
+        for (const TextFrame& f : frames) sp.model().injectGarbage(bytesOf(f.text));
+        ASSERT_TRUE(roundTrip(103));
         const Read r = readAll(103);
-        ASSERT_EQ(r.values.size(), 1u) << level;
-        const double f = textFloat(AmplifierModel::encodeFrame(st, level, true, norm));
-        EXPECT_EQ(r.values[0], f / norm) << level;
-        EXPECT_EQ(r.statuses[0], 0) << level;
+        ASSERT_EQ(r.values.size(), std::size(frames));
+        for (std::size_t i = 0; i < std::size(frames); ++i) {
+            EXPECT_EQ(r.values[i], static_cast<double>(frames[i].value) / n.divisor) << frames[i].text;
+            EXPECT_EQ(r.statuses[i], 0) << frames[i].text;
+        }
     }
 }
 
@@ -181,22 +193,20 @@ INSTANTIATE_TEST_SUITE_P(Lines, Values, ::testing::Values(LineKind::Virtual, Lin
 // mode; unipolar inputs are never inverted.
 TEST(TextValues, NormSignInvertsBipolarTextOnly) {
     const ActivationParams p{12, 100, NXTKA_FLAG_DISPLAY, 0};
-    const double norm = AmplifierModel::displayNormFactor(1, 5000000);
+    const double divisor = 0.95237732427686;  // 10^0 x 5000000 / 5250020
     for (const bool bipolar : {true, false}) {
         SCOPED_TRACE(bipolar ? "bipolar" : "unipolar");
         sim::Config c = streamConfig(bipolar ? kBipolarControl : kUnipolarControl);
         c.level = 4;
         c.firmware = 0x0C10;
         c.displayNorm = 0x800000 | 5000000;
-        c.stream.kind = FrameKind::Text;
-        c.stream.level = 0.75;
         SimPort sp(104, LineKind::Virtual, c);
         ASSERT_EQ(sp.activate(p), 0);
-        requestValues(sp, 1);
+        sp.model().injectGarbage(bytesOf("+  0.7500\r\n"));
+        ASSERT_TRUE(roundTrip(104));
         const Read r = readAll(104);
         ASSERT_EQ(r.values.size(), 1u);
-        const double v = textFloat(AmplifierModel::encodeFrame(c.stream, 0.75, bipolar, norm)) / norm;
-        EXPECT_EQ(r.values[0], bipolar ? -v : v);
+        EXPECT_EQ(r.values[0], (bipolar ? -0.75 : 0.75) / divisor);
     }
 }
 
