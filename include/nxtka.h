@@ -99,11 +99,19 @@ NXTKA_API int32_t NXTKA_CALL TKAgetValues(const int32_t *ports, int32_t count);
 
 /* ---- raw bytes, events, service hook */
 NXTKA_API int32_t NXTKA_CALL NXsendBytes(uint32_t port, const unsigned char *bytes, int32_t count);
+/* Starts a write. 1: still in progress; *event (when given) is signalled
+ * once the bytes are out, and the same thread must then call
+ * NXsynchronizeSendBytes (TKArelease from that thread also ends it, cutting
+ * the write short). 0: written at once; *event is set to 0. -1: failure;
+ * *event is left untouched. */
 NXTKA_API int32_t NXTKA_CALL NXasynchronousSendBytes(uint32_t port, const unsigned char *bytes, int32_t count,
                                                      NXTKA_EVENT *event);
 NXTKA_API int32_t NXTKA_CALL NXsynchronizeSendBytes(uint32_t port);
 NXTKA_API int32_t NXTKA_CALL NXsendBytesToDevices(const uint32_t *ports, int32_t portCount,
                                                   const unsigned char *bytes, int32_t count);
+/* The port's data event (0 on failure): signalled while values wait, and
+ * also when the line has failed, so that a waiter wakes and its next read
+ * returns -1 once no values are left. Reads that empty the ring reset it. */
 NXTKA_API NXTKA_EVENT NXTKA_CALL NXrequestEvent(uint32_t port);
 NXTKA_API int32_t NXTKA_CALL NXreservedExec(uint32_t port, int32_t reserved, NXTKA_EXEC_CALLBACK callback,
                                             int32_t argument);

@@ -31,6 +31,21 @@ void restoreAmplifier(PortSession& s) {
     }
 }
 
+// An asynchronous write that was never synchronised: end it, so that the line
+// is free for the restore, and give up the extra ownership of the command
+// mutex that it kept. A caller that owns the mutex while a write is
+// outstanding is the thread that started it, so that ownership is its own.
+void endOutstandingWrite(PortSession& s, platform::Mutex* apiMutex) {
+    if (s.linkState.load() != kLinkAsyncWrite) return;
+    if (s.device) {
+        s.device->purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
+        std::uint32_t transferred = 0;
+        s.device->waitWrite(transferred);
+    }
+    s.linkState = kLinkReady;
+    unlockIf(apiMutex);
+}
+
 }  // namespace
 
 void closeSession(PortSession* s, platform::Mutex* apiMutex, platform::Mutex* ringMutex) {
@@ -39,7 +54,14 @@ void closeSession(PortSession* s, platform::Mutex* apiMutex, platform::Mutex* ri
         unlockIf(apiMutex);
         return;
     }
-    if (s->device && s->thread.running()) restoreAmplifier(*s);
+    endOutstandingWrite(*s, apiMutex);
+    if (s->device && s->thread.running()) {
+        // The closing thread may hold the ring while it waits for the answer
+        // to 137: values are held, so the receive thread does not wait for the
+        // ring and parses the answer that comes behind them.
+        s->holdValues = 1;
+        restoreAmplifier(*s);
+    }
     if (s->dataEvent) s->dataEvent->reset();
     s->stopThread = 1;
 

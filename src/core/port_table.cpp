@@ -16,6 +16,7 @@ constexpr std::uint32_t kUnloadLockWaitMs = 2000;
 Library::Library() = default;
 
 Library::~Library() {
+    platform::beginLibraryUnload();
     activationMutex_.lock();
     for (unsigned port = 0; port < kPortCount; ++port) {
         PortSlot& s = slots_[port];

@@ -46,8 +46,9 @@ NXTKA_API int32_t NXTKA_CALL NXasynchronousSendBytes(uint32_t port, const unsign
             }
         }
     }
+    if (started != 1) return -1;  // a failure leaves the caller's event alone
     if (event != nullptr) *event = NXTKA_EVENT{};
-    return started == 1 ? 0 : -1;
+    return 0;
 }
 
 NXTKA_API int32_t NXTKA_CALL NXsynchronizeSendBytes(uint32_t port) {

@@ -123,6 +123,12 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Tells the platform that the library is being unloaded. Threads that end
+// from then on must not wait for anything the unloading thread may hold (on
+// Windows, the loader lock), or joining them would never end. Unload calls it
+// once, before it closes the ports.
+void beginLibraryUnload();
+
 // ---------------------------------------------------------------- serial device
 
 // Line settings, modelled on what the library changes at activation; fields

@@ -129,4 +129,7 @@ bool Thread::join(std::uint32_t ms) {
     return true;
 }
 
+// pthread_join() takes no lock that unloading holds.
+void beginLibraryUnload() {}
+
 }  // namespace nxtka::platform

@@ -1,9 +1,12 @@
 // Threads on Windows.
 //
-// join() waits for the thread to have left the library's code, not for the
-// thread object to end: a thread ending takes the loader lock, which the
-// unloading thread holds while the library closes its ports at unload, so
-// waiting for the thread object there would never end.
+// join() waits for the thread object itself, so no instruction of the thread
+// can still be running in the library when join() returns, even if the library
+// is unmapped right after. A thread that ends normally takes the loader lock
+// (for the per-thread detach notifications), which the unloading thread holds
+// while the library closes its ports at unload. So once unload has begun, a
+// thread whose work is done ends itself with TerminateThread instead: that
+// needs no lock, and at that point it holds no lock of its own.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -15,15 +18,14 @@
 namespace nxtka::platform {
 namespace {
 
-// How long join() waits for the thread object once the thread's entry has
-// returned; it ends at once unless the loader lock holds it up.
-constexpr DWORD kExitGraceMs = 20;
+std::atomic<bool> gUnloading{false};
 
 }  // namespace
 
+void beginLibraryUnload() { gUnloading.store(true); }
+
 struct Thread::Impl {
     HANDLE thread = nullptr;
-    HANDLE finished = nullptr;  // manual-reset, set when the entry has returned
     Entry entry = nullptr;
     void* arg = nullptr;
     std::atomic<bool> joined{false};
@@ -31,14 +33,13 @@ struct Thread::Impl {
     static unsigned __stdcall main(void* p) {
         auto* self = static_cast<Impl*>(p);
         self->entry(self->arg);
-        SetEvent(self->finished);
+        if (gUnloading.load()) TerminateThread(GetCurrentThread(), 0);
         return 0;
     }
 
     void close() {
         if (thread != nullptr) CloseHandle(thread);
-        if (finished != nullptr) CloseHandle(finished);
-        thread = finished = nullptr;
+        thread = nullptr;
     }
 };
 
@@ -53,8 +54,6 @@ bool Thread::start(Entry entry, void* arg, std::size_t stackBytes) {
     Impl& t = *impl_;
     if (t.thread != nullptr && !join(kInfinite)) return false;
     t.close();
-    t.finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (t.finished == nullptr) return false;
     t.entry = entry;
     t.arg = arg;
     t.joined = false;
@@ -62,10 +61,7 @@ bool Thread::start(Entry entry, void* arg, std::size_t stackBytes) {
     // _beginthreadex rather than CreateThread, so the C runtime knows the thread.
     const std::uintptr_t h = _beginthreadex(nullptr, stack, &Impl::main, &t, STACK_SIZE_PARAM_IS_A_RESERVATION,
                                             nullptr);
-    if (h == 0) {
-        t.close();
-        return false;
-    }
+    if (h == 0) return false;
     t.thread = reinterpret_cast<HANDLE>(h);
     return true;
 }
@@ -73,7 +69,6 @@ bool Thread::start(Entry entry, void* arg, std::size_t stackBytes) {
 bool Thread::running() const {
     const Impl& t = *impl_;
     if (t.thread == nullptr || t.joined.load()) return false;
-    if (WaitForSingleObject(t.finished, 0) == WAIT_OBJECT_0) return false;
     DWORD code = 0;
     return GetExitCodeThread(t.thread, &code) != FALSE && code == STILL_ACTIVE;
 }
@@ -81,12 +76,8 @@ bool Thread::running() const {
 bool Thread::join(std::uint32_t ms) {
     Impl& t = *impl_;
     if (t.thread == nullptr || t.joined.load()) return true;
-    // The thread object too: a thread killed at process exit never sets
-    // `finished`, but its object is signalled.
-    const HANDLE either[2] = {t.finished, t.thread};
-    const DWORD r = WaitForMultipleObjects(2, either, FALSE, ms);
-    if (r != WAIT_OBJECT_0 && r != WAIT_OBJECT_0 + 1) return false;
-    if (r == WAIT_OBJECT_0) WaitForSingleObject(t.thread, kExitGraceMs);
+    // A thread ended by the system at process exit is signalled as well.
+    if (WaitForSingleObject(t.thread, ms) != WAIT_OBJECT_0) return false;
     t.joined = true;
     return true;
 }

@@ -44,6 +44,18 @@ void acknowledgeDiscard(PortSession& s) {
     s.answerEvent.set();
 }
 
+// A waiter on the data event learns of a failed line too: its next read
+// reports the failure. The event is created under the ring mutex, so it is
+// looked at only under it; a closing port needs no wake-up.
+void signalFailure(PortSession& s) {
+    platform::Mutex& m = *s.ringMutex;
+    while (!m.lockFor(kRingWaitStepMs)) {
+        if (s.stopThread.load() != 0) return;
+    }
+    if (s.dataEvent) s.dataEvent->set();
+    m.unlock();
+}
+
 }  // namespace
 
 bool storeSample(PortSession& s, const SampleRecord& record, bool& ringHeld) {
@@ -91,6 +103,7 @@ void receiveOnce(PortSession& s) {
         // A discard must still be acknowledged, or its requester would wait
         // forever on a dead device.
         if (s.discardInput.load()) acknowledgeDiscard(s);
+        signalFailure(s);
         platform::sleepMs(kReadErrorBackoffMs);
         return;
     }

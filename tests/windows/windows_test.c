@@ -244,6 +244,12 @@ static void releasedPortFails(void) {
     CHECK(pTKAstopTransmit(opt.port) == -1, "TKAstopTransmit after release");
     CHECK(pTKAstartTransmit(opt.port) == -1, "TKAstartTransmit after release");
     CHECK(pNXsendBytes(opt.port, &single, 1) == -1, "NXsendBytes after release");
+    {
+        /* A failure leaves the output alone. */
+        NXTKA_EVENT kept = (NXTKA_EVENT)(intptr_t)0x1234;
+        CHECK(pNXasynchronousSendBytes(opt.port, &single, 1, &kept) == -1 && kept == (NXTKA_EVENT)(intptr_t)0x1234,
+              "NXasynchronousSendBytes after release");
+    }
     CHECK(pNXinternalStatus(opt.port) == -1, "NXinternalStatus after release");
     CHECK(pTKAgetLocalBaudRate(opt.port) == -1, "TKAgetLocalBaudRate after release");
     CHECK(pNXrequestEvent(opt.port) == 0, "NXrequestEvent after release");
