@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +57,13 @@ struct Bench {
 Bytes answer(std::uint64_t value, int bytes) {
     Bytes b{';'};
     for (int i = bytes - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    return b;
+}
+
+// A command's code byte followed by its parameter bytes as given.
+Bytes op(Command c, std::initializer_list<int> params = {}) {
+    Bytes b{static_cast<std::uint8_t>(c.code)};
+    for (int p : params) b.push_back(static_cast<std::uint8_t>(p));
     return b;
 }
 
@@ -170,6 +178,159 @@ TEST(AmplifierModel, ControlWordFieldsHaveTheirOwnCommands) {
     EXPECT_EQ(b.ask({22}), answer(16777216 - 20, 3));
     b.ask({7, 0x00, 0x10, 0x00});
     EXPECT_FALSE(b.model.bipolar());
+}
+
+// One row per command of the identification words, the control word and the
+// operating modes: the commands fed to a fresh model, then one query and the
+// answer it must get, and the state the model must be in.
+struct StateRow {
+    const char* what = "";
+    int level = 3;
+    std::uint32_t options = 0;
+    std::uint32_t control = 0x000028;  // bipolar, gain 0, channel 0, divisor 40
+    std::vector<Bytes> in = {};
+    Bytes query = {};  // empty: no query
+    Bytes answer = {};
+    std::optional<bool> settingsLocked = {};
+    std::optional<AmplifierModel::Identifier> lockIdentifier = {};
+    std::optional<AmplifierModel::Identifier> lastIdentifier = {};
+    std::optional<bool> switchedOn = {};
+};
+
+Bytes bytes(std::initializer_list<int> list) {
+    Bytes b;
+    for (int v : list) b.push_back(static_cast<std::uint8_t>(v));
+    return b;
+}
+
+TEST(AmplifierModel, SettingCommandsChangeTheStateTheirReadersReport) {
+    using namespace cmd;
+    const StateRow rows[] = {
+        // Identification words.
+        {.what = "options written whole", .in = {op(kWriteOptions, {0x00, 0x07, 0xC1})},
+         .query = op(kGetOptions), .answer = bytes({';', 0x00, 0x07, 0xC1})},
+        {.what = "equipment", .in = {op(kWriteEquipment, {0x2D})}, .query = op(kGetEquipment),
+         .answer = bytes({';', 0x2D})},
+        {.what = "firmware as configured", .query = op(kGetFirmware), .answer = bytes({';', 0x0C, 0x10})},
+        {.what = "serial number as configured", .query = op(kGetSerialNo),
+         .answer = bytes({';', '1', '2', '3', '4', '5', '6', '7', '8'})},
+        {.what = "serial number written, zero byte kept",
+         .in = {op(kWriteSerialNo, {'N', 'X', '-', '0', 0, '4', '2', 'Z'})}, .query = op(kGetSerialNo),
+         .answer = bytes({';', 'N', 'X', '-', '0', 0, '4', '2', 'Z'})},
+        // Control word and its fields.
+        {.what = "control word written whole", .in = {op(kWriteControl, {0x1C, 0x10, 0x28})},
+         .query = op(kGetControl), .answer = bytes({';', 0x1C, 0x10, 0x28})},
+        {.what = "gain 7 in bits 18-20", .in = {op(kSetGain, {7})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x1C, 0x00, 0x28})},
+        {.what = "gain 8 ignored", .control = 0x040028, .in = {op(kSetGain, {8})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x04, 0x00, 0x28})},
+        {.what = "unipolar sets bit 12", .in = {op(kSetUnipolar)}, .query = op(kGetControl),
+         .answer = bytes({';', 0x00, 0x10, 0x28})},
+        {.what = "bipolar clears bit 12", .control = 0x1C1028, .in = {op(kSetBipolar)}, .query = op(kGetControl),
+         .answer = bytes({';', 0x1C, 0x00, 0x28})},
+        {.what = "channel 1 sets bit 17", .in = {op(kSetChannel, {1})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x02, 0x00, 0x28})},
+        {.what = "channel 1 read back", .in = {op(kSetChannel, {1})}, .query = op(kGetChannel),
+         .answer = bytes({';', 1})},
+        {.what = "channel 2 clears bit 17", .control = 0x020028, .in = {op(kSetChannel, {2})},
+         .query = op(kGetControl), .answer = bytes({';', 0x00, 0x00, 0x28})},
+        {.what = "channel 2 read back", .in = {op(kSetChannel, {2})}, .query = op(kGetChannel),
+         .answer = bytes({';', 2})},
+        {.what = "control bit 17 selects channel 1", .in = {op(kWriteControl, {0x02, 0x00, 0x28})},
+         .query = op(kGetChannel), .answer = bytes({';', 1})},
+        {.what = "control word with bit 17 as it was keeps channel 3",
+         .in = {op(kSetChannel, {3}), op(kWriteControl, {0x02, 0x00, 0x28})}, .query = op(kGetChannel),
+         .answer = bytes({';', 3})},
+        // Sampling frequency: divisor in bits 0-10 and as 2^24 - divisor.
+        {.what = "divisor 20 in the control word", .control = 0x1C1028, .in = {op(kSetFreq, {0x00, 0x14})},
+         .query = op(kGetControl), .answer = bytes({';', 0x1C, 0x10, 0x14})},
+        {.what = "divisor 20 by GetFreq", .in = {op(kSetFreq, {0x00, 0x14})}, .query = op(kGetFreq),
+         .answer = bytes({';', 0xFF, 0xFF, 0xEC})},
+        {.what = "divisor 2047 fills bits 0-10", .in = {op(kSetFreq, {0x07, 0xFF})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x00, 0x07, 0xFF})},
+        {.what = "divisor 2048 ignored without option bit 6", .in = {op(kSetFreq, {0x08, 0x00})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xFF, 0xD8})},
+        {.what = "divisor 0 ignored", .in = {op(kSetFreq, {0x00, 0x00})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x00, 0x00, 0x28})},
+        {.what = "extended divisor 10000 by GetFreq", .options = 0x40, .in = {op(kSetFreq, {0x27, 0x10})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xD8, 0xF0})},
+        {.what = "extended divisor 10000 does not fit bits 0-10", .options = 0x40, .control = 0x1C1028,
+         .in = {op(kSetFreq, {0x27, 0x10})}, .query = op(kGetControl), .answer = bytes({';', 0x1C, 0x10, 0x00})},
+        {.what = "extended divisor 65535", .options = 0x40, .in = {op(kSetFreq, {0xFF, 0xFF})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0x00, 0x01})},
+        {.what = "extended divisor 1000 fits bits 0-10", .options = 0x40, .in = {op(kSetFreq, {0x03, 0xE8})},
+         .query = op(kGetControl), .answer = bytes({';', 0x00, 0x03, 0xE8})},
+        {.what = "option bit 6 written by WriteOptions",
+         .in = {op(kWriteOptions, {0x00, 0x00, 0x40}), op(kSetFreq, {0x27, 0x10})}, .query = op(kGetFreq),
+         .answer = bytes({';', 0xFF, 0xD8, 0xF0})},
+        {.what = "WriteControl divisor 100 by GetFreq", .in = {op(kWriteControl, {0x00, 0x00, 0x64})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xFF, 0x9C})},
+        {.what = "WriteControl without divisor keeps it", .in = {op(kWriteControl, {0x1C, 0x10, 0x00})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xFF, 0xD8})},
+        // Operating mode, identifier, settings lock, switch.
+        {.what = "mode byte", .in = {op(kSetMode, {0x41})}, .query = op(kGetMode), .answer = bytes({';', 0x41})},
+        {.what = "level 2: lock is mode bit 7", .level = 2, .in = {op(kSetMode, {0x81})}, .query = op(kGetMode),
+         .answer = bytes({';', 0x81}), .settingsLocked = true},
+        {.what = "level 2: identifier clears mode bit 7", .level = 2,
+         .in = {op(kSetMode, {0xC1}), op(kSendId, {1, 2, 3})}, .query = op(kGetMode), .answer = bytes({';', 0x41}),
+         .settingsLocked = false, .lastIdentifier = AmplifierModel::Identifier{1, 2, 3}},
+        {.what = "level 2: SetModeLock does not lock", .level = 2, .in = {op(kSetModeLock, {1, 2, 3})},
+         .settingsLocked = false},
+        {.what = "level 4: SetModeLock locks with its identifier", .level = 4,
+         .in = {op(kSetModeLock, {0x0A, 0x0B, 0x0C})}, .query = op(kGetMode), .answer = bytes({';', 0x00}),
+         .settingsLocked = true, .lockIdentifier = AmplifierModel::Identifier{0x0A, 0x0B, 0x0C}},
+        {.what = "level 4: another identifier keeps the lock", .level = 4,
+         .in = {op(kSetModeLock, {0x0A, 0x0B, 0x0C}), op(kSendId, {0x0A, 0x0B, 0x0D})}, .settingsLocked = true,
+         .lastIdentifier = AmplifierModel::Identifier{0x0A, 0x0B, 0x0D}},
+        {.what = "level 4: the lock's identifier unlocks", .level = 4,
+         .in = {op(kSetModeLock, {0x0A, 0x0B, 0x0C}), op(kSendId, {0x0A, 0x0B, 0x0C})}, .settingsLocked = false},
+        {.what = "level 4: identifier leaves mode bit 7", .level = 4,
+         .in = {op(kSetMode, {0x80}), op(kSendId, {1, 2, 3})}, .query = op(kGetMode), .answer = bytes({';', 0x80}),
+         .settingsLocked = false},
+        {.what = "switched on at start", .switchedOn = true},
+        {.what = "switch off", .in = {op(kSwitch, {0})}, .switchedOn = false},
+        {.what = "switch on by any non-zero byte", .in = {op(kSwitch, {0}), op(kSwitch, {5})}, .switchedOn = true},
+    };
+    for (const StateRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        Config cfg = Bench::quietConfig();
+        cfg.level = row.level;
+        cfg.options = row.options;
+        cfg.control = row.control;
+        Bench b(cfg);
+        for (const Bytes& in : row.in) EXPECT_TRUE(b.ask(in).empty());
+        if (!row.query.empty()) { EXPECT_EQ(b.ask(row.query), row.answer); }
+        if (row.settingsLocked) { EXPECT_EQ(b.model.settingsLocked(), *row.settingsLocked); }
+        if (row.lockIdentifier) { EXPECT_EQ(b.model.lockIdentifier(), *row.lockIdentifier); }
+        if (row.lastIdentifier) { EXPECT_EQ(b.model.lastIdentifier(), *row.lastIdentifier); }
+        if (row.switchedOn) { EXPECT_EQ(b.model.switchedOn(), *row.switchedOn); }
+        EXPECT_EQ(b.model.unmodelledCount(), 0u);
+    }
+}
+
+TEST(AmplifierModel, RecordsWhenEachByteArrived) {
+    Bench b;
+    const Bytes serial = op(cmd::kWriteSerialNo, {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'});
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> window;  // around each feed
+    for (std::uint8_t byte : serial) {
+        const Clock::time_point before = Clock::now();
+        b.model.feed(&byte, 1);
+        window.emplace_back(before, Clock::now());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    b.model.feed(op(cmd::kSetGain, {3}));  // code and parameter in one piece
+    b.model.feed(op(cmd::kGetFirmware));
+    const auto log = b.model.commands();
+    ASSERT_EQ(log.size(), 3u);
+    ASSERT_EQ(log[0].byteTimes.size(), 9u);
+    for (std::size_t i = 0; i < 9; ++i) {
+        EXPECT_GE(log[0].byteTimes[i], window[i].first) << "byte " << i;
+        EXPECT_LE(log[0].byteTimes[i], window[i].second) << "byte " << i;
+    }
+    EXPECT_EQ(log[0].at, log[0].byteTimes.back());
+    ASSERT_EQ(log[1].byteTimes.size(), 2u);
+    EXPECT_EQ(log[1].byteTimes[0], log[1].byteTimes[1]);
+    EXPECT_EQ(log[2].byteTimes.size(), 1u);
 }
 
 TEST(AmplifierModel, MemoryRangesCanAndCommandQueries) {
