@@ -77,7 +77,11 @@ constexpr Command kPlainActions[] = {
 // identifier; below it is bit 7 of the mode byte.
 constexpr int kModeLockLevel = 3;
 
-constexpr std::uint64_t kFrequencyBase = std::uint64_t{1} << 24;  // GetFreq answers this minus the divisor
+// GetFreq answers 2^24 minus the divisor of 5 MHz, which is 256 times the
+// divisor of 19531.25 Hz that SetFreq and the control word carry.
+constexpr std::uint64_t kFrequencyBase = std::uint64_t{1} << 24;
+constexpr std::uint64_t kClockTicksPerStep = 256;
+constexpr std::uint64_t kDefaultClockDivisor = 10000;  // 500 Hz, when the control word has no divisor
 
 constexpr std::uint64_t fieldOf(std::uint64_t word, Field f) { return (word & f.mask()) >> f.shift; }
 constexpr std::uint64_t withField(std::uint64_t word, Field f, std::uint64_t value) {
@@ -213,7 +217,7 @@ AmplifierModel::AmplifierModel(Config config) : config_(std::move(config)), memo
     init(cmd::kGetZero, 0x800000);
     init(cmd::kGetControl, config_.control);
     init(cmd::kGetOffset, 0x8000);
-    init(cmd::kGetFreq, kFrequencyBase - (divisor != 0 ? divisor : 10000));
+    init(cmd::kGetFreq, kFrequencyBase - (divisor != 0 ? divisor * kClockTicksPerStep : kDefaultClockDivisor));
     init(cmd::kGetCal, 0xFFFFFF);
     init(cmd::kDispGetNorm, config_.displayNorm);
     init(cmd::kDispGetUnit, config_.displayUnit);
@@ -346,7 +350,7 @@ bool AmplifierModel::extendedDivisor() const {
 }
 
 void AmplifierModel::setDivisor(std::uint64_t divisor) {
-    regs_[cmd::kGetFreq] = kFrequencyBase - divisor;
+    regs_[cmd::kGetFreq] = kFrequencyBase - divisor * kClockTicksPerStep;
     const bool fits = divisor <= fieldMax(control::kFrequencyDivisor);
     regs_[cmd::kGetControl] = withField(regs_[cmd::kGetControl], control::kFrequencyDivisor, fits ? divisor : 0);
 }
@@ -356,7 +360,7 @@ void AmplifierModel::writeControl(std::uint64_t word) {
     std::uint64_t& channel = regs_[cmd::kGetChannel];
     controlWord = word & maskOf(paramBytesOf(cmd::kWriteControl));
     const std::uint64_t divisor = fieldOf(controlWord, control::kFrequencyDivisor);
-    if (divisor != 0) regs_[cmd::kGetFreq] = kFrequencyBase - divisor;
+    if (divisor != 0) regs_[cmd::kGetFreq] = kFrequencyBase - divisor * kClockTicksPerStep;
     const std::uint64_t channelBit = fieldOf(controlWord, control::kChannel);
     if ((channel & 1u) != channelBit) channel = channelBit;
 }
@@ -717,11 +721,6 @@ std::uint64_t AmplifierModel::reg(int getCode) const {
 void AmplifierModel::setReg(int getCode, std::uint64_t value) {
     std::lock_guard lk(mu_);
     regs_[static_cast<std::size_t>(getCode & 0xFF)] = value;
-}
-
-std::uint32_t AmplifierModel::frequencyDivisor() const {
-    std::lock_guard lk(mu_);
-    return static_cast<std::uint32_t>(kFrequencyBase - regs_[cmd::kGetFreq]);
 }
 
 bool AmplifierModel::uiLocked() const {

@@ -13,12 +13,13 @@
 // may be given as such a name.
 //
 // The control word and the commands on its fields agree: SetGain, SetBipolar,
-// SetUnipolar and SetChannel change their bits; SetFreq keeps the divisor,
-// which GetFreq answers as 2^24 - divisor and the control word's bits 0-10
-// hold where it fits 11 bits (0 where it does not). Divisors 1..2047 are
-// taken, 1..65535 with option bit 6 (extended divisor); others are ignored,
-// as are gain steps above 7. WriteControl takes a non-zero divisor from bits
-// 0-10 and the channel from bit 17 when that bit changes.
+// SetUnipolar and SetChannel change their bits. SetFreq takes a divisor d of
+// 19531.25 Hz; the control word's bits 0-10 hold it where it fits 11 bits (0
+// where it does not) and GetFreq answers 2^24 - 256 d, the divisor of 5 MHz
+// (so both give the same frequency). Divisors 1..2047 are taken, 1..65535
+// with option bit 6 (extended divisor); others are ignored, as are gain steps
+// above 7. WriteControl takes a non-zero divisor from bits 0-10 and the
+// channel from bit 17 when that bit changes.
 //
 // Settings lock: at protocol level 3 or more SetModeLock locks and records its
 // 3-byte identifier, and SendId with that identifier unlocks; below level 3
@@ -83,7 +84,7 @@ struct Config {
     std::uint32_t options = 0;            // GetOptions
     std::uint8_t equipment = 0;           // GetEquipment
     std::uint16_t firmware = 0x0C10;      // GetFirmware
-    std::uint32_t control = 0x000028;     // GetControl: bipolar, divisor 40 (GetFreq: 10000 when 0)
+    std::uint32_t control = 0x000028;     // GetControl: bipolar, divisor 40 (when 0, GetFreq: 500 Hz)
     std::uint8_t mode = 0;                // GetMode
     std::uint8_t displayDecimalPoint = 1; // DispGetDPoint
     std::uint32_t displayNorm = 5250020;  // DispGetNorm, raw incl. bit 23
@@ -183,7 +184,6 @@ public:
     // setReg sets that register alone, without the commands' side effects.
     std::uint64_t reg(int getCode) const;
     void setReg(int getCode, std::uint64_t value);
-    std::uint32_t frequencyDivisor() const;  // as GetFreq answers it
     bool uiLocked() const;
     using Identifier = std::array<std::uint8_t, 3>;
     bool settingsLocked() const;       // see "Settings lock" above

@@ -175,7 +175,7 @@ TEST(AmplifierModel, ControlWordFieldsHaveTheirOwnCommands) {
     EXPECT_EQ(b.ask({65}), answer(1, 1));
     b.ask({18, 0x00, 20});  // divisor 20
     EXPECT_EQ(b.ask({3}), answer(0x1E1014, 3));
-    EXPECT_EQ(b.ask({22}), answer(16777216 - 20, 3));
+    EXPECT_EQ(b.ask({22}), answer(16777216 - 20 * 256, 3));  // 19531.25 / 20 = 5000000 / 5120
     b.ask({7, 0x00, 0x10, 0x00});
     EXPECT_FALSE(b.model.bipolar());
 }
@@ -244,29 +244,32 @@ TEST(AmplifierModel, SettingCommandsChangeTheStateTheirReadersReport) {
         // Sampling frequency: divisor in bits 0-10 and as 2^24 - divisor.
         {.what = "divisor 20 in the control word", .control = 0x1C1028, .in = {op(kSetFreq, {0x00, 0x14})},
          .query = op(kGetControl), .answer = bytes({';', 0x1C, 0x10, 0x14})},
+        // 19531.25 / 20 = 5000000 / 5120: 2^24 - 5120.
         {.what = "divisor 20 by GetFreq", .in = {op(kSetFreq, {0x00, 0x14})}, .query = op(kGetFreq),
-         .answer = bytes({';', 0xFF, 0xFF, 0xEC})},
+         .answer = bytes({';', 0xFF, 0xEC, 0x00})},
         {.what = "divisor 2047 fills bits 0-10", .in = {op(kSetFreq, {0x07, 0xFF})}, .query = op(kGetControl),
          .answer = bytes({';', 0x00, 0x07, 0xFF})},
         {.what = "divisor 2048 ignored without option bit 6", .in = {op(kSetFreq, {0x08, 0x00})},
-         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xFF, 0xD8})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xD8, 0x00})},  // still 40: 2^24 - 10240
         {.what = "divisor 0 ignored", .in = {op(kSetFreq, {0x00, 0x00})}, .query = op(kGetControl),
          .answer = bytes({';', 0x00, 0x00, 0x28})},
         {.what = "extended divisor 10000 by GetFreq", .options = 0x40, .in = {op(kSetFreq, {0x27, 0x10})},
-         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xD8, 0xF0})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xD8, 0xF0, 0x00})},  // 2^24 - 2560000
         {.what = "extended divisor 10000 does not fit bits 0-10", .options = 0x40, .control = 0x1C1028,
          .in = {op(kSetFreq, {0x27, 0x10})}, .query = op(kGetControl), .answer = bytes({';', 0x1C, 0x10, 0x00})},
         {.what = "extended divisor 65535", .options = 0x40, .in = {op(kSetFreq, {0xFF, 0xFF})},
-         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0x00, 0x01})},
+         .query = op(kGetFreq), .answer = bytes({';', 0x00, 0x01, 0x00})},  // 2^24 - 16776960
         {.what = "extended divisor 1000 fits bits 0-10", .options = 0x40, .in = {op(kSetFreq, {0x03, 0xE8})},
          .query = op(kGetControl), .answer = bytes({';', 0x00, 0x03, 0xE8})},
         {.what = "option bit 6 written by WriteOptions",
          .in = {op(kWriteOptions, {0x00, 0x00, 0x40}), op(kSetFreq, {0x27, 0x10})}, .query = op(kGetFreq),
-         .answer = bytes({';', 0xFF, 0xD8, 0xF0})},
+         .answer = bytes({';', 0xD8, 0xF0, 0x00})},
         {.what = "WriteControl divisor 100 by GetFreq", .in = {op(kWriteControl, {0x00, 0x00, 0x64})},
-         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xFF, 0x9C})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0x9C, 0x00})},  // 2^24 - 25600
         {.what = "WriteControl without divisor keeps it", .in = {op(kWriteControl, {0x1C, 0x10, 0x00})},
-         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xFF, 0xD8})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xD8, 0x00})},
+        {.what = "no divisor in the control word at start: 500 Hz", .control = 0x001000, .query = op(kGetFreq),
+         .answer = bytes({';', 0xFF, 0xD8, 0xF0})},  // 2^24 - 10000
         // Operating mode, identifier, settings lock, switch.
         {.what = "mode byte", .in = {op(kSetMode, {0x41})}, .query = op(kGetMode), .answer = bytes({';', 0x41})},
         {.what = "level 2: lock is mode bit 7", .level = 2, .in = {op(kSetMode, {0x81})}, .query = op(kGetMode),
