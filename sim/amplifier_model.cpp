@@ -1,6 +1,7 @@
 #include "amplifier_model.h"
 
 #include "core/command_table.h"
+#include "core/word_bits.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,75 +13,81 @@ namespace nxtka::sim {
 
 namespace {
 
-// {get code, set code (-1: read only)}. A value written with the set code
-// reads back with the get code.
+// A value written with the set command reads back with the get command.
+// Commands that change more than their register have a handler as well.
 struct RegisterSpec {
     int get;
-    int set;
+    int set;  // kReadOnly: none
 };
+constexpr int kReadOnly = -1;
 constexpr RegisterSpec kRegisters[] = {
-    {1, 5},      // scale value
-    {2, 6},      // zero value
-    {3, 7},      // control word
-    {4, 8},      // offset value; 4 is also the host's drain marker
-    {22, 18},    // sampling frequency (18 has a handler: it also sets the control word)
-    {24, 23},    // calibration factor
-    {26, 16},    // display norm
-    {27, 15},    // display unit
-    {28, 17},    // display decimal point
-    {31, 30},    // serial number
-    {33, 32},    // threshold pair
-    {39, 38},    // operating mode
-    {41, 40},    // equipment
-    {43, -1},    // firmware version
-    {45, 44},    // gage factor
-    {47, 46},    // poisson ratio
-    {49, 48},    // bridge
-    {51, 50},    // input range
-    {53, 52},    // offset waiting time
-    {54, 55},    // option bits
-    {58, -1},    // memory settling time
-    {62, 61},    // display digits
-    {65, 34},    // channel (34 has a handler: it also sets the control word)
-    {66, -1},    // last error
-    {68, 67},    // second threshold pair
-    {69, -1},    // device type
-    {129, 128},  // transmission mode
-    {131, 130},  // baud rate index
-    {133, 132},
-    {135, 134},  // slow rate
-    {137, 136},  // special mode
-    {139, 138},  // sampling rate
-    {143, 142},
-    {145, 144},  // analog filter
-    {149, 148},  // noise-cut threshold
-    {151, 150},  // auto-zero counter
-    {155, 154},  // user offset
-    {157, 156},  // transmission delta
-    {159, 158},  // adaptive filter mask
-    {161, 160},  // adaptive filter learn values
-    {164, 165},  // sensor capacity
-    {166, 167},  // rated output
-    {168, -1},   // sensor text assignment
+    {cmd::kGetScale, cmd::kWriteScale},
+    {cmd::kGetZero, cmd::kWriteZero},
+    {cmd::kGetControl, cmd::kWriteControl},  // handler
+    {cmd::kGetOffset, cmd::kWriteOffset},    // GetOffset is also the host's drain marker
+    {cmd::kGetFreq, cmd::kSetFreq},          // handler
+    {cmd::kGetCal, cmd::kSetCal},
+    {cmd::kDispGetNorm, cmd::kDispSetNorm},
+    {cmd::kDispGetUnit, cmd::kDispSetUnit},
+    {cmd::kDispGetDPoint, cmd::kDispSetDPoint},
+    {cmd::kGetSerialNo, cmd::kWriteSerialNo},
+    {cmd::kGetThreshold, cmd::kSetThreshold},
+    {cmd::kGetMode, cmd::kSetMode},
+    {cmd::kGetEquipment, cmd::kWriteEquipment},
+    {cmd::kGetFirmware, kReadOnly},
+    {cmd::kGetGageFactor, cmd::kSetGageFactor},
+    {cmd::kGetPoisson, cmd::kSetPoisson},
+    {cmd::kGetBridge, cmd::kSetBridge},
+    {cmd::kGetRange, cmd::kWriteRange},
+    {cmd::kGetOffsetWait, cmd::kSetOffsetWait},
+    {cmd::kGetOptions, cmd::kWriteOptions},
+    {cmd::kGetMemoryWait, kReadOnly},
+    {cmd::kDispGetDigits, cmd::kDispSetDigits},
+    {cmd::kGetChannel, cmd::kSetChannel},  // handler
+    {cmd::kGetLastError, kReadOnly},
+    {cmd::kGetSecondThreshold, cmd::kSetSecondThreshold},
+    {cmd::kGetDeviceType, kReadOnly},
+    {cmd::kGetTxMode, cmd::kSetTxMode},
+    {cmd::kGetBaud, cmd::kSetBaud},
+    {cmd::kReserved133, cmd::kReserved132},
+    {cmd::kGetSlowRate, cmd::kSetSlowRate},
+    {cmd::kGetSpecialMode, cmd::kSetSpecialMode},
+    {cmd::kReadSamplingRate, cmd::kWriteSamplingRate},
+    {cmd::kReserved143, cmd::kReserved142},
+    {cmd::kGetAnalogFilter, cmd::kSetAnalogFilter},
+    {cmd::kGetNoiseCutThreshold, cmd::kSetNoiseCutThreshold},
+    {cmd::kGetAutoZeroCounter, cmd::kSetAutoZeroCounter},
+    {cmd::kGetUserOffset, cmd::kSetUserOffset},
+    {cmd::kGetTransmissionDelta, cmd::kSetTransmissionDelta},
+    {cmd::kGetAdaptFilterMask, cmd::kSetAdaptFilterMask},
+    {cmd::kGetAdaptFilterLearnVals, cmd::kSetAdaptFilterLearnVals},
+    {cmd::kGetSensorCapacity, cmd::kSetSensorCapacity},
+    {cmd::kGetRatedOutput, cmd::kSetRatedOutput},
+    {cmd::kGetSensorTextAssign, kReadOnly},
 };
 
-// Codes that are accepted and do nothing the host could observe.
-constexpr int kPlainActions[] = {
-    0,    // reset status
-    9,    // load settings
-    10,   // save settings
-    11,   // calibrate
-    12,   // zero adjustment
-    13,   // scale adjustment
-    14,   // offset adjustment
-    25,   // identifier
-    29,   // switch
-    37,   // clear buffer
-    60,   // clear maximum value
-    70,   // compute display norm
-    146,  // settings lock
-    152,  // user text character
+// Commands that are accepted and do nothing the host could observe.
+constexpr Command kPlainActions[] = {
+    cmd::kResetStatus,  cmd::kLoadSettings, cmd::kSaveSettings,  cmd::kCalibrate,
+    cmd::kAdjustZero,   cmd::kAdjustScale,  cmd::kAdjustOffset,  cmd::kClearBuffer,
+    cmd::kClearMaxValue, cmd::kDispCalcNorm, cmd::kSetUserTextChar,
 };
+
+// From this protocol level on the settings lock is SetModeLock with an
+// identifier; below it is bit 7 of the mode byte.
+constexpr int kModeLockLevel = 3;
+
+// GetFreq answers 2^24 minus the divisor of 5 MHz, which is 256 times the
+// divisor of 19531.25 Hz that SetFreq and the control word carry.
+constexpr std::uint64_t kFrequencyBase = std::uint64_t{1} << 24;
+constexpr std::uint64_t kClockTicksPerStep = 256;
+constexpr std::uint64_t kDefaultClockDivisor = 10000;  // 500 Hz, when the control word has no divisor
+
+constexpr std::uint64_t fieldOf(std::uint64_t word, Field f) { return (word & f.mask()) >> f.shift; }
+constexpr std::uint64_t withField(std::uint64_t word, Field f, std::uint64_t value) {
+    return (word & ~std::uint64_t{f.mask()}) | ((value << f.shift) & f.mask());
+}
+constexpr std::uint64_t fieldMax(Field f) { return f.mask() >> f.shift; }
 
 std::uint64_t maskOf(int bytes) {
     return bytes >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * bytes)) - 1;
@@ -202,28 +209,32 @@ AmplifierModel::AmplifierModel(Config config) : config_(std::move(config)), memo
         readable_.set(static_cast<std::size_t>(r.get));
         if (r.set >= 0) setTarget_[static_cast<std::size_t>(r.set)] = static_cast<std::int16_t>(r.get);
     }
-    const std::uint32_t divisor = config_.control & 0x7FF;
-    regs_[1] = 0x400000;
-    regs_[2] = 0x800000;
-    regs_[3] = config_.control & 0xFFFFFF;
-    regs_[4] = 0x8000;
-    regs_[22] = 0x1000000 - (divisor != 0 ? divisor : 10000);
-    regs_[24] = 0xFFFFFF;
-    regs_[26] = config_.displayNorm & 0xFFFFFF;
-    regs_[27] = config_.displayUnit;
-    regs_[28] = config_.displayDecimalPoint;
-    regs_[31] = config_.serialNumber;
-    regs_[41] = config_.equipment;
-    regs_[43] = config_.firmware;
-    regs_[45] = 200;
-    regs_[47] = 30;
-    regs_[54] = config_.options & 0xFFFFFF;
-    regs_[58] = config_.memoryWait;
-    regs_[62] = config_.displayDigits;
-    regs_[65] = (config_.control >> 17) & 1;
-    regs_[69] = config_.deviceType;
-    regs_[131] = 3;
-    regs_[137] = config_.specialMode;
+    const std::uint64_t divisor = fieldOf(config_.control, control::kFrequencyDivisor);
+    auto init = [this](int getCode, std::uint64_t value) {
+        regs_[static_cast<std::size_t>(getCode)] = value & maskOf(answerBytesOf(getCode));
+    };
+    init(cmd::kGetScale, 0x400000);
+    init(cmd::kGetZero, 0x800000);
+    init(cmd::kGetControl, config_.control);
+    init(cmd::kGetOffset, 0x8000);
+    init(cmd::kGetFreq, kFrequencyBase - (divisor != 0 ? divisor * kClockTicksPerStep : kDefaultClockDivisor));
+    init(cmd::kGetCal, 0xFFFFFF);
+    init(cmd::kDispGetNorm, config_.displayNorm);
+    init(cmd::kDispGetUnit, config_.displayUnit);
+    init(cmd::kDispGetDPoint, config_.displayDecimalPoint);
+    init(cmd::kGetSerialNo, config_.serialNumber);
+    init(cmd::kGetMode, config_.mode);
+    init(cmd::kGetEquipment, config_.equipment);
+    init(cmd::kGetFirmware, config_.firmware);
+    init(cmd::kGetGageFactor, 200);
+    init(cmd::kGetPoisson, 30);
+    init(cmd::kGetOptions, config_.options);
+    init(cmd::kGetMemoryWait, config_.memoryWait);
+    init(cmd::kDispGetDigits, config_.displayDigits);
+    init(cmd::kGetChannel, fieldOf(config_.control, control::kChannel));
+    init(cmd::kGetDeviceType, config_.deviceType);
+    init(cmd::kGetBaud, 3);
+    init(cmd::kGetSpecialMode, config_.specialMode);
     for (std::size_t s = 0; s < ranges_.size(); ++s)
         ranges_[s] = (1u << 24) | static_cast<std::uint32_t>((s + 1) * 100);
     can_[126] = 6;
@@ -236,77 +247,122 @@ AmplifierModel::AmplifierModel(Config config) : config_(std::move(config)), memo
 AmplifierModel::~AmplifierModel() = default;
 
 void AmplifierModel::installHandlers() {
-    for (int code : kPlainActions)
-        handlers_[static_cast<std::size_t>(code)] = [](const ReceivedCommand&) -> std::optional<std::uint64_t> {
-            return std::nullopt;
-        };
-    auto on = [this](int code, Handler h) { handlers_[static_cast<std::size_t>(code)] = std::move(h); };
     using R = std::optional<std::uint64_t>;
+    auto on = [this](int code, Handler h) { handlers_[static_cast<std::size_t>(code)] = std::move(h); };
+    for (int code : kPlainActions) on(code, [](const ReceivedCommand&) -> R { return std::nullopt; });
+    auto reg = [this](int getCode) -> std::uint64_t& { return regs_[static_cast<std::size_t>(getCode)]; };
 
-    on(42, [this](const ReceivedCommand&) -> R { return regs_[3] & 0xFFFFFF; });  // '$' framing in answerFrame
-    on(35, [this](const ReceivedCommand&) -> R { transmitting_ = false; return std::nullopt; });
-    on(36, [this](const ReceivedCommand&) -> R {
+    // The answer's three bytes are the control word; '$' framing in answerFrame.
+    on(cmd::kIdentify, [reg](const ReceivedCommand&) -> R { return reg(cmd::kGetControl); });
+    on(cmd::kStopTransmit, [this](const ReceivedCommand&) -> R { transmitting_ = false; return std::nullopt; });
+    on(cmd::kStartTransmit, [this](const ReceivedCommand&) -> R {
         if (!transmitting_) {
             transmitting_ = true;
             restartStream(Clock::now());
         }
         return std::nullopt;
     });
-    on(59, [this](const ReceivedCommand&) -> R { sendValueFrame(); return std::nullopt; });
-    on(64, [this](const ReceivedCommand&) -> R { uiLocked_ = true; return config_.lockAnswer; });
-    on(63, [this](const ReceivedCommand&) -> R { uiLocked_ = false; return std::nullopt; });
+    on(cmd::kSingleValue, [this](const ReceivedCommand&) -> R { sendValueFrame(); return std::nullopt; });
+    on(cmd::kLockInterface, [this](const ReceivedCommand&) -> R { uiLocked_ = true; return config_.lockAnswer; });
+    on(cmd::kUnlockInterface, [this](const ReceivedCommand&) -> R { uiLocked_ = false; return std::nullopt; });
 
-    // Control-word fields with their own commands.
-    on(19, [this](const ReceivedCommand& c) -> R { setControlBits(0x1C0000, (c.params[0] & 7u) << 18); return std::nullopt; });
-    on(20, [this](const ReceivedCommand&) -> R { setControlBits(0x1000, 0); return std::nullopt; });
-    on(21, [this](const ReceivedCommand&) -> R { setControlBits(0x1000, 0x1000); return std::nullopt; });
-    on(34, [this](const ReceivedCommand& c) -> R {
-        regs_[65] = c.params[0];
-        setControlBits(0x20000, (c.params[0] & 1u) << 17);
+    // The control word and the commands on its fields.
+    on(cmd::kWriteControl, [this](const ReceivedCommand& c) -> R { writeControl(c.value()); return std::nullopt; });
+    on(cmd::kSetGain, [reg](const ReceivedCommand& c) -> R {
+        if (c.params[0] <= fieldMax(control::kGain))
+            reg(cmd::kGetControl) = withField(reg(cmd::kGetControl), control::kGain, c.params[0]);
         return std::nullopt;
     });
-    on(18, [this](const ReceivedCommand& c) -> R {
-        const auto divisor = static_cast<std::uint32_t>(c.value());
-        regs_[22] = 0x1000000 - divisor;
-        setControlBits(0x7FF, divisor & 0x7FF);
+    on(cmd::kSetBipolar, [reg](const ReceivedCommand&) -> R {
+        reg(cmd::kGetControl) = withField(reg(cmd::kGetControl), control::kUnipolar, 0);
+        return std::nullopt;
+    });
+    on(cmd::kSetUnipolar, [reg](const ReceivedCommand&) -> R {
+        reg(cmd::kGetControl) = withField(reg(cmd::kGetControl), control::kUnipolar, 1);
+        return std::nullopt;
+    });
+    on(cmd::kSetChannel, [reg](const ReceivedCommand& c) -> R {
+        reg(cmd::kGetChannel) = c.params[0];
+        reg(cmd::kGetControl) = withField(reg(cmd::kGetControl), control::kChannel, c.params[0] & 1u);
+        return std::nullopt;
+    });
+    on(cmd::kSetFreq, [this](const ReceivedCommand& c) -> R {
+        const std::uint64_t divisor = c.value();
+        const std::uint64_t most = extendedDivisor() ? 0xFFFF : fieldMax(control::kFrequencyDivisor);
+        if (divisor >= 1 && divisor <= most) setDivisor(divisor);
         return std::nullopt;
     });
 
-    // Memory: 56 reads the word at index*4 (data bytes, then status), 57 writes one byte.
-    on(56, [this](const ReceivedCommand& c) -> R {
+    // Identifier, settings lock and switch.
+    on(cmd::kSendId, [this, reg](const ReceivedCommand& c) -> R {
+        std::copy(c.params.begin(), c.params.end(), lastIdentifier_.begin());
+        if (config_.level < kModeLockLevel)
+            reg(cmd::kGetMode) = withField(reg(cmd::kGetMode), mode::kLock, 0);
+        else if (settingsLocked_ && lastIdentifier_ == lockIdentifier_)
+            settingsLocked_ = false;
+        return std::nullopt;
+    });
+    on(cmd::kSetModeLock, [this](const ReceivedCommand& c) -> R {
+        if (config_.level >= kModeLockLevel) {
+            std::copy(c.params.begin(), c.params.end(), lockIdentifier_.begin());
+            settingsLocked_ = true;
+        }
+        return std::nullopt;
+    });
+    on(cmd::kSwitch, [this](const ReceivedCommand& c) -> R { switch_ = c.params[0]; return std::nullopt; });
+
+    // Memory: ReadMemory reads the word at index*4 (data bytes, then status),
+    // WriteMemory writes one byte.
+    on(cmd::kReadMemory, [this](const ReceivedCommand& c) -> R {
         const std::size_t a = static_cast<std::size_t>(c.params[0]) * 4;
         std::uint64_t v = 0;
         for (std::size_t k = 0; k < 4; ++k) v = (v << 8) | memory_[a + k];
         return (v << 8) | 0xA0;
     });
-    on(57, [this](const ReceivedCommand& c) -> R {
+    on(cmd::kWriteMemory, [this](const ReceivedCommand& c) -> R {
         const std::size_t a = (static_cast<std::size_t>(c.params[0] & 3) << 8) | c.params[1];
         memory_[a] = c.params[2];
         return 0xA0;
     });
 
-    // CAN settings: 140 index, 16-bit value; 141 index -> value.
-    on(140, [this](const ReceivedCommand& c) -> R {
+    // CAN settings: index, 16-bit value; the getter takes the index.
+    on(cmd::kSetCanSetting, [this](const ReceivedCommand& c) -> R {
         can_[c.params[0]] = static_cast<std::uint16_t>((c.params[1] << 8) | c.params[2]);
         return std::nullopt;
     });
-    on(141, [this](const ReceivedCommand& c) -> R { return can_[c.params[0]]; });
+    on(cmd::kGetCanSetting, [this](const ReceivedCommand& c) -> R { return can_[c.params[0]]; });
 
-    // Range table: 162 selector -> status byte and 24-bit entry; 163 writes one.
-    on(162, [this](const ReceivedCommand& c) -> R { return ranges_[c.params[0]]; });
-    on(163, [this](const ReceivedCommand& c) -> R {
+    // Range table: selector -> status byte and 24-bit entry; WriteRanges writes one.
+    on(cmd::kGetRanges, [this](const ReceivedCommand& c) -> R { return ranges_[c.params[0]]; });
+    on(cmd::kWriteRanges, [this](const ReceivedCommand& c) -> R {
         ranges_[c.params[0]] = (1u << 24) | static_cast<std::uint32_t>(c.value() & 0xFFFFFF);
         return std::nullopt;
     });
 
     // Command available: 0xA0 when both codes are known.
-    on(147, [](const ReceivedCommand& c) -> R {
+    on(cmd::kIsCommandAvailable, [](const ReceivedCommand& c) -> R {
         return isDefinedCommand(c.params[0]) && isDefinedCommand(c.params[1]) ? 0xA0 : 0x00;
     });
 }
 
-void AmplifierModel::setControlBits(std::uint32_t mask, std::uint32_t bits) {
-    regs_[3] = (regs_[3] & ~static_cast<std::uint64_t>(mask)) | (bits & mask);
+bool AmplifierModel::extendedDivisor() const {
+    return fieldOf(regs_[cmd::kGetOptions], options::kExtension3) != 0;
+}
+
+void AmplifierModel::setDivisor(std::uint64_t divisor) {
+    regs_[cmd::kGetFreq] = kFrequencyBase - divisor * kClockTicksPerStep;
+    const bool fits = divisor <= fieldMax(control::kFrequencyDivisor);
+    regs_[cmd::kGetControl] = withField(regs_[cmd::kGetControl], control::kFrequencyDivisor, fits ? divisor : 0);
+}
+
+void AmplifierModel::writeControl(std::uint64_t word) {
+    std::uint64_t& controlWord = regs_[cmd::kGetControl];
+    std::uint64_t& channel = regs_[cmd::kGetChannel];
+    controlWord = word & maskOf(paramBytesOf(cmd::kWriteControl));
+    const std::uint64_t divisor = fieldOf(controlWord, control::kFrequencyDivisor);
+    if (divisor != 0) regs_[cmd::kGetFreq] = kFrequencyBase - divisor * kClockTicksPerStep;
+    const std::uint64_t channelBit = fieldOf(controlWord, control::kChannel);
+    if ((channel & 1u) != channelBit) channel = channelBit;
 }
 
 // ---------------------------------------------------------------- wiring
@@ -345,14 +401,16 @@ void AmplifierModel::wake() {
 void AmplifierModel::feed(const std::uint8_t* bytes, std::size_t count) {
     {
         std::lock_guard lk(mu_);
-        flushDue(Clock::now());
+        const Clock::time_point now = Clock::now();
+        flushDue(now);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t b = bytes[i];
             if (inCommand_) {
                 partial_.params.push_back(b);
+                partial_.byteTimes.push_back(now);
                 if (partial_.params.size() == want_) {
                     inCommand_ = false;
-                    partial_.at = Clock::now();
+                    partial_.at = now;
                     handleCommand(std::move(partial_));
                     partial_ = {};
                 }
@@ -361,9 +419,10 @@ void AmplifierModel::feed(const std::uint8_t* bytes, std::size_t count) {
             const int n = paramBytesOf(b);
             ReceivedCommand c;
             c.code = b;
+            c.byteTimes.push_back(now);
             if (n <= 0) {
                 c.defined = n == 0;
-                c.at = Clock::now();
+                c.at = now;
                 handleCommand(std::move(c));
             } else {
                 partial_ = std::move(c);
@@ -415,7 +474,7 @@ void AmplifierModel::handleCommand(ReceivedCommand cmd) {
 std::vector<std::uint8_t> AmplifierModel::answerFrame(std::uint8_t code, std::uint64_t value) const {
     const int n = answerBytesOf(code);
     std::vector<std::uint8_t> f;
-    const bool dollar = code == 42 && config_.level >= 1;
+    const bool dollar = code == cmd::kIdentify && config_.level >= 1;
     f.push_back(dollar ? '$' : ';');
     for (int i = n - 1; i >= 0; --i) f.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
     if (dollar) f.push_back(static_cast<std::uint8_t>(std::min(config_.level, 255)));
@@ -462,9 +521,10 @@ void AmplifierModel::flushDue(Clock::time_point now) {
 void AmplifierModel::sendValueFrame() {
     if (asleep_ || hungUp_) return;
     const double v = valueAt(framesSent_);
-    std::vector<std::uint8_t> frame = encodeFrame(
-        config_.stream, v, bipolar(),
-        displayNormFactor(static_cast<std::uint8_t>(regs_[28]), static_cast<std::uint32_t>(regs_[26])));
+    std::vector<std::uint8_t> frame =
+        encodeFrame(config_.stream, v, bipolar(),
+                    displayNormFactor(static_cast<std::uint8_t>(regs_[cmd::kDispGetDPoint]),
+                                      static_cast<std::uint32_t>(regs_[cmd::kDispGetNorm])));
     ++framesSent_;
     if (midAnswer_) {
         // Never inside an answer: the frame goes out right after its last byte.
@@ -595,7 +655,7 @@ std::uint64_t AmplifierModel::framesSent() const {
 
 bool AmplifierModel::bipolar() const {
     std::lock_guard lk(mu_);
-    return (regs_[3] & 0x1000) == 0;
+    return fieldOf(regs_[cmd::kGetControl], control::kUnipolar) == 0;
 }
 
 void AmplifierModel::setAsleep(bool asleep) {
@@ -666,6 +726,27 @@ void AmplifierModel::setReg(int getCode, std::uint64_t value) {
 bool AmplifierModel::uiLocked() const {
     std::lock_guard lk(mu_);
     return uiLocked_;
+}
+
+bool AmplifierModel::settingsLocked() const {
+    std::lock_guard lk(mu_);
+    if (config_.level < kModeLockLevel) return fieldOf(regs_[cmd::kGetMode], mode::kLock) != 0;
+    return settingsLocked_;
+}
+
+AmplifierModel::Identifier AmplifierModel::lockIdentifier() const {
+    std::lock_guard lk(mu_);
+    return lockIdentifier_;
+}
+
+AmplifierModel::Identifier AmplifierModel::lastIdentifier() const {
+    std::lock_guard lk(mu_);
+    return lastIdentifier_;
+}
+
+bool AmplifierModel::switchedOn() const {
+    std::lock_guard lk(mu_);
+    return switch_ != 0;
 }
 
 std::vector<std::uint8_t> AmplifierModel::memory() const {

@@ -8,7 +8,23 @@
 // Settings live in registers: a register is read by its get code and written
 // by its set code, so a value written reads back. Commands with behaviour of
 // their own have a handler; adding a command is one line in the register table
-// or one small handler (see installHandlers() in amplifier_model.cpp).
+// or one small handler (see installHandlers() in amplifier_model.cpp). Codes
+// are named by the command list (cmd::kGetControl ...); every int code below
+// may be given as such a name.
+//
+// The control word and the commands on its fields agree: SetGain, SetBipolar,
+// SetUnipolar and SetChannel change their bits. SetFreq takes a divisor d of
+// 19531.25 Hz; the control word's bits 0-10 hold it where it fits 11 bits (0
+// where it does not) and GetFreq answers 2^24 - 256 d, the divisor of 5 MHz
+// (so both give the same frequency). Divisors 1..2047 are taken, 1..65535
+// with option bit 6 (extended divisor); others are ignored, as are gain steps
+// above 7. WriteControl takes a non-zero divisor from bits 0-10 and the
+// channel from bit 17 when that bit changes.
+//
+// Settings lock: at protocol level 3 or more SetModeLock locks and records its
+// 3-byte identifier, and SendId with that identifier unlocks; below level 3
+// the lock is bit 7 of the mode byte, which SendId clears. The lock is
+// recorded, not enforced. Switch keeps its byte (switchedOn()).
 //
 // Thread-safety: every public method may be called from any thread. The sink,
 // the observers and handlers run with the model's (recursive) lock held, in
@@ -48,8 +64,8 @@ enum class Waveform : std::uint8_t { Constant, Ramp, Sine, Noise };
 struct StreamSettings {
     FrameKind kind = FrameKind::Binary24;
     std::uint8_t status = 0;       // status byte (low 5 bits for '&' frames)
-    double rate = 0.0;             // values per second while transmitting; 0: only on request (59)
-    bool transmitting = true;      // state at start; 35 and 36 change it
+    double rate = 0.0;             // values per second while transmitting; 0: only on request (SingleValue)
+    bool transmitting = true;      // state at start; StopTransmit and StartTransmit change it
     Waveform waveform = Waveform::Constant;
     double level = 0.25;           // constant value, start of a ramp, centre of sine and noise
     double amplitude = 0.0;        // ramp height, sine amplitude, noise half-width
@@ -62,21 +78,23 @@ struct StreamSettings {
     bool textCarriageReturn = true;
 };
 
+// Initial settings, each the answer to the named command.
 struct Config {
-    int level = 3;                        // protocol level; 0 answers 42 with ';'
-    std::uint32_t options = 0;            // 54
-    std::uint8_t equipment = 0;           // 41
-    std::uint16_t firmware = 0x0C10;      // 43
-    std::uint32_t control = 0x000028;     // 3: bipolar, divisor 40
-    std::uint8_t displayDecimalPoint = 1; // 28
-    std::uint32_t displayNorm = 5250020;  // 26, raw incl. bit 23
-    std::uint8_t displayUnit = 0;         // 27
-    std::uint8_t displayDigits = 6;       // 62
-    std::uint16_t specialMode = 0;        // 137
-    std::uint64_t serialNumber = 0x3132333435363738ull;  // 31
-    std::uint8_t deviceType = 1;          // 69
-    std::uint8_t lockAnswer = 1;          // answer to 64
-    std::uint8_t memoryWait = 5;          // 58: settling time in 2 ms steps
+    int level = 3;                        // protocol level; 0 answers Identify with ';'
+    std::uint32_t options = 0;            // GetOptions
+    std::uint8_t equipment = 0;           // GetEquipment
+    std::uint16_t firmware = 0x0C10;      // GetFirmware
+    std::uint32_t control = 0x000028;     // GetControl: bipolar, divisor 40 (when 0, GetFreq: 500 Hz)
+    std::uint8_t mode = 0;                // GetMode
+    std::uint8_t displayDecimalPoint = 1; // DispGetDPoint
+    std::uint32_t displayNorm = 5250020;  // DispGetNorm, raw incl. bit 23
+    std::uint8_t displayUnit = 0;         // DispGetUnit
+    std::uint8_t displayDigits = 6;       // DispGetDigits
+    std::uint16_t specialMode = 0;        // GetSpecialMode
+    std::uint64_t serialNumber = 0x3132333435363738ull;  // GetSerialNo ("12345678")
+    std::uint8_t deviceType = 1;          // GetDeviceType
+    std::uint8_t lockAnswer = 1;          // LockInterface
+    std::uint8_t memoryWait = 5;          // GetMemoryWait: settling time in 2 ms steps
     bool reportUndefinedToStderr = true;
     StreamSettings stream;
 };
@@ -98,6 +116,9 @@ struct ReceivedCommand {
     std::uint8_t code = 0;
     std::vector<std::uint8_t> params;
     Clock::time_point at;   // when its last byte arrived
+    // When each byte arrived: the code's, then each parameter byte's. Bytes
+    // that came in one piece share their time.
+    std::vector<Clock::time_point> byteTimes;
     bool defined = true;    // false: not in the command table
     // The parameter bytes as a big-endian number.
     std::uint64_t value() const;
@@ -137,7 +158,7 @@ public:
     Clock::time_point pump();
 
     // ---- stream
-    void emitValue();  // one value frame now, as command 59 does
+    void emitValue();  // one value frame now, as SingleValue does
     bool transmitting() const;
     void setTransmitting(bool on);
     StreamSettings stream() const;
@@ -159,14 +180,20 @@ public:
     // ---- state
     int level() const;
     void setLevel(int level);
-    // Register by its get code (e.g. 3 control word, 54 options, 137 special mode).
+    // Register by its get code (cmd::kGetControl, cmd::kGetOptions, ...).
+    // setReg sets that register alone, without the commands' side effects.
     std::uint64_t reg(int getCode) const;
     void setReg(int getCode, std::uint64_t value);
     bool uiLocked() const;
+    using Identifier = std::array<std::uint8_t, 3>;
+    bool settingsLocked() const;       // see "Settings lock" above
+    Identifier lockIdentifier() const; // the last SetModeLock's
+    Identifier lastIdentifier() const; // the last SendId's
+    bool switchedOn() const;           // the last Switch byte was non-zero (initially on)
     std::vector<std::uint8_t> memory() const;
     void setMemory(std::size_t address, std::uint8_t value);
-    std::uint32_t rangeEntry(int selector) const;         // 162/163
-    std::uint16_t canSetting(int index) const;            // 141/140
+    std::uint32_t rangeEntry(int selector) const;         // GetRanges / WriteRanges
+    std::uint16_t canSetting(int index) const;            // GetCanSetting / SetCanSetting
     // Replaces the behaviour of one code (tests and later command families).
     void setHandler(int code, Handler handler);
 
@@ -215,7 +242,9 @@ private:
     void restartStream(Clock::time_point now);
     void hangUpLocked();
     void wake();
-    void setControlBits(std::uint32_t mask, std::uint32_t bits);
+    void setDivisor(std::uint64_t divisor);
+    void writeControl(std::uint64_t word);
+    bool extendedDivisor() const;
 
     mutable std::recursive_mutex mu_;
     mutable std::condition_variable_any commandCv_;
@@ -235,6 +264,10 @@ private:
     std::array<std::uint32_t, 256> ranges_{};
     std::array<std::uint16_t, 256> can_{};
     bool uiLocked_ = false;
+    bool settingsLocked_ = false;  // protocol level 3 or more
+    Identifier lockIdentifier_{};
+    Identifier lastIdentifier_{};
+    std::uint8_t switch_ = 1;
     bool asleep_ = false;
     bool hungUp_ = false;
 

@@ -6,6 +6,8 @@
 #include "amplifier_model.h"
 #include "pty_amplifier.h"
 
+#include "core/command_table.h"
+
 #include <CLI/CLI.hpp>
 
 #include <csignal>
@@ -21,9 +23,16 @@ using namespace nxtka::sim;
 void logCommand(const ReceivedCommand& c) {
     static const Clock::time_point start = Clock::now();
     const double t = std::chrono::duration<double>(c.at - start).count();
-    std::fprintf(stderr, "%10.4f cmd %3u%s", t, static_cast<unsigned>(c.code), c.defined ? "" : " (undefined)");
+    const char* name = nxtka::commandName(c.code);
+    std::fprintf(stderr, "%10.4f cmd %3u %s", t, static_cast<unsigned>(c.code), name ? name : "(undefined)");
     for (std::uint8_t b : c.params) std::fprintf(stderr, " %02X", static_cast<unsigned>(b));
     std::fputc('\n', stderr);
+}
+
+// "answer to GetOptions (54)"
+std::string answerTo(nxtka::Command command) {
+    const char* name = nxtka::commandName(command);
+    return std::string("answer to ") + (name ? name : "?") + " (" + std::to_string(command.code) + ")";
 }
 
 }  // namespace
@@ -37,23 +46,38 @@ int main(int argc, char** argv) {
     bool verbose = false;
     bool stopped = false;
     unsigned level = 3, options = 0, firmware = cfg.firmware, control = cfg.control, status = 0, period = 100;
-    unsigned decimalPoint = cfg.displayDecimalPoint, norm = cfg.displayNorm, equipment = 0, special = 0;
+    unsigned decimalPoint = cfg.displayDecimalPoint, norm = cfg.displayNorm, equipment = 0, special = 0, mode = 0;
+    std::string serial = "12345678";
+    namespace cmd = nxtka::cmd;
 
     CLI::App app{"Simulated measuring amplifier on a pseudo-terminal"};
     app.add_option("--level", level, "protocol level (0: identification answered with ';')")->capture_default_str();
-    app.add_option("--options", options, "option bits (answer to 54), hex with 0x")->capture_default_str();
-    app.add_option("--firmware", firmware, "firmware version (answer to 43)")->capture_default_str();
-    app.add_option("--control", control, "control word (bit 12 set: unipolar)")->capture_default_str();
-    app.add_option("--equipment", equipment, "equipment byte (answer to 41)")->capture_default_str();
-    app.add_option("--special-mode", special, "special-mode word (answer to 137)")->capture_default_str();
-    app.add_option("--decimal-point", decimalPoint, "display decimal point (answer to 28)")->capture_default_str();
-    app.add_option("--norm", norm, "display norm, raw incl. bit 23 (answer to 26)")->capture_default_str();
+    app.add_option("--options", options, "option bits (" + answerTo(cmd::kGetOptions) + "), hex with 0x")
+        ->capture_default_str();
+    app.add_option("--firmware", firmware, "firmware version (" + answerTo(cmd::kGetFirmware) + ")")
+        ->capture_default_str();
+    app.add_option("--control", control,
+                   "control word (" + answerTo(cmd::kGetControl) + "; bit 12 set: unipolar, bits 0-10: divisor)")
+        ->capture_default_str();
+    app.add_option("--equipment", equipment, "equipment byte (" + answerTo(cmd::kGetEquipment) + ")")
+        ->capture_default_str();
+    app.add_option("--mode", mode, "operating mode byte (" + answerTo(cmd::kGetMode) + ")")->capture_default_str();
+    app.add_option("--serial", serial, "serial number, 8 characters (" + answerTo(cmd::kGetSerialNo) + ")")
+        ->check([](const std::string& s) { return s.size() == 8 ? std::string() : std::string("8 characters"); })
+        ->capture_default_str();
+    app.add_option("--special-mode", special, "special-mode word (" + answerTo(cmd::kGetSpecialMode) + ")")
+        ->capture_default_str();
+    app.add_option("--decimal-point", decimalPoint,
+                   "display decimal point (" + answerTo(cmd::kDispGetDPoint) + ")")
+        ->capture_default_str();
+    app.add_option("--norm", norm, "display norm, raw incl. bit 23 (" + answerTo(cmd::kDispGetNorm) + ")")
+        ->capture_default_str();
     app.add_option("--frame", frame, "value frames: binary24 (','), status16 ('&'), binary16 (0xA5), text")
         ->check(CLI::IsMember({"binary24", "status16", "binary16", "text"}))
         ->capture_default_str();
     app.add_option("--status", status, "status byte of the frames")->capture_default_str();
     app.add_option("--rate", cfg.stream.rate, "values per second (0: only on request)")->capture_default_str();
-    app.add_flag("--stopped", stopped, "start with transmission off (36 starts it)");
+    app.add_flag("--stopped", stopped, "start with transmission off (StartTransmit starts it)");
     app.add_option("--waveform", waveform, "constant, ramp, sine or noise")
         ->check(CLI::IsMember({"constant", "ramp", "sine", "noise"}))
         ->capture_default_str();
@@ -81,6 +105,9 @@ int main(int argc, char** argv) {
     cfg.firmware = static_cast<std::uint16_t>(firmware);
     cfg.control = control;
     cfg.equipment = static_cast<std::uint8_t>(equipment);
+    cfg.mode = static_cast<std::uint8_t>(mode);
+    cfg.serialNumber = 0;
+    for (char ch : serial) cfg.serialNumber = (cfg.serialNumber << 8) | static_cast<unsigned char>(ch);
     cfg.specialMode = static_cast<std::uint16_t>(special);
     cfg.displayDecimalPoint = static_cast<std::uint8_t>(decimalPoint);
     cfg.displayNorm = norm;

@@ -160,6 +160,34 @@ std::string decodeEquipment(std::int64_t word) {
     return joinFlags(word, 2, parts);
 }
 
+std::string decodeControl(std::int64_t word) {
+    const auto bits = [word](int shift, int width) { return (word >> shift) & ((std::int64_t{1} << width) - 1); };
+    std::vector<std::string> parts;
+    parts.push_back("gain " + std::to_string(bits(18, 3)));
+    parts.push_back(bits(12, 1) != 0 ? "unipolar" : "bipolar");
+    parts.push_back("channel " + std::to_string(bits(17, 1)));
+    parts.push_back("divisor " + std::to_string(bits(0, 11)));
+    const std::int64_t other = word & 0xE1E800;  // bits 11, 13-16, 21-23
+    if (other != 0) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "other bits 0x%06llX", static_cast<unsigned long long>(other));
+        parts.push_back(buf);
+    }
+    return joinFlags(word, 6, parts);
+}
+
+std::string decodeMode(std::int64_t mode) {
+    static const char* const kBits[] = {"SI", "text", "max", "log", "window", "average", "linear", "lock"};
+    std::vector<std::string> parts;
+    for (int bit = 0; bit < 8; ++bit)
+        if ((mode >> bit) & 1) parts.push_back(kBits[bit]);
+    return joinFlags(mode, 2, parts);
+}
+
+std::string formatPolarity(std::int64_t bipolar) { return bipolar != 0 ? "bipolar" : "unipolar"; }
+
+std::string formatOnOff(std::int64_t flag) { return flag != 0 ? "on" : "off"; }
+
 std::string printableText(std::string_view bytes) {
     std::string out;
     for (char c : bytes) {

@@ -48,6 +48,15 @@ std::string formatFirmware(std::int64_t version);
 std::string decodeOptions(std::int64_t word);
 // "45 (0x2D): LCD, UII, SI, AF"
 std::string decodeEquipment(std::int64_t word);
+// "1839144 (0x1C1028): gain 7, unipolar, channel 0, divisor 40"; bits with no
+// meaning are added as "other bits 0x...".
+std::string decodeControl(std::int64_t word);
+// "65 (0x41): SI, linear"
+std::string decodeMode(std::int64_t mode);
+// 1 "bipolar", 0 "unipolar" (as TKAisBipol answers)
+std::string formatPolarity(std::int64_t bipolar);
+// 1 "on", 0 "off" (a flag)
+std::string formatOnOff(std::int64_t flag);
 // Printable characters kept, others shown as \xNN.
 std::string printableText(std::string_view bytes);
 

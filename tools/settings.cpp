@@ -13,6 +13,14 @@ Reading textReading(std::int32_t result, const char* buffer, std::size_t size) {
     return {Outcome::ok, printableText(std::string_view(buffer, strnlen(buffer, size)))};
 }
 
+std::string exactText(std::string_view value, std::size_t size) {
+    if (value.size() != size)
+        throw ToolError("'" + std::string(value) + "' has " + std::to_string(value.size()) + " characters, not " +
+                            std::to_string(size),
+                        2);
+    return std::string(value);
+}
+
 std::string formatDecimal(std::int64_t v) { return std::to_string(v); }
 
 namespace {
@@ -26,6 +34,12 @@ std::string hexWithDecimal(std::int64_t v, int digits) {
 
 Outcome setTransmit(std::uint32_t port, std::string_view value) {
     return outcomeOf(parseSwitch(value) ? TKAstartTransmit(port) : TKAstopTransmit(port));
+}
+
+Outcome setPolarity(std::uint32_t port, std::string_view value) {
+    if (value == "bipolar") return outcomeOf(TKAsetBipolar(port));
+    if (value == "unipolar") return outcomeOf(TKAsetUnipolar(port));
+    throw ToolError("polarity is bipolar or unipolar, not '" + std::string(value) + "'", 2);
 }
 
 Outcome setMaxValue(std::uint32_t port, std::string_view value) {
@@ -48,23 +62,43 @@ constexpr Setting kSettings[] = {
      "0 clears the amplifier's stored maximum"},
     {"firmware", "firmware", NXTKA_GET(TKAfirmwareVersion, formatFirmware), NXTKA_NO_SET,
      "firmware version"},
-    {"options", "options", NXTKA_GET(TKAgetOptions, decodeOptions), NXTKA_NO_SET,
-     "options word, decoded"},
-    {"equipment", "equipment", NXTKA_GET(TKAgetEquipment, decodeEquipment), NXTKA_NO_SET,
-     "equipment word, decoded"},
-    {"serial", "serial number", NXTKA_GET_TEXT(TKAgetSerialNo, 8), NXTKA_NO_SET, "serial number (8 characters)"},
+    {"options", "options", NXTKA_GET(TKAgetOptions, decodeOptions), NXTKA_SET_INT(NXwriteOptions, 0, 0xFFFFFF),
+     "options word, decoded (factory setting)"},
+    {"equipment", "equipment", NXTKA_GET(TKAgetEquipment, decodeEquipment),
+     NXTKA_SET_INT(NXwriteEquipment, 0, 255), "equipment word, decoded (factory setting)"},
+    {"serial", "serial number", NXTKA_GET_TEXT(TKAgetSerialNo, 8), NXTKA_SET_TEXT(NXwriteSerialNo, 8),
+     "serial number, 8 characters (factory setting)"},
     {"device-type", "device type", NXTKA_GET(TKAgetDeviceType, formatDecimal), NXTKA_NO_SET, "device type"},
     {"last-error", nullptr, NXTKA_GET(TKAgetLastError, formatDecimal), NXTKA_NO_SET,
      "the amplifier's last error code"},
-    {"control", nullptr, NXTKA_GET(TKAgetControl, formatHex24), NXTKA_SET_INT(TKAwriteControl, 0, 0xFFFFFF),
-     "control word (polarity, gain, channel, frequency divisor)"},
+    {"control", nullptr, NXTKA_GET(TKAgetControl, decodeControl), NXTKA_SET_INT(TKAwriteControl, 0, 0xFFFFFF),
+     "control word (gain, polarity, channel, frequency divisor), decoded"},
     {"gain", nullptr, NXTKA_GET(TKAgetGain, formatDecimal), NXTKA_SET_INT(TKAsetGain, 0, 7), "gain step, 0 to 7"},
+    {"polarity", nullptr, NXTKA_GET(TKAisBipol, formatPolarity), "TKAsetBipolar/TKAsetUnipolar", true, setPolarity,
+     "input polarity (bipolar/unipolar)"},
     {"channel", nullptr, NXTKA_GET(TKAgetChannel, formatDecimal), NXTKA_SET_INT(TKAsetChannel, 0, 255),
      "input channel"},
     {"frequency", nullptr, NXTKA_GET(TKAgetFreq, formatReal), NXTKA_SET_REAL(TKAsetFreq), "sampling frequency, Hz"},
     {"sampling-frequency", nullptr, NXTKA_GET(TKAreadSamplingFrequency, formatReal), NXTKA_NO_SET,
      "sampling frequency from the sampling-rate word, Hz"},
-    {"mode", nullptr, NXTKA_GET(TKAgetMode, formatHex8), NXTKA_SET_INT(TKAsetMode, 0, 255), "operating mode byte"},
+    {"mode", nullptr, NXTKA_GET(TKAgetMode, decodeMode), NXTKA_SET_INT(TKAsetMode, 0, 255),
+     "operating mode byte, decoded"},
+    {"mode-si", nullptr, NXTKA_GET(TKAgetModeSI, formatOnOff), NXTKA_SET_SWITCH(TKAsetModeSI), "mode flag SI (on/off)"},
+    {"mode-text", nullptr, NXTKA_GET(TKAgetModeText, formatOnOff), NXTKA_SET_SWITCH(TKAsetModeText),
+     "mode flag text (on/off)"},
+    {"mode-max", nullptr, NXTKA_GET(TKAgetModeMax, formatOnOff), NXTKA_SET_SWITCH(TKAsetModeMax),
+     "mode flag maximum (on/off)"},
+    {"mode-log", nullptr, NXTKA_GET(TKAgetModeLog, formatOnOff), NXTKA_SET_SWITCH(TKAsetModeLog),
+     "mode flag log (on/off)"},
+    {"mode-window", nullptr, NXTKA_GET(TKAgetModeWindow, formatOnOff), NXTKA_SET_SWITCH(TKAsetModeWindow),
+     "mode flag window (on/off)"},
+    {"mode-average", nullptr, NXTKA_GET(TKAgetModeAverage, formatOnOff), NXTKA_SET_SWITCH(TKAsetModeAverage),
+     "mode flag average (on/off)"},
+    {"mode-linear", nullptr, NXTKA_GET(TKAgetModeLinear, formatOnOff), NXTKA_SET_SWITCH(TKAsetModeLinear),
+     "mode flag linearization (on/off)"},
+    {"mode-lock", nullptr, NXTKA_GET(TKAgetModeLock, formatOnOff), NXTKA_NO_SET,
+     "mode flag settings lock (read only here)"},
+    {"switch", nullptr, NXTKA_NO_GET, NXTKA_SET_SWITCH(TKAswitch), "the amplifier's switch (on/off)"},
     {"tx-mode", nullptr, NXTKA_GET(TKAgetTxMode, formatHex8), NXTKA_SET_INT(TKAsetTxMode, 0, 255),
      "transmission mode byte"},
     {"amp-baud", nullptr, NXTKA_GET(TKAgetBaudRate, formatBaud), NXTKA_SET_INT(TKAsetBaudRate, 1, 0x7FFFFFFF),

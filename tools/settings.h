@@ -64,6 +64,8 @@ Outcome outcomeOf(R result) {
 }
 
 Reading textReading(std::int32_t result, const char* buffer, std::size_t size);
+// The value itself when it has exactly `size` characters; throws ToolError.
+std::string exactText(std::string_view value, std::size_t size);
 
 std::string formatDecimal(std::int64_t v);
 std::string formatHex8(std::int64_t v);
@@ -115,6 +117,26 @@ std::string formatReal(double v);
                 return ::nxtka_cli::outcomeOf(fn(port, ::nxtka_cli::parseNumber(value))); \
             else                                                                      \
                 return ::nxtka_cli::Outcome::absent;                                  \
+        }
+// A setter `fn(port, int)` taking on/off as 1/0.
+#define NXTKA_SET_SWITCH(fn)                                                          \
+    #fn, [](auto port) { return requires { fn(port, std::int32_t{}); }; }(std::uint32_t{}), \
+        [](auto port, std::string_view value) -> ::nxtka_cli::Outcome {               \
+            if constexpr (requires { fn(port, std::int32_t{}); })                     \
+                return ::nxtka_cli::outcomeOf(fn(port, ::nxtka_cli::parseSwitch(value) ? 1 : 0)); \
+            else                                                                      \
+                return ::nxtka_cli::Outcome::absent;                                  \
+        }
+// A setter `fn(port, const char*)` taking exactly `size` characters of text.
+#define NXTKA_SET_TEXT(fn, size)                                                      \
+    #fn, [](auto port) { return requires(const char* t) { fn(port, t); }; }(std::uint32_t{}), \
+        [](auto port, std::string_view value) -> ::nxtka_cli::Outcome {               \
+            if constexpr (requires(const char* t) { fn(port, t); }) {                 \
+                const std::string text = ::nxtka_cli::exactText(value, (size));       \
+                return ::nxtka_cli::outcomeOf(fn(port, text.c_str()));                \
+            } else {                                                                  \
+                return ::nxtka_cli::Outcome::absent;                                  \
+            }                                                                         \
         }
 #define NXTKA_NO_GET nullptr, false, nullptr
 #define NXTKA_NO_SET nullptr, false, nullptr

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +60,19 @@ Bytes answer(std::uint64_t value, int bytes) {
     return b;
 }
 
+// A command's code byte followed by its parameter bytes as given.
+Bytes op(Command c, std::initializer_list<int> params = {}) {
+    Bytes b{static_cast<std::uint8_t>(c.code)};
+    for (int p : params) b.push_back(static_cast<std::uint8_t>(p));
+    return b;
+}
+
+Bytes seq(std::initializer_list<Bytes> parts) {
+    Bytes b;
+    for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
+    return b;
+}
+
 Bytes command(int code, std::uint64_t value) {
     Bytes b{static_cast<std::uint8_t>(code)};
     for (int i = paramBytesOf(code) - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
@@ -81,7 +95,7 @@ TEST(AmplifierModel, IdentificationAnswerDependsOnLevel) {
         cfg.level = level;
         cfg.control = 0x1C1028;
         Bench b(cfg);
-        const Bytes got = b.ask({42, 3});
+        const Bytes got = b.ask(op(cmd::kIdentify, {3}));
         if (level == 0)
             EXPECT_EQ(got, (Bytes{';', 0x1C, 0x10, 0x28})) << "level " << level;
         else
@@ -100,31 +114,31 @@ TEST(AmplifierModel, AnswersTheActivationAndReleaseSequence) {
     cfg.displayNorm = 0x800000 | 5250020;
     Bench b(cfg);
 
-    EXPECT_EQ(b.ask({42, 3}), (Bytes{'$', 0x00, 0x00, 0x28, 4}));
+    EXPECT_EQ(b.ask(op(cmd::kIdentify, {3})), (Bytes{'$', 0x00, 0x00, 0x28, 4}));
     EXPECT_FALSE(b.model.uiLocked());
-    EXPECT_EQ(b.ask({64}), answer(1, 1));
+    EXPECT_EQ(b.ask(op(cmd::kLockInterface)), answer(1, 1));
     EXPECT_TRUE(b.model.uiLocked());
-    EXPECT_EQ(b.ask({54}), answer(0x200, 3));
-    EXPECT_EQ(b.ask({137}), answer(0x41, 2));
-    EXPECT_TRUE(b.ask({136, 0x00, 0x01}).empty());
-    EXPECT_EQ(b.ask({43}), answer(0x0F02, 2));
-    EXPECT_EQ(b.ask({28}), answer(3, 1));
-    EXPECT_EQ(b.ask({26}), answer(0x800000 | 5250020, 3));
+    EXPECT_EQ(b.ask(op(cmd::kGetOptions)), answer(0x200, 3));
+    EXPECT_EQ(b.ask(op(cmd::kGetSpecialMode)), answer(0x41, 2));
+    EXPECT_TRUE(b.ask(op(cmd::kSetSpecialMode, {0x00, 0x01})).empty());
+    EXPECT_EQ(b.ask(op(cmd::kGetFirmware)), answer(0x0F02, 2));
+    EXPECT_EQ(b.ask(op(cmd::kDispGetDPoint)), answer(3, 1));
+    EXPECT_EQ(b.ask(op(cmd::kDispGetNorm)), answer(0x800000 | 5250020, 3));
 
     // Release: the sleep bit goes back, the user interface is unlocked.
-    EXPECT_EQ(b.ask({137}), answer(0x01, 2));
-    EXPECT_TRUE(b.ask({136, 0x00, 0x41}).empty());
-    EXPECT_EQ(b.model.reg(137), 0x41u);
-    EXPECT_TRUE(b.ask({63, 63}).empty());
+    EXPECT_EQ(b.ask(op(cmd::kGetSpecialMode)), answer(0x01, 2));
+    EXPECT_TRUE(b.ask(op(cmd::kSetSpecialMode, {0x00, 0x41})).empty());
+    EXPECT_EQ(b.model.reg(cmd::kGetSpecialMode), 0x41u);
+    EXPECT_TRUE(b.ask(seq({op(cmd::kUnlockInterface), op(cmd::kUnlockInterface)})).empty());
     EXPECT_FALSE(b.model.uiLocked());
-    EXPECT_EQ(b.model.commandCount(63), 2u);
+    EXPECT_EQ(b.model.commandCount(cmd::kUnlockInterface), 2u);
 }
 
 TEST(AmplifierModel, LockAnswerIsConfigurable) {
     Config cfg = Bench::quietConfig();
     cfg.lockAnswer = 0;
     Bench b(cfg);
-    EXPECT_EQ(b.ask({64}), answer(0, 1));
+    EXPECT_EQ(b.ask(op(cmd::kLockInterface)), answer(0, 1));
 }
 
 // ---------------------------------------------------------------- registers
@@ -132,11 +146,43 @@ TEST(AmplifierModel, LockAnswerIsConfigurable) {
 TEST(AmplifierModel, ValueWrittenReadsBack) {
     // {get, set} pairs whose set takes as many bytes as the get answers.
     const std::pair<int, int> pairs[] = {
-        {1, 5},     {2, 6},     {3, 7},     {4, 8},     {24, 23},   {26, 16},   {27, 15},   {28, 17},
-        {31, 30},   {33, 32},   {39, 38},   {41, 40},   {45, 44},   {47, 46},   {49, 48},   {51, 50},
-        {53, 52},   {54, 55},   {62, 61},   {65, 34},   {68, 67},   {129, 128}, {131, 130}, {133, 132},
-        {135, 134}, {137, 136}, {139, 138}, {143, 142}, {145, 144}, {149, 148}, {151, 150}, {155, 154},
-        {157, 156}, {159, 158}, {161, 160}, {164, 165}, {166, 167},
+        {cmd::kGetScale, cmd::kWriteScale},
+        {cmd::kGetZero, cmd::kWriteZero},
+        {cmd::kGetControl, cmd::kWriteControl},
+        {cmd::kGetOffset, cmd::kWriteOffset},
+        {cmd::kGetCal, cmd::kSetCal},
+        {cmd::kDispGetNorm, cmd::kDispSetNorm},
+        {cmd::kDispGetUnit, cmd::kDispSetUnit},
+        {cmd::kDispGetDPoint, cmd::kDispSetDPoint},
+        {cmd::kGetSerialNo, cmd::kWriteSerialNo},
+        {cmd::kGetThreshold, cmd::kSetThreshold},
+        {cmd::kGetMode, cmd::kSetMode},
+        {cmd::kGetEquipment, cmd::kWriteEquipment},
+        {cmd::kGetGageFactor, cmd::kSetGageFactor},
+        {cmd::kGetPoisson, cmd::kSetPoisson},
+        {cmd::kGetBridge, cmd::kSetBridge},
+        {cmd::kGetRange, cmd::kWriteRange},
+        {cmd::kGetOffsetWait, cmd::kSetOffsetWait},
+        {cmd::kGetOptions, cmd::kWriteOptions},
+        {cmd::kDispGetDigits, cmd::kDispSetDigits},
+        {cmd::kGetChannel, cmd::kSetChannel},
+        {cmd::kGetSecondThreshold, cmd::kSetSecondThreshold},
+        {cmd::kGetTxMode, cmd::kSetTxMode},
+        {cmd::kGetBaud, cmd::kSetBaud},
+        {cmd::kReserved133, cmd::kReserved132},
+        {cmd::kGetSlowRate, cmd::kSetSlowRate},
+        {cmd::kGetSpecialMode, cmd::kSetSpecialMode},
+        {cmd::kReadSamplingRate, cmd::kWriteSamplingRate},
+        {cmd::kReserved143, cmd::kReserved142},
+        {cmd::kGetAnalogFilter, cmd::kSetAnalogFilter},
+        {cmd::kGetNoiseCutThreshold, cmd::kSetNoiseCutThreshold},
+        {cmd::kGetAutoZeroCounter, cmd::kSetAutoZeroCounter},
+        {cmd::kGetUserOffset, cmd::kSetUserOffset},
+        {cmd::kGetTransmissionDelta, cmd::kSetTransmissionDelta},
+        {cmd::kGetAdaptFilterMask, cmd::kSetAdaptFilterMask},
+        {cmd::kGetAdaptFilterLearnVals, cmd::kSetAdaptFilterLearnVals},
+        {cmd::kGetSensorCapacity, cmd::kSetSensorCapacity},
+        {cmd::kGetRatedOutput, cmd::kSetRatedOutput},
     };
     Bench b;
     for (auto [get, set] : pairs) {
@@ -155,39 +201,195 @@ TEST(AmplifierModel, ControlWordFieldsHaveTheirOwnCommands) {
     cfg.control = 0x001028;  // unipolar, divisor 40
     Bench b(cfg);
     EXPECT_FALSE(b.model.bipolar());
-    b.ask({20});  // bipolar
+    b.ask(op(cmd::kSetBipolar));  // bipolar
     EXPECT_TRUE(b.model.bipolar());
-    EXPECT_EQ(b.ask({3}), answer(0x000028, 3));
-    b.ask({21});  // unipolar
-    EXPECT_EQ(b.ask({3}), answer(0x001028, 3));
-    b.ask({19, 7});  // gain 7
-    EXPECT_EQ(b.ask({3}), answer(0x1C1028, 3));
-    b.ask({34, 1});  // channel 1
-    EXPECT_EQ(b.ask({3}), answer(0x1E1028, 3));
-    EXPECT_EQ(b.ask({65}), answer(1, 1));
-    b.ask({18, 0x00, 20});  // divisor 20
-    EXPECT_EQ(b.ask({3}), answer(0x1E1014, 3));
-    EXPECT_EQ(b.ask({22}), answer(16777216 - 20, 3));
-    b.ask({7, 0x00, 0x10, 0x00});
+    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x000028, 3));
+    b.ask(op(cmd::kSetUnipolar));  // unipolar
+    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x001028, 3));
+    b.ask(op(cmd::kSetGain, {7}));  // gain 7
+    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x1C1028, 3));
+    b.ask(op(cmd::kSetChannel, {1}));  // channel 1
+    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x1E1028, 3));
+    EXPECT_EQ(b.ask(op(cmd::kGetChannel)), answer(1, 1));
+    b.ask(op(cmd::kSetFreq, {0x00, 20}));  // divisor 20
+    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x1E1014, 3));
+    EXPECT_EQ(b.ask(op(cmd::kGetFreq)), answer(16777216 - 20 * 256, 3));  // 19531.25 / 20 = 5000000 / 5120
+    b.ask(op(cmd::kWriteControl, {0x00, 0x10, 0x00}));
     EXPECT_FALSE(b.model.bipolar());
+}
+
+// One row per command of the identification words, the control word and the
+// operating modes: the commands fed to a fresh model, then one query and the
+// answer it must get, and the state the model must be in.
+struct StateRow {
+    const char* what = "";
+    int level = 3;
+    std::uint32_t options = 0;
+    std::uint32_t control = 0x000028;  // bipolar, gain 0, channel 0, divisor 40
+    std::vector<Bytes> in = {};
+    Bytes query = {};  // empty: no query
+    Bytes answer = {};
+    std::optional<bool> settingsLocked = {};
+    std::optional<AmplifierModel::Identifier> lockIdentifier = {};
+    std::optional<AmplifierModel::Identifier> lastIdentifier = {};
+    std::optional<bool> switchedOn = {};
+};
+
+Bytes bytes(std::initializer_list<int> list) {
+    Bytes b;
+    for (int v : list) b.push_back(static_cast<std::uint8_t>(v));
+    return b;
+}
+
+TEST(AmplifierModel, SettingCommandsChangeTheStateTheirReadersReport) {
+    using namespace cmd;
+    const StateRow rows[] = {
+        // Identification words.
+        {.what = "options written whole", .in = {op(kWriteOptions, {0x00, 0x07, 0xC1})},
+         .query = op(kGetOptions), .answer = bytes({';', 0x00, 0x07, 0xC1})},
+        {.what = "equipment", .in = {op(kWriteEquipment, {0x2D})}, .query = op(kGetEquipment),
+         .answer = bytes({';', 0x2D})},
+        {.what = "firmware as configured", .query = op(kGetFirmware), .answer = bytes({';', 0x0C, 0x10})},
+        {.what = "serial number as configured", .query = op(kGetSerialNo),
+         .answer = bytes({';', '1', '2', '3', '4', '5', '6', '7', '8'})},
+        {.what = "serial number written, zero byte kept",
+         .in = {op(kWriteSerialNo, {'N', 'X', '-', '0', 0, '4', '2', 'Z'})}, .query = op(kGetSerialNo),
+         .answer = bytes({';', 'N', 'X', '-', '0', 0, '4', '2', 'Z'})},
+        // Control word and its fields.
+        {.what = "control word written whole", .in = {op(kWriteControl, {0x1C, 0x10, 0x28})},
+         .query = op(kGetControl), .answer = bytes({';', 0x1C, 0x10, 0x28})},
+        {.what = "gain 7 in bits 18-20", .in = {op(kSetGain, {7})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x1C, 0x00, 0x28})},
+        {.what = "gain 8 ignored", .control = 0x040028, .in = {op(kSetGain, {8})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x04, 0x00, 0x28})},
+        {.what = "unipolar sets bit 12", .in = {op(kSetUnipolar)}, .query = op(kGetControl),
+         .answer = bytes({';', 0x00, 0x10, 0x28})},
+        {.what = "bipolar clears bit 12", .control = 0x1C1028, .in = {op(kSetBipolar)}, .query = op(kGetControl),
+         .answer = bytes({';', 0x1C, 0x00, 0x28})},
+        {.what = "channel 1 sets bit 17", .in = {op(kSetChannel, {1})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x02, 0x00, 0x28})},
+        {.what = "channel 1 read back", .in = {op(kSetChannel, {1})}, .query = op(kGetChannel),
+         .answer = bytes({';', 1})},
+        {.what = "channel 2 clears bit 17", .control = 0x020028, .in = {op(kSetChannel, {2})},
+         .query = op(kGetControl), .answer = bytes({';', 0x00, 0x00, 0x28})},
+        {.what = "channel 2 read back", .in = {op(kSetChannel, {2})}, .query = op(kGetChannel),
+         .answer = bytes({';', 2})},
+        {.what = "control bit 17 selects channel 1", .in = {op(kWriteControl, {0x02, 0x00, 0x28})},
+         .query = op(kGetChannel), .answer = bytes({';', 1})},
+        {.what = "control word with bit 17 as it was keeps channel 3",
+         .in = {op(kSetChannel, {3}), op(kWriteControl, {0x02, 0x00, 0x28})}, .query = op(kGetChannel),
+         .answer = bytes({';', 3})},
+        // Sampling frequency: divisor in bits 0-10 and as 2^24 - divisor.
+        {.what = "divisor 20 in the control word", .control = 0x1C1028, .in = {op(kSetFreq, {0x00, 0x14})},
+         .query = op(kGetControl), .answer = bytes({';', 0x1C, 0x10, 0x14})},
+        // 19531.25 / 20 = 5000000 / 5120: 2^24 - 5120.
+        {.what = "divisor 20 by GetFreq", .in = {op(kSetFreq, {0x00, 0x14})}, .query = op(kGetFreq),
+         .answer = bytes({';', 0xFF, 0xEC, 0x00})},
+        {.what = "divisor 2047 fills bits 0-10", .in = {op(kSetFreq, {0x07, 0xFF})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x00, 0x07, 0xFF})},
+        {.what = "divisor 2048 ignored without option bit 6", .in = {op(kSetFreq, {0x08, 0x00})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xD8, 0x00})},  // still 40: 2^24 - 10240
+        {.what = "divisor 0 ignored", .in = {op(kSetFreq, {0x00, 0x00})}, .query = op(kGetControl),
+         .answer = bytes({';', 0x00, 0x00, 0x28})},
+        {.what = "extended divisor 10000 by GetFreq", .options = 0x40, .in = {op(kSetFreq, {0x27, 0x10})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xD8, 0xF0, 0x00})},  // 2^24 - 2560000
+        {.what = "extended divisor 10000 does not fit bits 0-10", .options = 0x40, .control = 0x1C1028,
+         .in = {op(kSetFreq, {0x27, 0x10})}, .query = op(kGetControl), .answer = bytes({';', 0x1C, 0x10, 0x00})},
+        {.what = "extended divisor 65535", .options = 0x40, .in = {op(kSetFreq, {0xFF, 0xFF})},
+         .query = op(kGetFreq), .answer = bytes({';', 0x00, 0x01, 0x00})},  // 2^24 - 16776960
+        {.what = "extended divisor 1000 fits bits 0-10", .options = 0x40, .in = {op(kSetFreq, {0x03, 0xE8})},
+         .query = op(kGetControl), .answer = bytes({';', 0x00, 0x03, 0xE8})},
+        {.what = "option bit 6 written by WriteOptions",
+         .in = {op(kWriteOptions, {0x00, 0x00, 0x40}), op(kSetFreq, {0x27, 0x10})}, .query = op(kGetFreq),
+         .answer = bytes({';', 0xD8, 0xF0, 0x00})},
+        {.what = "WriteControl divisor 100 by GetFreq", .in = {op(kWriteControl, {0x00, 0x00, 0x64})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0x9C, 0x00})},  // 2^24 - 25600
+        {.what = "WriteControl without divisor keeps it", .in = {op(kWriteControl, {0x1C, 0x10, 0x00})},
+         .query = op(kGetFreq), .answer = bytes({';', 0xFF, 0xD8, 0x00})},
+        {.what = "no divisor in the control word at start: 500 Hz", .control = 0x001000, .query = op(kGetFreq),
+         .answer = bytes({';', 0xFF, 0xD8, 0xF0})},  // 2^24 - 10000
+        // Operating mode, identifier, settings lock, switch.
+        {.what = "mode byte", .in = {op(kSetMode, {0x41})}, .query = op(kGetMode), .answer = bytes({';', 0x41})},
+        {.what = "level 2: lock is mode bit 7", .level = 2, .in = {op(kSetMode, {0x81})}, .query = op(kGetMode),
+         .answer = bytes({';', 0x81}), .settingsLocked = true},
+        {.what = "level 2: identifier clears mode bit 7", .level = 2,
+         .in = {op(kSetMode, {0xC1}), op(kSendId, {1, 2, 3})}, .query = op(kGetMode), .answer = bytes({';', 0x41}),
+         .settingsLocked = false, .lastIdentifier = AmplifierModel::Identifier{1, 2, 3}},
+        {.what = "level 2: SetModeLock does not lock", .level = 2, .in = {op(kSetModeLock, {1, 2, 3})},
+         .settingsLocked = false},
+        {.what = "level 4: SetModeLock locks with its identifier", .level = 4,
+         .in = {op(kSetModeLock, {0x0A, 0x0B, 0x0C})}, .query = op(kGetMode), .answer = bytes({';', 0x00}),
+         .settingsLocked = true, .lockIdentifier = AmplifierModel::Identifier{0x0A, 0x0B, 0x0C}},
+        {.what = "level 4: another identifier keeps the lock", .level = 4,
+         .in = {op(kSetModeLock, {0x0A, 0x0B, 0x0C}), op(kSendId, {0x0A, 0x0B, 0x0D})}, .settingsLocked = true,
+         .lastIdentifier = AmplifierModel::Identifier{0x0A, 0x0B, 0x0D}},
+        {.what = "level 4: the lock's identifier unlocks", .level = 4,
+         .in = {op(kSetModeLock, {0x0A, 0x0B, 0x0C}), op(kSendId, {0x0A, 0x0B, 0x0C})}, .settingsLocked = false},
+        {.what = "level 4: identifier leaves mode bit 7", .level = 4,
+         .in = {op(kSetMode, {0x80}), op(kSendId, {1, 2, 3})}, .query = op(kGetMode), .answer = bytes({';', 0x80}),
+         .settingsLocked = false},
+        {.what = "switched on at start", .switchedOn = true},
+        {.what = "switch off", .in = {op(kSwitch, {0})}, .switchedOn = false},
+        {.what = "switch on by any non-zero byte", .in = {op(kSwitch, {0}), op(kSwitch, {5})}, .switchedOn = true},
+    };
+    for (const StateRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        Config cfg = Bench::quietConfig();
+        cfg.level = row.level;
+        cfg.options = row.options;
+        cfg.control = row.control;
+        Bench b(cfg);
+        for (const Bytes& in : row.in) EXPECT_TRUE(b.ask(in).empty());
+        if (!row.query.empty()) { EXPECT_EQ(b.ask(row.query), row.answer); }
+        if (row.settingsLocked) { EXPECT_EQ(b.model.settingsLocked(), *row.settingsLocked); }
+        if (row.lockIdentifier) { EXPECT_EQ(b.model.lockIdentifier(), *row.lockIdentifier); }
+        if (row.lastIdentifier) { EXPECT_EQ(b.model.lastIdentifier(), *row.lastIdentifier); }
+        if (row.switchedOn) { EXPECT_EQ(b.model.switchedOn(), *row.switchedOn); }
+        EXPECT_EQ(b.model.unmodelledCount(), 0u);
+    }
+}
+
+TEST(AmplifierModel, RecordsWhenEachByteArrived) {
+    Bench b;
+    const Bytes serial = op(cmd::kWriteSerialNo, {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'});
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> window;  // around each feed
+    for (std::uint8_t byte : serial) {
+        const Clock::time_point before = Clock::now();
+        b.model.feed(&byte, 1);
+        window.emplace_back(before, Clock::now());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    b.model.feed(op(cmd::kSetGain, {3}));  // code and parameter in one piece
+    b.model.feed(op(cmd::kGetFirmware));
+    const auto log = b.model.commands();
+    ASSERT_EQ(log.size(), 3u);
+    ASSERT_EQ(log[0].byteTimes.size(), 9u);
+    for (std::size_t i = 0; i < 9; ++i) {
+        EXPECT_GE(log[0].byteTimes[i], window[i].first) << "byte " << i;
+        EXPECT_LE(log[0].byteTimes[i], window[i].second) << "byte " << i;
+    }
+    EXPECT_EQ(log[0].at, log[0].byteTimes.back());
+    ASSERT_EQ(log[1].byteTimes.size(), 2u);
+    EXPECT_EQ(log[1].byteTimes[0], log[1].byteTimes[1]);
+    EXPECT_EQ(log[2].byteTimes.size(), 1u);
 }
 
 TEST(AmplifierModel, MemoryRangesCanAndCommandQueries) {
     Bench b;
     // 57: P1 = address bits 9..8 plus the 0x80 flag, P2 = address bits 7..0, P3 = data.
-    EXPECT_EQ(b.ask({57, 0x83, 0xFF, 0x5A}), answer(0xA0, 1));
-    EXPECT_EQ(b.ask({57, 0x03, 0xFC, 0x12}), answer(0xA0, 1));
+    EXPECT_EQ(b.ask(op(cmd::kWriteMemory, {0x83, 0xFF, 0x5A})), answer(0xA0, 1));
+    EXPECT_EQ(b.ask(op(cmd::kWriteMemory, {0x03, 0xFC, 0x12})), answer(0xA0, 1));
     EXPECT_EQ(b.model.memory()[0x3FF], 0x5A);
-    EXPECT_EQ(b.ask({56, 0xFF}), (Bytes{';', 0x12, 0x00, 0x00, 0x5A, 0xA0}));
+    EXPECT_EQ(b.ask(op(cmd::kReadMemory, {0xFF})), (Bytes{';', 0x12, 0x00, 0x00, 0x5A, 0xA0}));
 
-    EXPECT_TRUE(b.ask({163, 0x21, 0x80, 0x00, 0x64}).empty());
-    EXPECT_EQ(b.ask({162, 0x21}), answer(0x01800064, 4));
+    EXPECT_TRUE(b.ask(op(cmd::kWriteRanges, {0x21, 0x80, 0x00, 0x64})).empty());
+    EXPECT_EQ(b.ask(op(cmd::kGetRanges, {0x21})), answer(0x01800064, 4));
 
-    EXPECT_TRUE(b.ask({140, 0x05, 0xBE, 0xEF}).empty());
-    EXPECT_EQ(b.ask({141, 0x05}), answer(0xBEEF, 2));
+    EXPECT_TRUE(b.ask(op(cmd::kSetCanSetting, {0x05, 0xBE, 0xEF})).empty());
+    EXPECT_EQ(b.ask(op(cmd::kGetCanSetting, {0x05})), answer(0xBEEF, 2));
 
-    EXPECT_EQ(b.ask({147, 163, 162}), answer(0xA0, 1));
-    EXPECT_EQ(b.ask({147, 71, 1}), answer(0x00, 1));
+    EXPECT_EQ(b.ask(op(cmd::kIsCommandAvailable, {163, 162})), answer(0xA0, 1));
+    EXPECT_EQ(b.ask(op(cmd::kIsCommandAvailable, {71, 1})), answer(0x00, 1));
 }
 
 TEST(AmplifierModel, EveryDefinedCodeIsModelledWithItsAnswerLength) {
@@ -199,8 +401,8 @@ TEST(AmplifierModel, EveryDefinedCodeIsModelledWithItsAnswerLength) {
         const Bytes got = b.ask(command(code, 0));
         const int n = answerBytesOf(code);
         std::size_t want = n > 0 ? 1 + static_cast<std::size_t>(n) : 0;
-        if (code == 42) want += 1;  // '$' answers carry the level
-        if (code == 59) want = 5;   // one value frame
+        if (code == cmd::kIdentify) want += 1;  // '$' answers carry the level
+        if (code == cmd::kSingleValue) want = 5;   // one value frame
         EXPECT_EQ(got.size(), want) << "code " << code;
     }
     EXPECT_EQ(b.model.unmodelledCount(), 0u);
@@ -211,25 +413,25 @@ TEST(AmplifierModel, EveryDefinedCodeIsModelledWithItsAnswerLength) {
 
 TEST(AmplifierModel, CommandSplitAcrossFeeds) {
     Bench b;
-    const Bytes serial = command(30, 0x0102030405060708ull);
+    const Bytes serial = command(cmd::kWriteSerialNo, 0x0102030405060708ull);
     for (std::size_t i = 0; i < serial.size(); ++i) {
         b.model.feed(&serial[i], 1);
-        EXPECT_EQ(b.model.commandCount(30), i + 1 == serial.size() ? 1u : 0u) << "after byte " << i;
+        EXPECT_EQ(b.model.commandCount(cmd::kWriteSerialNo), i + 1 == serial.size() ? 1u : 0u) << "after byte " << i;
     }
-    EXPECT_EQ(b.ask({31}), answer(0x0102030405060708ull, 8));
+    EXPECT_EQ(b.ask(op(cmd::kGetSerialNo)), answer(0x0102030405060708ull, 8));
 
     b.take();
-    const Bytes id{42};
+    const Bytes id = op(cmd::kIdentify);
     b.model.feed(id);
     EXPECT_TRUE(b.out.empty());
-    b.model.feed(Bytes{3, 43});
+    b.model.feed(seq({{3}, op(cmd::kGetFirmware)}));
     EXPECT_EQ(b.take(), (Bytes{'$', 0x00, 0x00, 0x28, 3, ';', 0x0C, 0x10}));
 
     const auto log = b.model.commands();
     ASSERT_EQ(log.size(), 4u);
-    EXPECT_EQ(log[0].code, 30);
+    EXPECT_EQ(log[0].code, cmd::kWriteSerialNo);
     EXPECT_EQ(log[0].value(), 0x0102030405060708ull);
-    EXPECT_EQ(log[2].code, 42);
+    EXPECT_EQ(log[2].code, cmd::kIdentify);
     EXPECT_EQ(log[2].params, Bytes{3});
     EXPECT_LE(log[2].at, log[3].at);
 }
@@ -238,7 +440,7 @@ TEST(AmplifierModel, UndefinedCodeIsReportedAndTakesNoParameters) {
     Config cfg = Bench::quietConfig();
     Bench b(cfg);
     testing::internal::CaptureStderr();
-    const Bytes got = b.ask({71, 43, 153, 169, 200});
+    const Bytes got = b.ask(seq({{71}, op(cmd::kGetFirmware), {153, 169, 200}}));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(got, answer(0x0C10, 2));
     EXPECT_EQ(b.model.undefinedCount(), 4u);
@@ -258,17 +460,17 @@ TEST(AmplifierModel, UndefinedCodeIsReportedAndTakesNoParameters) {
 
 TEST(AmplifierModel, SilencedCodeGetsNoAnswer) {
     Bench b;
-    b.model.setFaults(Faults{}.silence(43));
-    EXPECT_TRUE(b.ask({43}).empty());
-    EXPECT_EQ(b.model.commandCount(43), 1u);
-    EXPECT_EQ(b.ask({62}), answer(6, 1));
+    b.model.setFaults(Faults{}.silence(cmd::kGetFirmware));
+    EXPECT_TRUE(b.ask(op(cmd::kGetFirmware)).empty());
+    EXPECT_EQ(b.model.commandCount(cmd::kGetFirmware), 1u);
+    EXPECT_EQ(b.ask(op(cmd::kDispGetDigits)), answer(6, 1));
 }
 
 TEST(AmplifierModel, DelayedAnswerKeepsLaterAnswersBehindIt) {
     Bench b;
-    b.model.setFaults(Faults{}.delay(43, 400));
+    b.model.setFaults(Faults{}.delay(cmd::kGetFirmware, 400));
     const auto before = Clock::now();
-    b.model.feed(Bytes{43, 62});
+    b.model.feed(seq({op(cmd::kGetFirmware), op(cmd::kDispGetDigits)}));
     EXPECT_TRUE(b.out.empty());
     const auto next = b.model.pump();
     EXPECT_GE(next, before + std::chrono::milliseconds(400));
@@ -286,7 +488,7 @@ TEST(AmplifierModel, SplitAnswerComesOneByteAWriteAndFramesWait) {
     f.splitAnswers = true;
     f.splitGapMs = 1;
     b.model.setFaults(f);
-    b.model.feed(Bytes{43, 59});
+    b.model.feed(seq({op(cmd::kGetFirmware), op(cmd::kSingleValue)}));
     b.pumpFor(3 + 5);
     ASSERT_EQ(b.writes.size(), 4u);
     EXPECT_EQ(b.writes[0], Bytes{';'});
@@ -305,7 +507,7 @@ TEST(AmplifierModel, GarbageNowAndEveryNFrames) {
     f.garbageEveryFrames = 2;
     f.garbage = {0xEE};
     b.model.setFaults(f);
-    const Bytes got = b.ask({59, 59, 59, 59});
+    const Bytes got = b.ask(Bytes(4, cmd::kSingleValue));
     ASSERT_EQ(got.size(), 4 * 5 + 2u);
     EXPECT_EQ(got[10], 0xEE);
     EXPECT_EQ(got[21], 0xEE);
@@ -320,22 +522,22 @@ TEST(AmplifierModel, HangUpAfterNFrames) {
     Faults f;
     f.hangUpAfterFrames = 3;
     b.model.setFaults(f);
-    EXPECT_EQ(b.ask({59, 59}).size(), 10u);
+    EXPECT_EQ(b.ask(Bytes(2, cmd::kSingleValue)).size(), 10u);
     EXPECT_FALSE(b.model.hungUp());
-    EXPECT_EQ(b.ask({59, 59, 59, 43}).size(), 5u);
+    EXPECT_EQ(b.ask(seq({Bytes(3, cmd::kSingleValue), op(cmd::kGetFirmware)})).size(), 5u);
     EXPECT_TRUE(b.model.hungUp());
     EXPECT_EQ(hangUps, 1);
-    EXPECT_EQ(b.model.commandCount(43), 1u);  // still recorded
-    EXPECT_TRUE(b.ask({43}).empty());
+    EXPECT_EQ(b.model.commandCount(cmd::kGetFirmware), 1u);  // still recorded
+    EXPECT_TRUE(b.ask(op(cmd::kGetFirmware)).empty());
 }
 
 TEST(AmplifierModel, SleepingAmplifierIsSilentUntilWoken) {
     Bench b;
     b.model.setAsleep(true);
-    EXPECT_TRUE(b.ask({42, 3, 59}).empty());
-    EXPECT_EQ(b.model.commandCount(42), 1u);
+    EXPECT_TRUE(b.ask(seq({op(cmd::kIdentify, {3}), op(cmd::kSingleValue)})).empty());
+    EXPECT_EQ(b.model.commandCount(cmd::kIdentify), 1u);
     b.model.setAsleep(false);
-    EXPECT_EQ(b.ask({43}), answer(0x0C10, 2));
+    EXPECT_EQ(b.ask(op(cmd::kGetFirmware)), answer(0x0C10, 2));
 }
 
 // ---------------------------------------------------------------- frames and waveforms
@@ -367,7 +569,7 @@ TEST(AmplifierModel, BinaryFramesCarryTheWaveformInEitherPolarity) {
             cfg.stream.period = 7;
             Bench b(cfg);
             const std::string what = std::string(frameKindName(kind)) + (bipolar ? " bipolar" : " unipolar");
-            const Bytes got = b.ask(Bytes(7, 59));
+            const Bytes got = b.ask(Bytes(7, cmd::kSingleValue));
             const std::size_t len = kind == FrameKind::Binary24 ? 5 : kind == FrameKind::Status16 ? 4 : 3;
             ASSERT_EQ(got.size(), 7 * len) << what;
             for (std::size_t i = 0; i < 7; ++i) {
@@ -407,7 +609,7 @@ TEST(AmplifierModel, TextFramesCarryValueTimesDisplayNorm) {
     cfg.displayDecimalPoint = 3;  // norm factor 100
     cfg.displayNorm = 0x800000 | 5250020;  // the flag bit does not scale
     Bench b(cfg);
-    const Bytes got = b.ask(Bytes(8, 59));
+    const Bytes got = b.ask(Bytes(8, cmd::kSingleValue));
     const std::string text(got.begin(), got.end());
     std::size_t pos = 0;
     for (std::uint64_t i = 0; i < 8; ++i) {
@@ -484,18 +686,18 @@ TEST(AmplifierModel, StreamStopsAndStartsAndSendsSingleValues) {
     EXPECT_GE(b.out.size(), 5u);
     EXPECT_EQ(b.out.size() % 5, 0u);
 
-    b.model.feed(Bytes{35});
+    b.model.feed(op(cmd::kStopTransmit));
     EXPECT_FALSE(b.model.transmitting());
     b.take();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(b.model.pump(), Clock::time_point::max()) << "nothing due while stopped";
     EXPECT_TRUE(b.out.empty());
 
-    EXPECT_EQ(b.ask({59}).size(), 5u) << "59 sends one value while stopped";
-    EXPECT_TRUE(b.ask({37, 60}).empty());
+    EXPECT_EQ(b.ask(op(cmd::kSingleValue)).size(), 5u) << "59 sends one value while stopped";
+    EXPECT_TRUE(b.ask(seq({op(cmd::kClearBuffer), op(cmd::kClearMaxValue)})).empty());
 
     const std::uint64_t before = b.model.framesSent();
-    b.model.feed(Bytes{36});
+    b.model.feed(op(cmd::kStartTransmit));
     EXPECT_TRUE(b.model.transmitting());
     b.pumpFor(10);
     EXPECT_GE(b.model.framesSent(), before + 2);
@@ -509,7 +711,7 @@ TEST(AmplifierModel, StoppedAtStartUntil36) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     b.model.pump();
     EXPECT_TRUE(b.out.empty());
-    b.model.feed(Bytes{36});
+    b.model.feed(op(cmd::kStartTransmit));
     b.pumpFor(5);
     EXPECT_GE(b.out.size(), 5u);
 }

@@ -2,6 +2,8 @@
 // the slave side raw, as the library opens a serial port.
 #include "pty_amplifier.h"
 
+#include "core/command_table.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -100,7 +102,7 @@ TEST(PtyAmplifier, AnswersIdentificationThroughTheSymlinkWithoutEcho) {
     // An echo would put 42 3 in front of the answer.
     EXPECT_EQ(host.read(5), (Bytes{'$', 0x00, 0x00, 0x28, 3}));
     EXPECT_TRUE(host.read(1, 50).empty());
-    EXPECT_TRUE(amp.model().waitForCommand(42, std::chrono::seconds(1)));
+    EXPECT_TRUE(amp.model().waitForCommand(cmd::kIdentify, std::chrono::seconds(1)));
 
     amp.stop();
     EXPECT_FALSE(exists(opt.symlink)) << "symlink removed at stop";
@@ -114,7 +116,7 @@ TEST(PtyAmplifier, KeepsServingAcrossHostReopens) {
         ASSERT_TRUE(host.write({43}));
         EXPECT_EQ(host.read(3), (Bytes{';', 0x0C, 0x10})) << "round " << round;
     }
-    EXPECT_EQ(amp.model().commandCount(43), 3u);
+    EXPECT_EQ(amp.model().commandCount(cmd::kGetFirmware), 3u);
     EXPECT_FALSE(amp.closed());
 }
 
@@ -151,7 +153,7 @@ TEST(PtyAmplifier, StreamsAtTheConfiguredRateUntilStopped) {
     const Bytes got = host.read(30);
     ASSERT_EQ(got.size(), 30u);
     ASSERT_TRUE(host.write({35}));
-    ASSERT_TRUE(amp.model().waitForCommand(35, std::chrono::seconds(2)));
+    ASSERT_TRUE(amp.model().waitForCommand(cmd::kStopTransmit, std::chrono::seconds(2)));
     EXPECT_FALSE(amp.model().transmitting());
 }
 

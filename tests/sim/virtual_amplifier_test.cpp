@@ -2,6 +2,8 @@
 // name and uses its library side as the host.
 #include "virtual_amplifier.h"
 
+#include "core/command_table.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -57,7 +59,7 @@ TEST(VirtualAmplifier, AnswersThroughTheLinkOpenedByName) {
     ASSERT_TRUE(send(*dev, {30, 1, 2, 3, 4, 5, 6, 7, 8}));
     ASSERT_TRUE(send(*dev, {31}));
     EXPECT_EQ(readExactly(*dev, *amp.link(), 9), (Bytes{';', 1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_TRUE(amp.model().waitForCommand(31, std::chrono::seconds(1)));
+    EXPECT_TRUE(amp.model().waitForCommand(cmd::kGetSerialNo, std::chrono::seconds(1)));
     EXPECT_EQ(amp.link()->written(), (Bytes{42, 3, 30, 1, 2, 3, 4, 5, 6, 7, 8, 31}));
 }
 
@@ -76,7 +78,7 @@ TEST(VirtualAmplifier, StreamsFramesAndStopsOn35) {
         EXPECT_EQ(got[i + 1], 0xA3);
     }
     ASSERT_TRUE(send(*dev, {35}));
-    ASSERT_TRUE(amp.model().waitForCommand(35, std::chrono::seconds(2)));
+    ASSERT_TRUE(amp.model().waitForCommand(cmd::kStopTransmit, std::chrono::seconds(2)));
     EXPECT_FALSE(amp.model().transmitting());
 }
 

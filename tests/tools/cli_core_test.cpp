@@ -84,6 +84,31 @@ TEST(Identification, EquipmentWordInWords) {
     EXPECT_EQ(decodeEquipment(0xC0), "192 (0xC0): bit 6, bit 7");
 }
 
+TEST(Identification, ControlWordAndModeInWords) {
+    struct Row {
+        std::string (*decode)(std::int64_t);
+        std::int64_t word;
+        const char* text;
+    };
+    const Row rows[] = {
+        {decodeControl, 0x1C1028, "1839144 (0x1C1028): gain 7, unipolar, channel 0, divisor 40"},
+        {decodeControl, 0x020000, "131072 (0x020000): gain 0, bipolar, channel 1, divisor 0"},
+        {decodeControl, 0x0407FF, "264191 (0x0407FF): gain 1, bipolar, channel 0, divisor 2047"},
+        {decodeControl, 0xFFFFFF,
+         "16777215 (0xFFFFFF): gain 7, unipolar, channel 1, divisor 2047, other bits 0xE1E800"},
+        {decodeControl, 0x000800, "2048 (0x000800): gain 0, bipolar, channel 0, divisor 0, other bits 0x000800"},
+        {decodeMode, 0x41, "65 (0x41): SI, linear"},
+        {decodeMode, 0x00, "0 (0x00): none"},
+        {decodeMode, 0x80, "128 (0x80): lock"},
+        {decodeMode, 0x3E, "62 (0x3E): text, max, log, window, average"},
+        {formatPolarity, 1, "bipolar"},
+        {formatPolarity, 0, "unipolar"},
+        {formatOnOff, 1, "on"},
+        {formatOnOff, 0, "off"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.decode(row.word), row.text);
+}
+
 TEST(Identification, FirmwareAndText) {
     EXPECT_EQ(formatFirmware(0x0C10), "3088 (0x0C10)");
     EXPECT_EQ(printableText("1234\x01" "5"), "1234\\x015");

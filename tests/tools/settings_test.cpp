@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -22,6 +23,16 @@ std::int32_t fakeSetGain(std::uint32_t port, std::int32_t gain) {
     if (port != 7) return -1;
     gLastGain = gain;
     return 0;
+}
+std::int32_t gLastSwitch = -100;
+std::int32_t fakeSwitch(std::uint32_t port, std::int32_t on) {
+    gLastSwitch = on;
+    return port == 7 ? 0 : -1;
+}
+std::string gLastSerial;
+std::int32_t fakeWriteSerial(std::uint32_t port, const char* text) {
+    gLastSerial.assign(text, 8);
+    return port == 7 ? 0 : -1;
 }
 double gLastNorm = 0.0;
 std::int32_t fakeSetNorm(std::uint32_t port, double norm) {
@@ -80,6 +91,41 @@ TEST(SettingRows, SettersParseTheirRangeBeforeCalling) {
     EXPECT_EQ(norm.set(7, "1.25"), Outcome::ok);
     EXPECT_DOUBLE_EQ(gLastNorm, 1.25);
     EXPECT_THROW(norm.set(7, "x"), ToolError);
+}
+
+TEST(SettingRows, SwitchAndTextSettersPassWhatTheFunctionTakes) {
+    constexpr Setting sw{"switch", nullptr, NXTKA_NO_GET, NXTKA_SET_SWITCH(fakeSwitch), ""};
+    constexpr Setting serial{"serial", nullptr, NXTKA_NO_GET, NXTKA_SET_TEXT(fakeWriteSerial, 8), ""};
+    EXPECT_TRUE(sw.setDeclared);
+    EXPECT_TRUE(serial.setDeclared);
+    struct Row {
+        const Setting* setting;
+        const char* value;
+        Outcome outcome;
+        std::int32_t lastSwitch;
+        const char* lastSerial;
+    };
+    const Row rows[] = {
+        {&sw, "on", Outcome::ok, 1, ""},
+        {&sw, "off", Outcome::ok, 0, ""},
+        {&sw, "yes", Outcome::ok, 1, ""},
+        {&serial, "NX-00042", Outcome::ok, -100, "NX-00042"},
+    };
+    for (const Row& row : rows) {
+        gLastSwitch = -100;
+        gLastSerial.clear();
+        EXPECT_EQ(row.setting->set(7, row.value), row.outcome) << row.value;
+        EXPECT_EQ(gLastSwitch, row.lastSwitch) << row.value;
+        EXPECT_EQ(gLastSerial, row.lastSerial) << row.value;
+    }
+    gLastSwitch = -100;
+    gLastSerial.clear();
+    EXPECT_THROW(sw.set(7, "5"), ToolError);
+    EXPECT_THROW(serial.set(7, "NX-0004"), ToolError);    // 7 characters
+    EXPECT_THROW(serial.set(7, "NX-000420"), ToolError);  // 9
+    EXPECT_EQ(gLastSwitch, -100);
+    EXPECT_EQ(gLastSerial, "");
+    EXPECT_EQ(sw.set(8, "on"), Outcome::failed);
 }
 
 TEST(SettingTable, NamesAreUniqueAndEveryRowDoesSomething) {
