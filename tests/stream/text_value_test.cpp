@@ -168,9 +168,9 @@ TEST(TextValue, ApplicationLocaleWithADecimalCommaChangesNothing) {
     checkTable();
 
     // Only the converting thread in the comma locale, the process in "C".
-    std::setlocale(LC_ALL, "C");
-    const locale_t own = newlocale(LC_ALL_MASK, comma.name(), static_cast<locale_t>(0));
+    const locale_t own = duplocale(LC_GLOBAL_LOCALE);
     ASSERT_NE(own, static_cast<locale_t>(0));
+    std::setlocale(LC_ALL, "C");
     std::thread t([own] {
         uselocale(own);
         checkTable();
