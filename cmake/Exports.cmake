@@ -17,6 +17,29 @@ function(nxtka_read_exports out_names out_bytes)
     set(${out_bytes} ${bytes} PARENT_SCOPE)
 endfunction()
 
+# 32-bit Windows: the linker's import library holds the undecorated names,
+# while programs compiled with the header's stdcall declarations look for
+# Name@N. This one is made from the decorated names; -k makes it import the
+# undecorated names the DLL exports.
+function(nxtka_decorated_import_library target names bytes)
+    if(NOT CMAKE_DLLTOOL)
+        find_program(CMAKE_DLLTOOL NAMES ${NXTKA_MINGW_TRIPLE}-dlltool dlltool REQUIRED)
+    endif()
+    set(def "LIBRARY NXTKA.dll\nEXPORTS\n")
+    list(LENGTH names n)
+    math(EXPR last "${n} - 1")
+    foreach(i RANGE ${last})
+        list(GET names ${i} name)
+        list(GET bytes ${i} b)
+        string(APPEND def "    ${name}@${b}\n")
+    endforeach()
+    set(file ${CMAKE_CURRENT_BINARY_DIR}/nxtka_decorated.def)
+    file(WRITE ${file} "${def}")
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_DLLTOOL} -k -d ${file} -l $<TARGET_LINKER_FILE:${target}>
+        COMMENT "Import library with decorated names")
+endfunction()
+
 function(nxtka_apply_exports target internal)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${NXTKA_EXPORTS_LIST})
     nxtka_read_exports(names bytes)
@@ -35,6 +58,9 @@ function(nxtka_apply_exports target internal)
         endforeach()
         file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/nxtka.def "${def}")
         target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/nxtka.def)
+        if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+            nxtka_decorated_import_library(${target} "${names}" "${bytes}")
+        endif()
     else()
         set(script "NXTKA_1 {\n  global:\n")
         foreach(name IN LISTS names)

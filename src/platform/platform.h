@@ -253,10 +253,17 @@ std::string defaultDeviceName(unsigned port);
 void setDeviceOpener(DeviceOpener opener);
 std::unique_ptr<SerialDevice> openDevice(const std::string& name);
 
+// ---------------------------------------------------------------- text
+
+// Converts `text` as the C library's formatted input with "%f" does in the
+// "C" locale, whatever locale the application has set. True when exactly one
+// item was converted; `out` is left alone otherwise.
+bool scanFloat(const char* text, float& out);
+
 // ---------------------------------------------------------------- memory and version
 
-// True when `bytes` bytes at `p` can be read. Where the system offers no cheap
-// test, only a null pointer is reported as unreadable.
+// True when all `bytes` bytes from `p` on can be read, tested without touching
+// them: unmapped or protected memory gives false instead of a fault.
 bool isReadable(const void* p, std::size_t bytes);
 
 // The library file's version as two words: (major << 16 | minor) and

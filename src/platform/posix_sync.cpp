@@ -2,6 +2,7 @@
 // state on an eventfd.
 #include "platform/platform.h"
 #include "platform/posix_deadline.h"
+#include "platform/posix_tsan.h"
 
 #include <algorithm>
 #include <atomic>
@@ -127,11 +128,14 @@ bool Mutex::lockFor(std::uint32_t ms) {
         ++impl_->depth;
         return true;
     }
-    const timespec until = deadlineAfter(CLOCK_REALTIME, ms);
+    // On the monotonic clock, so setting the wall clock cannot stretch the wait.
+    const timespec until = deadlineAfter(CLOCK_MONOTONIC, ms);
     int rc;
+    tsanBeforeTimedLock(&impl_->m);
     do {
-        rc = pthread_mutex_timedlock(&impl_->m, &until);
+        rc = pthread_mutex_clocklock(&impl_->m, CLOCK_MONOTONIC, &until);
     } while (rc == EINTR);
+    tsanAfterTimedLock(&impl_->m, rc == 0);
     if (rc != 0) return false;
     impl_->took();
     return true;

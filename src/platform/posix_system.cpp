@@ -2,11 +2,6 @@
 
 namespace nxtka::platform {
 
-bool isReadable(const void* p, std::size_t bytes) {
-    // No cheap probe for mapped memory: only a null pointer is caught.
-    return bytes == 0 || p != nullptr;
-}
-
 bool libraryFileVersion(std::uint32_t& high, std::uint32_t& low) {
 #if defined(NXTKA_VERSION_MAJOR) && defined(NXTKA_VERSION_MINOR) && defined(NXTKA_VERSION_PATCH) && \
     defined(NXTKA_VERSION_TWEAK)

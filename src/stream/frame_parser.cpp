@@ -2,12 +2,9 @@
 
 #include "core/command_codes.h"
 #include "core/command_table.h"
+#include "platform/platform.h"
 
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
 
 namespace nxtka {
 namespace {
@@ -111,25 +108,7 @@ Step parseOne(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& sto
 
 }  // namespace
 
-bool parseTextValue(const char* text, float& out) {
-    const char* p = text;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    // from_chars takes a '-' of its own; formatted input takes one sign only.
-    if (*p == '+' || *p == '-') return false;
-    const char* end = p + std::strlen(p);
-    float v = 0.0f;
-    const auto [ptr, ec] = std::from_chars(p, end, v, std::chars_format::general);
-    if (ptr == p) return false;
-    if (ec == std::errc::result_out_of_range) {
-        // Formatted input still converts: infinity on overflow, tiny or zero on underflow.
-        v = std::strtof(p, nullptr);
-    } else if (ec != std::errc{}) {
-        return false;
-    }
-    out = negative ? -v : v;
-    return true;
-}
+bool parseTextValue(const char* text, float& out) { return platform::scanFloat(text, out); }
 
 void parseFrames(RxState& rx, FrameSink& sink) {
     rx.want = 0;

@@ -45,7 +45,8 @@ struct RxState {
 void parseFrames(RxState& rx, FrameSink& sink);
 
 // Converts the text of a text frame (sign included, at most 11 characters) to
-// a float the way formatted input with "%f" does, independent of the locale.
+// a float with the C library's own formatted input ("%f") in the "C" locale,
+// so the result does not depend on the application's locale.
 bool parseTextValue(const char* text, float& out);
 
 }  // namespace nxtka

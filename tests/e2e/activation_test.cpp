@@ -1,9 +1,12 @@
 // Activation, identification and release against the simulated amplifier.
 #include "support/sim_port.h"
+#include "support/two_pages.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <thread>
 
 namespace nxtka {
@@ -110,6 +113,24 @@ TEST(ActivationParams, BadRecordsAreRefusedBeforeAnythingIsOpened) {
     const ActivationParams eight{8, 10, 0xFFFFFFFF, -5};
     ASSERT_EQ(TKAactivateExtended(16, &eight), 0);
     EXPECT_EQ(TKAgetLocalBaudRate(16), 38400);
+}
+
+TEST(ActivationParams, UnreadableRecordsAreRefusedWithoutAFault) {
+    SimPort sp(18, LineKind::Virtual);
+    test::TwoPages pages(true);
+    ASSERT_TRUE(pages.ok());
+    // A record whose size says 16 but whose last 8 bytes lie in the missing page.
+    const std::int32_t head[2] = {16, 10};
+    std::memcpy(pages.end() - 8, head, sizeof head);
+    EXPECT_EQ(TKAactivateExtended(18, reinterpret_cast<const ActivationParams*>(pages.end() - 8)), -1);
+    EXPECT_EQ(TKAactivateExtended(18, reinterpret_cast<const ActivationParams*>(pages.end())), -1);
+    EXPECT_EQ(TKAactivateExtended(18, reinterpret_cast<const ActivationParams*>(std::uintptr_t{0x10})), -1);
+    EXPECT_EQ(sp.link()->record().opens, 0);
+    // The same place with a size of 8 is all readable: activation goes ahead.
+    const std::int32_t eight[2] = {8, 10};
+    std::memcpy(pages.end() - 8, eight, sizeof eight);
+    ASSERT_EQ(TKAactivateExtended(18, reinterpret_cast<const ActivationParams*>(pages.end() - 8)), 0);
+    EXPECT_EQ(TKAgetLocalBaudRate(18), 38400);
 }
 
 TEST(ActivationParams, CapacityZeroGivesARingOfOne) {

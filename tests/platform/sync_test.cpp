@@ -109,6 +109,26 @@ TEST(Mutex, LockForTimesOutWhileAnotherThreadHoldsIt) {
     holder.join();
 }
 
+TEST(Mutex, LockForTakesTheMutexReleasedDuringTheWait) {
+    Mutex m;
+    Event taken;
+    int guarded = 0;  // written under the mutex by both threads
+    std::thread holder([&] {
+        m.lock();
+        taken.set();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        guarded = 1;
+        m.unlock();
+    });
+    ASSERT_TRUE(taken.wait(5000));
+    ASSERT_TRUE(m.lockFor(5000));
+    EXPECT_EQ(guarded, 1);
+    guarded = 2;
+    EXPECT_FALSE(onOtherThread([&] { return m.lockFor(50); })) << "owned by this thread now";
+    EXPECT_TRUE(m.unlock());
+    holder.join();
+}
+
 TEST(LockBoth, TakesBothOrNeither) {
     Mutex a, b;
     ASSERT_TRUE(lockBoth(a, b, 1000));

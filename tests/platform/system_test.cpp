@@ -1,17 +1,63 @@
 // Memory check, version, device names and the opener seam.
 #include "platform/platform.h"
+#include "platform/posix_readable.h"
+#include "support/two_pages.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace nxtka::platform {
 namespace {
 
-TEST(System, IsReadableCatchesNullPointers) {
-    const int x = 0;
-    EXPECT_TRUE(isReadable(&x, sizeof x));
+struct ReadCase {
+    const char* what;
+    std::ptrdiff_t fromEnd;  // start, relative to the end of the readable page
+    std::size_t bytes;
+    bool readable;
+};
+
+// Each case reaches exactly `bytes` bytes, so one byte more or less decides.
+const ReadCase kReadCases[] = {
+    {"the whole readable page", -4096, 4096, true},
+    {"the last 8 bytes", -8, 8, true},
+    {"16 bytes from 8 before the end", -8, 16, false},
+    {"the last byte", -1, 1, true},
+    {"the last byte and the next", -1, 2, false},
+    {"inside the second page", 0, 4, false},
+    {"deep inside the second page", 100, 1, false},
+};
+
+class Readability : public ::testing::TestWithParam<bool> {};
+
+TEST_P(Readability, ExactlyTheGivenBytesAreTested) {
+    test::TwoPages pages(GetParam());
+    ASSERT_TRUE(pages.ok());
+    ASSERT_EQ(pages.page(), 4096u) << "the cases assume 4 KiB pages";
+    bool vmReadWorks = true;
+    for (const ReadCase& c : kReadCases) {
+        const unsigned char* p = pages.end() + c.fromEnd;
+        EXPECT_EQ(isReadable(p, c.bytes), c.readable) << c.what;
+        const Probe want = c.readable ? Probe::Readable : Probe::Unreadable;
+        EXPECT_EQ(probeByPipe(p, c.bytes), want) << c.what;
+        const Probe vm = probeByVmRead(p, c.bytes);
+        if (vm == Probe::Unavailable) {
+            vmReadWorks = false;
+        } else {
+            EXPECT_EQ(vm, want) << c.what;
+        }
+    }
+    if (!vmReadWorks) GTEST_SKIP() << "process_vm_readv is refused here; only the pipe probe was checked";
+}
+
+INSTANTIATE_TEST_SUITE_P(SecondPage, Readability, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Unmapped" : "NoAccess"; });
+
+TEST(System, NullAndSmallAddressesAreUnreadable) {
     EXPECT_FALSE(isReadable(nullptr, 4));
+    EXPECT_FALSE(isReadable(reinterpret_cast<const void*>(0x10), 4));
+    EXPECT_FALSE(isReadable(reinterpret_cast<const void*>(~std::uintptr_t{0} - 1), 4)) << "wraps around";
     EXPECT_TRUE(isReadable(nullptr, 0)) << "nothing to read";
 }
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -182,17 +181,18 @@ TEST(FrameParser, TextThatDoesNotConvertCostsOnlyItsSign) {
     EXPECT_EQ(sink.records.size(), 1u);
 }
 
-TEST(FrameParser, TextValueConversionIsLocaleIndependentAndLikeFormattedInput) {
-    float v = 0;
-    EXPECT_TRUE(parseTextValue("+1.5e3", v));
-    EXPECT_EQ(v, 1500.0f);
-    EXPECT_TRUE(parseTextValue("-0.25xyz", v));
-    EXPECT_EQ(v, -0.25f);
-    EXPECT_TRUE(parseTextValue("+1e99", v));
-    EXPECT_TRUE(std::isinf(v));
-    EXPECT_FALSE(parseTextValue("+", v));
-    EXPECT_FALSE(parseTextValue("+.", v));
-    EXPECT_FALSE(parseTextValue("--1", v));
+TEST(FrameParser, HexadecimalTextConvertsAndHalfAnInfinityDoesNot) {
+    RecordingSink sink;
+    Feeder f;
+    f.deliver({'+', '0', 'x', '1', '0', '\n', '-', '0', 'x', '1', 'p', '3', '\n'}, sink);
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(floatOf(sink.records[0]), 16.0f);
+    EXPECT_EQ(sink.records[0].kind, '+');
+    EXPECT_EQ(floatOf(sink.records[1]), -8.0f);
+    EXPECT_EQ(sink.records[1].kind, '-');
+    // Neither converts: each costs its sign, the rest are unknown bytes.
+    f.deliver({'+', 'i', 'n', 'f', 'i', 'n', '\n', '+', '0', 'x', '\n'}, sink);
+    EXPECT_EQ(sink.records.size(), 2u);
 }
 
 TEST(FrameParser, AnswersOnlyWhileACommandIsPending) {
