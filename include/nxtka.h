@@ -207,6 +207,58 @@ NXTKA_API int32_t NXTKA_CALL NXsendID(uint32_t port, const unsigned char *identi
 /* Switches the amplifier on (non-zero) or off (0). */
 NXTKA_API int32_t NXTKA_CALL TKAswitch(uint32_t port, int32_t on);
 
+/* ---- adjustment values and calibration procedures */
+
+
+
+/* ---- threshold pairs */
+
+
+
+/* ---- bridge, strain-gauge factors, input range */
+
+
+
+/* ---- sampling rate */
+
+
+
+/* ---- transmission modes and rates */
+
+
+
+/* ---- special modes, auto-zero counter, noise cut */
+
+
+
+/* ---- analog and adaptive filters */
+
+
+
+/* ---- CAN interface */
+
+
+
+/* ---- device queries, interface lock, range table */
+
+
+
+/* ---- sensor data and user data */
+
+
+
+/* ---- device memory */
+
+
+
+/* ---- linearization tables */
+
+
+
+/* ---- display settings */
+
+
+
 /* ---- device names: which device a port number opens at its next activation.
  * Default "/dev/ttyS<N>" on POSIX and "\\.\COM<N>" on Windows; a null or
  * empty name restores it. Names are at most NXTKA_DEVICE_NAME_MAX - 1 bytes. */

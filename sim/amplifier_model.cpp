@@ -248,9 +248,8 @@ AmplifierModel::~AmplifierModel() = default;
 
 void AmplifierModel::installHandlers() {
     using R = std::optional<std::uint64_t>;
-    auto on = [this](int code, Handler h) { handlers_[static_cast<std::size_t>(code)] = std::move(h); };
     for (int code : kPlainActions) on(code, [](const ReceivedCommand&) -> R { return std::nullopt; });
-    auto reg = [this](int getCode) -> std::uint64_t& { return regs_[static_cast<std::size_t>(getCode)]; };
+    auto reg = [this](int getCode) -> std::uint64_t& { return regAt(getCode); };
 
     // The answer's three bytes are the control word; '$' framing in answerFrame.
     on(cmd::kIdentify, [reg](const ReceivedCommand&) -> R { return reg(cmd::kGetControl); });
@@ -311,39 +310,14 @@ void AmplifierModel::installHandlers() {
     });
     on(cmd::kSwitch, [this](const ReceivedCommand& c) -> R { switch_ = c.params[0]; return std::nullopt; });
 
-    // Memory: ReadMemory reads the word at index*4 (data bytes, then status),
-    // WriteMemory writes one byte.
-    on(cmd::kReadMemory, [this](const ReceivedCommand& c) -> R {
-        const std::size_t a = static_cast<std::size_t>(c.params[0]) * 4;
-        std::uint64_t v = 0;
-        for (std::size_t k = 0; k < 4; ++k) v = (v << 8) | memory_[a + k];
-        return (v << 8) | 0xA0;
-    });
-    on(cmd::kWriteMemory, [this](const ReceivedCommand& c) -> R {
-        const std::size_t a = (static_cast<std::size_t>(c.params[0] & 3) << 8) | c.params[1];
-        memory_[a] = c.params[2];
-        return 0xA0;
-    });
-
-    // CAN settings: index, 16-bit value; the getter takes the index.
-    on(cmd::kSetCanSetting, [this](const ReceivedCommand& c) -> R {
-        can_[c.params[0]] = static_cast<std::uint16_t>((c.params[1] << 8) | c.params[2]);
-        return std::nullopt;
-    });
-    on(cmd::kGetCanSetting, [this](const ReceivedCommand& c) -> R { return can_[c.params[0]]; });
-
-    // Range table: selector -> status byte and 24-bit entry; WriteRanges writes one.
-    on(cmd::kGetRanges, [this](const ReceivedCommand& c) -> R { return ranges_[c.params[0]]; });
-    on(cmd::kWriteRanges, [this](const ReceivedCommand& c) -> R {
-        ranges_[c.params[0]] = (1u << 24) | static_cast<std::uint32_t>(c.value() & 0xFFFFFF);
-        return std::nullopt;
-    });
-
-    // Command available: 0xA0 when both codes are known.
-    on(cmd::kIsCommandAvailable, [](const ReceivedCommand& c) -> R {
-        return isDefinedCommand(c.params[0]) && isDefinedCommand(c.params[1]) ? 0xA0 : 0x00;
-    });
+    installMeasurementHandlers();
+    installTransmissionHandlers();
+    installMemoryHandlers();
 }
+
+void AmplifierModel::on(int code, Handler handler) { handlers_[static_cast<std::size_t>(code & 0xFF)] = std::move(handler); }
+
+std::uint64_t& AmplifierModel::regAt(int getCode) { return regs_[static_cast<std::size_t>(getCode & 0xFF)]; }
 
 bool AmplifierModel::extendedDivisor() const {
     return fieldOf(regs_[cmd::kGetOptions], options::kExtension3) != 0;

@@ -229,6 +229,12 @@ private:
     };
 
     void installHandlers();
+    // One installer per command family, each in its own file (model_*.cpp).
+    void installMeasurementHandlers();
+    void installTransmissionHandlers();
+    void installMemoryHandlers();
+    void on(int code, Handler handler);
+    std::uint64_t& regAt(int getCode);
     void handleCommand(ReceivedCommand cmd);
     std::vector<std::uint8_t> answerFrame(std::uint8_t code, std::uint64_t value) const;
     void queueAnswer(std::uint8_t code, std::vector<std::uint8_t> frame);
@@ -270,6 +276,12 @@ private:
     std::uint8_t switch_ = 1;
     bool asleep_ = false;
     bool hungUp_ = false;
+
+    // ---- state of the measurement family (model_measurement.cpp)
+
+    // ---- state of the transmission family (model_transmission.cpp)
+
+    // ---- state of the memory family (model_memory.cpp)
 
     // parser
     bool inCommand_ = false;
