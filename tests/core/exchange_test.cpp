@@ -50,11 +50,11 @@ TEST_P(Exchange, AnswerIsDecodedBigEndian) {
         return Reply{};
     });
     std::uint32_t v = 0;
-    ASSERT_TRUE(requestValue(s(), 1, CommandParam::none(), v));
+    ASSERT_TRUE(requestValue(s(), cmd::kGetScale, CommandParam::none(), v));
     EXPECT_EQ(v, 8388608u);
-    ASSERT_TRUE(requestValue(s(), 43, CommandParam::none(), v));
+    ASSERT_TRUE(requestValue(s(), cmd::kGetFirmware, CommandParam::none(), v));
     EXPECT_EQ(v, 0x0C08u);
-    ASSERT_TRUE(requestValue(s(), 33, CommandParam::none(), v));
+    ASSERT_TRUE(requestValue(s(), cmd::kGetThreshold, CommandParam::none(), v));
     EXPECT_EQ(v, 0xFFFFFFFFu);
     EXPECT_EQ(s().pendingCommand.load(), kNoCommand);
 }
@@ -66,10 +66,10 @@ TEST_P(Exchange, LongAnswersAreCopiedInOrder) {
         return Reply{};
     });
     std::uint8_t serial[8] = {};
-    ASSERT_TRUE(requestAnswer(s(), 31, CommandParam::none(), serial, kAnswerTimeoutMs));
+    ASSERT_TRUE(requestAnswer(s(), cmd::kGetSerialNo, CommandParam::none(), serial, kAnswerTimeoutMs));
     EXPECT_EQ(std::vector<std::uint8_t>(serial, serial + 8), (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
     std::uint8_t cell[8] = {};
-    ASSERT_TRUE(requestAnswer(s(), 56, CommandParam::of(0x42), cell, kAnswerTimeoutMs));
+    ASSERT_TRUE(requestAnswer(s(), cmd::kReadMemory, CommandParam::of(0x42), cell, kAnswerTimeoutMs));
     EXPECT_EQ(std::vector<std::uint8_t>(cell, cell + 5), (std::vector<std::uint8_t>{0x42, 0xAA, 0xBB, 0xCC, 0xDD}));
 }
 
@@ -84,11 +84,11 @@ TEST_P(Exchange, IdentificationSetsTheProtocolLevel) {
         return Reply{};
     });
     std::uint32_t v = 0;
-    ASSERT_TRUE(requestValue(s(), 42, CommandParam::of(3), v));
+    ASSERT_TRUE(requestValue(s(), cmd::kIdentify, CommandParam::of(3), v));
     EXPECT_EQ(v, 0x001005u);
     EXPECT_EQ(s().deviceLevel.load(), 3);
     *level = 0;
-    ASSERT_TRUE(requestValue(s(), 42, CommandParam::of(3), v));
+    ASSERT_TRUE(requestValue(s(), cmd::kIdentify, CommandParam::of(3), v));
     EXPECT_EQ(s().deviceLevel.load(), 0);
 }
 
@@ -96,7 +96,7 @@ TEST_P(Exchange, SilentAmplifierTimesOut) {
     start([](int, const std::vector<std::uint8_t>&) { return Reply{}; });
     std::uint32_t v = 0;
     const std::uint32_t t0 = platform::tickCount();
-    EXPECT_FALSE(requestValue(s(), 1, CommandParam::none(), v));
+    EXPECT_FALSE(requestValue(s(), cmd::kGetScale, CommandParam::none(), v));
     const std::uint32_t took = elapsedSince(t0);
     EXPECT_GE(took, 990u);
     EXPECT_LT(took, 3000u);
@@ -111,9 +111,9 @@ TEST_P(Exchange, LateAnswerIsDroppedWhenNothingIsPending) {
         return Reply{};
     });
     std::uint32_t v = 0;
-    EXPECT_FALSE(requestValue(s(), 2, CommandParam::none(), v, 100));
+    EXPECT_FALSE(requestValue(s(), cmd::kGetZero, CommandParam::none(), v, 100));
     platform::sleepMs(500);  // the late answer arrives while nothing is pending
-    ASSERT_TRUE(requestValue(s(), 22, CommandParam::none(), v));
+    ASSERT_TRUE(requestValue(s(), cmd::kGetFreq, CommandParam::none(), v));
     EXPECT_EQ(v, 0x222222u);
 }
 
@@ -123,8 +123,8 @@ TEST_P(Exchange, LateAnswerArrivingDuringTheNextExchangeIsTakenByIt) {
         return Reply{};  // 22 itself is never answered
     });
     std::uint32_t v = 0;
-    EXPECT_FALSE(requestValue(s(), 2, CommandParam::none(), v, 100));
-    ASSERT_TRUE(requestValue(s(), 22, CommandParam::none(), v));
+    EXPECT_FALSE(requestValue(s(), cmd::kGetZero, CommandParam::none(), v, 100));
+    ASSERT_TRUE(requestValue(s(), cmd::kGetFreq, CommandParam::none(), v));
     EXPECT_EQ(v, 0x111111u);
 }
 
@@ -139,7 +139,7 @@ TEST_P(Exchange, LateAnswersNeverWriteIntoAbandonedStorage) {
     int answered = 0;
     for (int i = 0; i < 30; ++i) {
         auto slot = std::make_unique<std::uint32_t>(0);
-        answered += requestAnswer(s(), 1, CommandParam::none(), slot.get(), 15 + static_cast<std::uint32_t>(i % 10)) ? 1 : 0;
+        answered += requestAnswer(s(), cmd::kGetScale, CommandParam::none(), slot.get(), 15 + static_cast<std::uint32_t>(i % 10)) ? 1 : 0;
         slot.reset();
         platform::sleepMs(static_cast<std::uint32_t>(i % 7));
     }
@@ -148,7 +148,7 @@ TEST_P(Exchange, LateAnswersNeverWriteIntoAbandonedStorage) {
     EXPECT_EQ(s().pendingCommand.load(), kNoCommand);
     std::uint32_t v = 0;
     platform::sleepMs(50);
-    EXPECT_TRUE(requestValue(s(), 1, CommandParam::none(), v, 500));
+    EXPECT_TRUE(requestValue(s(), cmd::kGetScale, CommandParam::none(), v, 500));
     (void)answered;
 }
 
@@ -158,8 +158,8 @@ TEST_P(Exchange, ValueFrameCompletesACommandWithoutAnswerBytes) {
         return Reply{};
     });
     std::uint32_t word = 0;
-    beginExchange(s(), 11, &word);
-    ASSERT_TRUE(sendCommand(s(), 11));
+    beginExchange(s(), cmd::kCalibrate, &word);
+    ASSERT_TRUE(sendCommand(s(), cmd::kCalibrate));
     EXPECT_EQ(waitAnswer(s(), 2000), 0u);
     EXPECT_TRUE(endExchange(s(), false));
     EXPECT_TRUE(session->waitForRecords(1));
@@ -171,7 +171,7 @@ TEST_P(Exchange, MeasuredValuesEnterTheRingBetweenAnswers) {
         return Reply{};
     });
     std::uint32_t v = 0;
-    ASSERT_TRUE(requestValue(s(), 4, CommandParam::none(), v));
+    ASSERT_TRUE(requestValue(s(), cmd::kGetOffset, CommandParam::none(), v));
     EXPECT_EQ(v, 7u);
     ASSERT_TRUE(session->waitForRecords(2));
     session->ringMutex().lock();
@@ -186,7 +186,7 @@ TEST_P(Exchange, HangUpFailsEveryWaitAtOnceAndCloseStillFinishes) {
         return Reply{};
     });
     std::uint32_t v = 0;
-    ASSERT_TRUE(requestValue(s(), 1, CommandParam::none(), v));
+    ASSERT_TRUE(requestValue(s(), cmd::kGetScale, CommandParam::none(), v));
     if (line.link) {
         line.link->hangUp();
     } else {
@@ -197,7 +197,7 @@ TEST_P(Exchange, HangUpFailsEveryWaitAtOnceAndCloseStillFinishes) {
     while (s().commError.load() == 0 && elapsedSince(waitStart) < 3000) platform::sleepMs(5);
     ASSERT_NE(s().commError.load(), 0u);
     const std::uint32_t t0 = platform::tickCount();
-    EXPECT_FALSE(requestValue(s(), 1, CommandParam::none(), v));
+    EXPECT_FALSE(requestValue(s(), cmd::kGetScale, CommandParam::none(), v));
     EXPECT_LT(elapsedSince(t0), 500u);
     const std::uint32_t t1 = platform::tickCount();
     session.reset();
@@ -219,7 +219,7 @@ TEST(ExchangeFaults, ReadErrorFailsLaterWaitsAtOnceWhileValuesStillArrive) {
     EXPECT_EQ(session->commError.load(), 31u);
     std::uint32_t v = 0;
     const std::uint32_t t0 = platform::tickCount();
-    EXPECT_FALSE(requestValue(*session, 1, CommandParam::none(), v));
+    EXPECT_FALSE(requestValue(*session, cmd::kGetScale, CommandParam::none(), v));
     EXPECT_LT(platform::tickCount() - t0, 500u);
     ASSERT_TRUE(peer.waitForCommands(1));  // the command was still sent
     EXPECT_EQ(peer.codes(), std::vector<int>{1});

@@ -22,19 +22,19 @@ struct LinkFixture : ::testing::Test {
 };
 
 TEST_F(LinkFixture, ValueParametersAreTheLowBytesMostSignificantFirst) {
-    ASSERT_TRUE(sendCommandValue(**session, 18, 0x00012345));  // two parameter bytes
+    ASSERT_TRUE(sendCommandValue(**session, cmd::kSetFreq, 0x00012345));  // two parameter bytes
     EXPECT_EQ(written(), (std::vector<std::uint8_t>{18, 0x23, 0x45}));
-    ASSERT_TRUE(sendCommandValue(**session, 5, 0x00123456));  // three
-    ASSERT_TRUE(sendCommandValue(**session, 32, 0xDEADBEEF));  // four: the whole value
-    ASSERT_TRUE(sendCommandValue(**session, 4, 0xFFFFFFFF));   // none
+    ASSERT_TRUE(sendCommandValue(**session, cmd::kWriteScale, 0x00123456));  // three
+    ASSERT_TRUE(sendCommandValue(**session, cmd::kSetThreshold, 0xDEADBEEF));  // four: the whole value
+    ASSERT_TRUE(sendCommandValue(**session, cmd::kGetOffset, 0xFFFFFFFF));   // none
     EXPECT_EQ(written(), (std::vector<std::uint8_t>{18, 0x23, 0x45, 5, 0x12, 0x34, 0x56, 32, 0xDE, 0xAD, 0xBE, 0xEF, 4}));
 }
 
 TEST_F(LinkFixture, CommandWithoutParameterBytesGoesAlone) {
-    ASSERT_TRUE(sendCommand(**session, 30));  // its row has eight parameter bytes
+    ASSERT_TRUE(sendCommand(**session, cmd::kWriteSerialNo));  // its row has eight parameter bytes
     EXPECT_EQ(written(), (std::vector<std::uint8_t>{30}));
     const std::uint8_t params[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    ASSERT_TRUE(sendCommand(**session, 18, params));  // only the table's two are taken
+    ASSERT_TRUE(sendCommand(**session, cmd::kSetFreq, params));  // only the table's two are taken
     EXPECT_EQ(written(), (std::vector<std::uint8_t>{30, 18, 1, 2}));
 }
 
@@ -42,7 +42,7 @@ TEST_F(LinkFixture, DelayedCommandWritesEveryByteAfterAPause) {
     const std::uint8_t params[] = {1, 2, 3, 4, 5, 6, 7, 8};
     const auto flushesBefore = line.link->record().flushes;
     const std::uint32_t start = platform::tickCount();
-    ASSERT_TRUE(sendCommand(**session, 30, params, 10));
+    ASSERT_TRUE(sendCommand(**session, cmd::kWriteSerialNo, params, 10));
     const std::uint32_t elapsed = platform::tickCount() - start;
     EXPECT_GE(elapsed, 9u * 11u);  // nine pauses of more than 10 ms
     EXPECT_EQ(written(), (std::vector<std::uint8_t>{30, 1, 2, 3, 4, 5, 6, 7, 8}));
@@ -53,9 +53,9 @@ TEST_F(LinkFixture, FlushThatIsNotSupportedIsToleratedAndRemembered) {
     auto f = line.link->faults();
     f.flushError = platform::errorCodes().invalidFunction;
     line.link->setFaults(f);
-    EXPECT_TRUE(sendCommand(**session, 35));
+    EXPECT_TRUE(sendCommand(**session, cmd::kStopTransmit));
     EXPECT_EQ((*session)->flushSupported.load(), 0);
-    EXPECT_TRUE(sendCommand(**session, 36));
+    EXPECT_TRUE(sendCommand(**session, cmd::kStartTransmit));
     EXPECT_EQ(written(), (std::vector<std::uint8_t>{35, 36}));
 }
 
@@ -63,7 +63,7 @@ TEST_F(LinkFixture, OtherFlushErrorsFailTheWrite) {
     auto f = line.link->faults();
     f.flushError = 5;
     line.link->setFaults(f);
-    EXPECT_FALSE(sendCommand(**session, 35));
+    EXPECT_FALSE(sendCommand(**session, cmd::kStopTransmit));
     EXPECT_EQ((*session)->flushSupported.load(), 0);
 }
 

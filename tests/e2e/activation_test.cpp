@@ -35,7 +35,7 @@ TEST_P(Activation, IdentifiesInOrderAndReleaseUnlocksTheInterfaceTwice) {
 
     sp.model().clearRecord();
     TKArelease(11);
-    EXPECT_TRUE(sp.model().waitForCommand(63, std::chrono::seconds(2), 2));
+    EXPECT_TRUE(sp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));
     const auto cmds = sp.model().commands();
     ASSERT_EQ(cmds.size(), 2u);
     EXPECT_EQ(cmds[0].code, 63);
@@ -64,7 +64,7 @@ TEST_P(Activation, NormOfZeroFailsAndLeavesThePortFree) {
     SimPort sp(13, GetParam(), c);
     EXPECT_EQ(sp.activate(), -1);
     EXPECT_EQ(TKAmodel(13), -1);
-    sp.model().setReg(26, 5250020);
+    sp.model().setReg(cmd::kDispGetNorm, 5250020);
     EXPECT_EQ(sp.activate(), 0);
 }
 
@@ -140,7 +140,7 @@ TEST(ActivationParams, CapacityZeroGivesARingOfOne) {
     ASSERT_EQ(sp.activate(0), 0);
     ASSERT_EQ(TKAgetValue(17), 0);
     ASSERT_EQ(TKAgetValue(17), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(59, std::chrono::seconds(2), 2));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kSingleValue, std::chrono::seconds(2), 2));
     platform::sleepMs(100);
     double v[4];
     std::int32_t n = 0;
@@ -168,9 +168,9 @@ TEST(ActivationGuards, CallsDuringAnActivationOfTheSamePortFail) {
     sim::Config c;
     c.level = 3;
     SimPort sp(18, LineKind::Virtual, c);
-    sp.model().setFaults(sim::Faults{}.delay(42, 800));
+    sp.model().setFaults(sim::Faults{}.delay(cmd::kIdentify, 800));
     std::thread activator([&] { EXPECT_EQ(sp.activate(), 0); });
-    ASSERT_TRUE(sp.model().waitForCommand(42, std::chrono::seconds(3)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kIdentify, std::chrono::seconds(3)));
     const std::uint32_t t0 = platform::tickCount();
     EXPECT_EQ(TKAmodel(18), -1);
     EXPECT_EQ(TKAflushBuffer(18), -1);
@@ -187,12 +187,12 @@ TEST(ActivationSleep, SleepBitIsClearedForTheSessionAndRestoredAtRelease) {
     SimPort sp(19, LineKind::Virtual, c);
     ASSERT_EQ(sp.activate(), 0);
     EXPECT_EQ(sp.codes(), (std::vector<int>{42, 64, 54, 137, 136, 43, 28, 26}));
-    EXPECT_EQ(sp.model().reg(137), 0x0001u);
+    EXPECT_EQ(sp.model().reg(cmd::kGetSpecialMode), 0x0001u);
     sp.model().clearRecord();
-    sp.model().setReg(137, 0x0003);  // changed meanwhile: only the sleep bit is put back
+    sp.model().setReg(cmd::kGetSpecialMode, 0x0003);  // changed meanwhile: only the sleep bit is put back
     TKArelease(19);
     EXPECT_EQ(without(sp.codes(), 63), (std::vector<int>{137, 136}));
-    EXPECT_EQ(sp.model().reg(137), 0x0043u);
+    EXPECT_EQ(sp.model().reg(cmd::kGetSpecialMode), 0x0043u);
 }
 
 TEST(ActivationSleep, AwakeAmplifierIsLeftAlone) {
@@ -205,7 +205,7 @@ TEST(ActivationSleep, AwakeAmplifierIsLeftAlone) {
     sp.model().clearRecord();
     TKArelease(20);
     EXPECT_EQ(without(sp.codes(), 63), (std::vector<int>{137, 136}));
-    EXPECT_EQ(sp.model().reg(137), 0x0001u);
+    EXPECT_EQ(sp.model().reg(cmd::kGetSpecialMode), 0x0001u);
 }
 
 TEST(ActivationFailures, MissingRequiredAnswersFail) {
@@ -223,7 +223,7 @@ TEST(ActivationFailures, MissingRequiredAnswersFail) {
 
 TEST(ActivationFailures, MissingFirmwareAnswerIsNoError) {
     SimPort sp(22, LineKind::Virtual);
-    sp.model().setFaults(sim::Faults{}.silence(43));
+    sp.model().setFaults(sim::Faults{}.silence(cmd::kGetFirmware));
     EXPECT_EQ(sp.activate(), 0);
 }
 
@@ -249,12 +249,12 @@ TEST(ActivationFailures, DeviceThatDoesNotExist) {
 
 TEST(ActivationSlow, SilentAmplifierFailsAfterTheProbe) {
     SimPort sp(25, LineKind::Virtual);
-    sp.model().setFaults(sim::Faults{}.silence(42));
+    sp.model().setFaults(sim::Faults{}.silence(cmd::kIdentify));
     const std::uint32_t t0 = platform::tickCount();
     EXPECT_EQ(sp.activate(), -1);
     EXPECT_GE(since(t0), 5000u);
     EXPECT_LT(since(t0), 8000u);
-    EXPECT_EQ(sp.model().commandCount(42), 1u);
+    EXPECT_EQ(sp.model().commandCount(cmd::kIdentify), 1u);
     EXPECT_FALSE(sp.link()->record().open);
 }
 
@@ -262,12 +262,12 @@ TEST(ActivationSlow, SilentAmplifierThatStreamsGetsASecondProbe) {
     sim::Config c;
     c.stream.rate = 50;
     SimPort sp(26, LineKind::Virtual, c);
-    sp.model().setFaults(sim::Faults{}.silence(42));
+    sp.model().setFaults(sim::Faults{}.silence(cmd::kIdentify));
     const std::uint32_t t0 = platform::tickCount();
     EXPECT_EQ(sp.activate(), -1);
     EXPECT_GE(since(t0), 10000u);
     EXPECT_LT(since(t0), 14000u);
-    EXPECT_EQ(sp.model().commandCount(42), 2u);
+    EXPECT_EQ(sp.model().commandCount(cmd::kIdentify), 2u);
 }
 
 TEST(ActivationSlow, HandshakeWaitsForCts) {
@@ -319,9 +319,9 @@ TEST(ActivationWakeUp, AbortEndsTheWaitForASleepingAmplifier) {
 
 TEST(ActivationWakeUp, AbortWithoutTheWakeUpFlagFails) {
     SimPort sp(30, LineKind::Virtual);
-    sp.model().setFaults(sim::Faults{}.delay(42, 600));
+    sp.model().setFaults(sim::Faults{}.delay(cmd::kIdentify, 600));
     std::thread activator([&] { EXPECT_EQ(sp.activate(), 0); });
-    ASSERT_TRUE(sp.model().waitForCommand(42, std::chrono::seconds(3)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kIdentify, std::chrono::seconds(3)));
     EXPECT_EQ(TKAabortActivate(30), -1);
     activator.join();
 }
@@ -344,7 +344,7 @@ TEST(ActivationWakeUp, AmplifierThatWakesUpIsIdentified) {
     ASSERT_GE(codes.size(), 2u);
     EXPECT_EQ(codes[0], 137);  // the special mode is read first, then its sleep bit cleared
     EXPECT_EQ(codes[1], 136);
-    EXPECT_EQ(sp.model().reg(137), 0u);
+    EXPECT_EQ(sp.model().reg(cmd::kGetSpecialMode), 0u);
 }
 
 TEST(DeviceNames, MapPortsToAnyDevice) {

@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ActivationDisplayFlagsFirmware, UnansweredFirmwareLeavesTheFirmwareBitOff) {
     SimPort sp(702, LineKind::Virtual, amplifier(4, 0, 3080, kNormOne | kNormSign));
-    sp.model().setFaults(sim::Faults{}.silence(43));
+    sp.model().setFaults(sim::Faults{}.silence(cmd::kGetFirmware));
     const ActivationParams p{12, 100, NXTKA_FLAG_DISPLAY, 0};
     ASSERT_EQ(sp.activate(p), 0);
     EXPECT_EQ(displayFlags(702), 0x20);
@@ -128,7 +128,7 @@ TEST_P(ReidentifyDisplayFlags, RebuildAtLevelFourKeepBelow) {
     ASSERT_EQ(textValue(sp), -2.5);
 
     sp.model().setLevel(c.level);
-    sp.model().setReg(43, c.firmware);
+    sp.model().setReg(cmd::kGetFirmware, c.firmware);
     ASSERT_EQ(TKAinitialize(703), 0);
     EXPECT_EQ(TKAmodel(703), c.level);
     EXPECT_EQ(displayFlags(703), c.expected);

@@ -47,13 +47,13 @@ TEST_P(RawBytes, SendBytesPutsThemOnTheWireUnchanged) {
     sp.model().clearRecord();
     const unsigned char bytes[] = {7, 0x12, 0x34, 0x56, 60};
     ASSERT_EQ(NXsendBytes(301, bytes, sizeof bytes), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(60, std::chrono::seconds(3)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kClearMaxValue, std::chrono::seconds(3)));
     const auto cmds = sp.model().commands();
     ASSERT_EQ(cmds.size(), 2u);
     EXPECT_EQ(cmds[0].code, 7);
     EXPECT_EQ(cmds[0].params, (std::vector<std::uint8_t>{0x12, 0x34, 0x56}));
     EXPECT_EQ(cmds[1].code, 60);
-    EXPECT_EQ(sp.model().reg(3), 0x123456u);
+    EXPECT_EQ(sp.model().reg(cmd::kGetControl), 0x123456u);
     if (sp.link() != nullptr) {
         const auto w = sp.link()->written();
         ASSERT_GE(w.size(), sizeof bytes);
@@ -67,7 +67,7 @@ TEST_P(RawBytes, SendBytesPutsThemOnTheWireUnchanged) {
     EXPECT_EQ(NXsendBytes(1024, bytes, 1), -1);
     EXPECT_EQ(NXsendBytes(302, bytes, 1), -1);  // not active
     ASSERT_EQ(NXsendBytes(301, kClearMax, 1), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(60, std::chrono::seconds(3), 2));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kClearMaxValue, std::chrono::seconds(3), 2));
     EXPECT_EQ(sp.model().totalCommands(), 3u);
 }
 
@@ -81,7 +81,7 @@ TEST_P(RawBytes, WriteThatCompletesAtOnceNeedsNoSynchronising) {
     if (sp.link() != nullptr) {
         EXPECT_EQ(sp.link()->record().flushes, flushesBefore);  // no flush
     }
-    ASSERT_TRUE(sp.model().waitForCommand(60, std::chrono::seconds(3)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kClearMaxValue, std::chrono::seconds(3)));
     EXPECT_EQ(NXsynchronizeSendBytes(304), -1);  // nothing outstanding
     EXPECT_EQ(NXasynchronousSendBytes(304, kClearMax, 1, nullptr), 0);
     EXPECT_EQ(TKAmodel(304), 3);  // the port is free
@@ -143,7 +143,7 @@ TEST(PendingWrite, LocksThePortUntilSynchronised) {
 
     sp.link()->completePendingWrite();
     EXPECT_TRUE(readable(ev, 3000));
-    ASSERT_TRUE(sp.model().waitForCommand(60, std::chrono::seconds(3)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kClearMaxValue, std::chrono::seconds(3)));
     platform::sleepMs(100);
     EXPECT_FALSE(done.load());  // written, but not yet synchronised
 
@@ -231,12 +231,12 @@ TEST(SendToDevices, InactivePortFailsTheCallButNotTheOthers) {
     ASSERT_EQ(b.activate(), 0);
     const std::uint32_t ports[] = {321, 322, 323, 1024};
     EXPECT_EQ(NXsendBytesToDevices(ports, 4, kClearMax, 1), -1);
-    EXPECT_TRUE(a.model().waitForCommand(60, std::chrono::seconds(3)));
-    EXPECT_TRUE(b.model().waitForCommand(60, std::chrono::seconds(3)));
+    EXPECT_TRUE(a.model().waitForCommand(cmd::kClearMaxValue, std::chrono::seconds(3)));
+    EXPECT_TRUE(b.model().waitForCommand(cmd::kClearMaxValue, std::chrono::seconds(3)));
     const std::uint32_t good[] = {323, 321};
     EXPECT_EQ(NXsendBytesToDevices(good, 2, kClearMax, 1), 0);
-    EXPECT_TRUE(a.model().waitForCommand(60, std::chrono::seconds(3), 2));
-    EXPECT_TRUE(b.model().waitForCommand(60, std::chrono::seconds(3), 2));
+    EXPECT_TRUE(a.model().waitForCommand(cmd::kClearMaxValue, std::chrono::seconds(3), 2));
+    EXPECT_TRUE(b.model().waitForCommand(cmd::kClearMaxValue, std::chrono::seconds(3), 2));
 }
 
 TEST(SendToDevices, WaitsForEveryPendingWrite) {
@@ -258,22 +258,22 @@ TEST(SendToDevices, WaitsForEveryPendingWrite) {
         done = true;
     });
     // The port that completes at once gets its byte while the others wait.
-    ASSERT_TRUE(b.model().waitForCommand(60, std::chrono::seconds(3)));
+    ASSERT_TRUE(b.model().waitForCommand(cmd::kClearMaxValue, std::chrono::seconds(3)));
     // A held write can be let go only once it has started.
     ASSERT_TRUE(eventually([&] {
         a.link()->completePendingWrite();
-        return a.model().commandCount(60) == 1;
+        return a.model().commandCount(cmd::kClearMaxValue) == 1;
     }));
     platform::sleepMs(100);
     EXPECT_FALSE(done.load());
     ASSERT_TRUE(eventually([&] {
         c.link()->completePendingWrite();
-        return c.model().commandCount(60) == 1;
+        return c.model().commandCount(cmd::kClearMaxValue) == 1;
     }));
     caller.join();
     EXPECT_EQ(result, -1);  // the duplicate
-    EXPECT_EQ(a.model().commandCount(60), 1u);
-    EXPECT_EQ(b.model().commandCount(60), 1u);
+    EXPECT_EQ(a.model().commandCount(cmd::kClearMaxValue), 1u);
+    EXPECT_EQ(b.model().commandCount(cmd::kClearMaxValue), 1u);
     // Every port was handed back by the caller's thread.
     setHold(a, false);
     setHold(c, false);
@@ -321,8 +321,8 @@ TEST(ReservedExec, RunsTheCallbackUnderThePortsLock) {
 
     EXPECT_EQ(NXreservedExec(330, 0, callsBack, 42), 42);
     EXPECT_EQ(g_calls.load(), 4);
-    ASSERT_TRUE(sp.model().waitForCommand(59, std::chrono::seconds(3)));
-    EXPECT_EQ(sp.model().commandCount(60), 1u);
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kSingleValue, std::chrono::seconds(3)));
+    EXPECT_EQ(sp.model().commandCount(cmd::kClearMaxValue), 1u);
     ASSERT_TRUE(eventually([] { return TKAreceived(330) == 1; }));
 
     // Another thread waits while the callback runs.

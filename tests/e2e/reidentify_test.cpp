@@ -63,7 +63,7 @@ TEST_P(Reidentify, RefreshesTheCachedIdentification) {
     const std::uint32_t bipolarRaw = AmplifierModel::rawCode24(0.5, true);
     EXPECT_EQ(readOne(402), static_cast<double>(static_cast<std::int32_t>(bipolarRaw) - 8388608) * 1.2516975402832032e-7);
 
-    sp.model().setReg(3, 0x001028);  // unipolar now
+    sp.model().setReg(cmd::kGetControl, 0x001028);  // unipolar now
     sp.model().setLevel(1);
     sp.model().clearRecord();
     ASSERT_EQ(TKAinitialize(402), 0);
@@ -73,8 +73,8 @@ TEST_P(Reidentify, RefreshesTheCachedIdentification) {
     EXPECT_EQ(readOne(402), static_cast<double>(AmplifierModel::rawCode24(0.5, false)) * 6.258487701416016e-8);
 
     // Text values follow the new norm: 10^(2-1) x 2625010 / 5250020 = 5.
-    sp.model().setReg(28, 2);
-    sp.model().setReg(26, 2625010);
+    sp.model().setReg(cmd::kDispGetDPoint, 2);
+    sp.model().setReg(cmd::kDispGetNorm, 2625010);
     ASSERT_EQ(TKAinitialize(402), 0);
     sp.model().injectGarbage({'+', ' ', ' ', '2', '.', '5', '0', '0', '\r', '\n'});
     ASSERT_TRUE(roundTrip(402));
@@ -88,7 +88,7 @@ TEST(ReidentifyVirtual, ValuesDuringTheIdentificationAreKept) {
     ASSERT_EQ(sp.activate(), 0);
     requestValues(sp, 2);
     // The amplifier sends a value just before it answers 28.
-    sp.model().setHandler(28, [&sp](const sim::ReceivedCommand&) -> std::optional<std::uint64_t> {
+    sp.model().setHandler(cmd::kDispGetDPoint, [&sp](const sim::ReceivedCommand&) -> std::optional<std::uint64_t> {
         sp.model().emitValue();
         return 1;
     });
@@ -113,7 +113,7 @@ TEST(ReidentifyVirtual, MissingFirmwareAnswerFailsAlthoughActivationAcceptsIt) {
     c.stream.rate = 0;
     SimPort sp(405, LineKind::Virtual, c);
     sim::Faults f;
-    f.silence(43);
+    f.silence(cmd::kGetFirmware);
     sp.model().setFaults(f);
     ASSERT_EQ(sp.activate(), 0);
     sp.model().clearRecord();
@@ -132,7 +132,7 @@ TEST(ReidentifyVirtual, UnansweredProbeLeavesThePortActiveWithoutLevel) {
     SimPort sp(406, LineKind::Virtual, onRequest());
     ASSERT_EQ(sp.activate(), 0);
     sim::Faults f;
-    f.silence(42);
+    f.silence(cmd::kIdentify);
     sp.model().setFaults(f);
     sp.model().clearRecord();
     const std::uint32_t t0 = platform::tickCount();

@@ -51,20 +51,20 @@ TEST_P(ReleaseWhileStreaming, RestoresTheSleepBitAndUnlocks) {
     c.stream.rate = GetParam().rate;
     SimPort sp(701, GetParam().line, c);
     ASSERT_EQ(sp.activate(), 0);
-    ASSERT_EQ(sp.model().reg(137), 0x01u);
+    ASSERT_EQ(sp.model().reg(cmd::kGetSpecialMode), 0x01u);
     // The answer to 137 comes 20 ms late, so values always arrive before it.
     sim::Faults late;
-    late.delay(137, 20);
+    late.delay(cmd::kGetSpecialMode, 20);
     sp.model().setFaults(late);
     ASSERT_TRUE(test::eventually([] { return TKAreceived(701) == 1; }));  // values are coming in
 
     sp.model().clearRecord();
     TKArelease(701);
-    ASSERT_TRUE(sp.model().waitForCommand(63, std::chrono::seconds(2), 2));  // a pseudo-terminal delivers late
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));  // a pseudo-terminal delivers late
     const auto cmds = sp.model().commands();
     ASSERT_EQ(sp.codes(), (std::vector<int>{137, 136, 63, 63}));
     EXPECT_EQ(cmds[1].params, (std::vector<std::uint8_t>{0x00, 0x41}));
-    EXPECT_EQ(sp.model().reg(137), 0x41u);
+    EXPECT_EQ(sp.model().reg(cmd::kGetSpecialMode), 0x41u);
     EXPECT_FALSE(sp.model().uiLocked());
 }
 
@@ -124,7 +124,7 @@ TEST(ReleaseWithWriteOutstanding, AbortsTheWriteAndLeavesThePortFree) {
 
     const auto written = link.written();
     EXPECT_EQ(std::count(written.begin(), written.end(), 0xFF), 0) << "the outstanding write went out";
-    EXPECT_TRUE(sp.model().waitForCommand(63, std::chrono::seconds(2), 2));
+    EXPECT_TRUE(sp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));
     EXPECT_EQ(sp.codes(), (std::vector<int>{63, 63}));
     EXPECT_EQ(TKAmodel(702), -1);
 

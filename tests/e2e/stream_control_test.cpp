@@ -94,7 +94,7 @@ TEST_P(StreamControl, StopAndStartSwitchTheAmplifiersStream) {
 
     sp.model().clearRecord();
     ASSERT_EQ(TKAstartTransmit(202), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(36, std::chrono::seconds(3)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kStartTransmit, std::chrono::seconds(3)));
     EXPECT_EQ(sp.codes(), (std::vector<int>{4, 36}));
     EXPECT_TRUE(sp.model().transmitting());
     ASSERT_TRUE(eventually([] { return TKAreceived(202) == 1; }));
@@ -120,7 +120,7 @@ TEST_P(StreamControl, ClearBufferSendsItsCodeAndEmptiesTheRing) {
     requestValues(sp, 3);
     sp.model().clearRecord();
     EXPECT_EQ(TKAclearBuffer(204), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(37, std::chrono::seconds(3)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kClearBuffer, std::chrono::seconds(3)));
     EXPECT_EQ(sp.codes(), std::vector<int>{37});
     EXPECT_EQ(TKAreceived(204), 0);
     requestValues(sp, 1);
@@ -134,9 +134,9 @@ TEST_P(StreamControl, SingleValueIsNotWaitedFor) {
     ASSERT_EQ(sp.activate(), 0);
     // The amplifier takes the request but sends the value only when the test
     // says so: the call succeeds without it.
-    sp.model().setHandler(59, [](const sim::ReceivedCommand&) -> std::optional<std::uint64_t> { return std::nullopt; });
+    sp.model().setHandler(cmd::kSingleValue, [](const sim::ReceivedCommand&) -> std::optional<std::uint64_t> { return std::nullopt; });
     ASSERT_EQ(TKAgetValue(205), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(59, std::chrono::seconds(3)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kSingleValue, std::chrono::seconds(3)));
     EXPECT_TRUE(roundTrip(205));
     EXPECT_EQ(TKAreceived(205), 0);
     sp.model().emitValue();
@@ -155,7 +155,7 @@ TEST(Flush, SilentMarkerFailsAfterItsTimeOutWithTheRingEmptied) {
     ASSERT_EQ(sp.activate(), 0);
     requestValues(sp, 4);
     sim::Faults f;
-    f.silence(4);
+    f.silence(cmd::kGetOffset);
     sp.model().setFaults(f);
     const std::uint32_t t0 = platform::tickCount();
     EXPECT_EQ(TKAflushBuffer(210), -1);
@@ -175,7 +175,7 @@ TEST(Flush, LateMarkerAnswerIsDroppedAndDoesNotDisturbLaterFrames) {
     SimPort sp(211, LineKind::Virtual, onRequest());
     ASSERT_EQ(sp.activate(), 0);
     sim::Faults f;
-    f.delay(4, 1500);
+    f.delay(cmd::kGetOffset, 1500);
     sp.model().setFaults(f);
     EXPECT_EQ(TKAflushBuffer(211), -1);
     platform::sleepMs(800);  // the answer has come meanwhile
@@ -193,7 +193,7 @@ TEST(Flush, ValuesArrivingWhileTheMarkerIsOutstandingAreNotDelivered) {
     ASSERT_EQ(sp.activate(), 0);
     // Between receiving the marker and answering it, the amplifier sends
     // three more values.
-    sp.model().setHandler(4, [&sp](const sim::ReceivedCommand&) -> std::optional<std::uint64_t> {
+    sp.model().setHandler(cmd::kGetOffset, [&sp](const sim::ReceivedCommand&) -> std::optional<std::uint64_t> {
         for (int i = 0; i < 3; ++i) sp.model().emitValue();
         return 0x8000;
     });
@@ -212,7 +212,7 @@ TEST(Flush, FailedDrainKeepsTheStreamStopped) {
     ASSERT_EQ(sp.activate(), 0);
     ASSERT_EQ(TKAstopTransmit(213), 0);
     sim::Faults f;
-    f.silence(4);
+    f.silence(cmd::kGetOffset);
     sp.model().setFaults(f);
     sp.model().clearRecord();
     EXPECT_EQ(TKAstartTransmit(213), -1);
@@ -221,7 +221,7 @@ TEST(Flush, FailedDrainKeepsTheStreamStopped) {
     EXPECT_FALSE(sp.model().transmitting());
     sp.model().setFaults({});
     EXPECT_EQ(TKAstartTransmit(213), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(36, std::chrono::seconds(3)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kStartTransmit, std::chrono::seconds(3)));
     EXPECT_TRUE(sp.model().transmitting());
 }
 
@@ -295,7 +295,7 @@ TEST(ClearBuffer, HalfReceivedFrameIsLost) {
     eventually([&sp] { return sp.link()->inputPending() == 0; }, 500);
     platform::sleepMs(20);
     EXPECT_EQ(TKAclearBuffer(215), 0);
-    EXPECT_TRUE(sp.model().waitForCommand(37, std::chrono::seconds(3)));
+    EXPECT_TRUE(sp.model().waitForCommand(cmd::kClearBuffer, std::chrono::seconds(3)));
     EXPECT_EQ(TKAreceived(215), 0);
 
     sp.link()->peerWrite({0x2C, 0x07, 0x80, 0x00, 0x01});
@@ -321,7 +321,7 @@ TEST(GetValues, AsksEveryPortListed) {
     const std::int32_t ports[] = {220, 221, 222};
     ASSERT_EQ(TKAgetValues(ports, 3), 0);
     for (SimPort* sp : {&a, &b, &c}) {
-        ASSERT_TRUE(sp->model().waitForCommand(59, std::chrono::seconds(3)));
+        ASSERT_TRUE(sp->model().waitForCommand(cmd::kSingleValue, std::chrono::seconds(3)));
         ASSERT_TRUE(roundTrip(sp->port()));
         const auto v = readAll(sp->port());
         ASSERT_EQ(v.size(), 1u) << sp->port();
@@ -331,9 +331,9 @@ TEST(GetValues, AsksEveryPortListed) {
     // An inactive port among them: the others are asked all the same.
     const std::int32_t withGap[] = {220, 223, 222};
     EXPECT_EQ(TKAgetValues(withGap, 3), -1);
-    EXPECT_TRUE(a.model().waitForCommand(59, std::chrono::seconds(3), 2));
-    EXPECT_TRUE(c.model().waitForCommand(59, std::chrono::seconds(3), 2));
-    EXPECT_EQ(b.model().commandCount(59), 1u);
+    EXPECT_TRUE(a.model().waitForCommand(cmd::kSingleValue, std::chrono::seconds(3), 2));
+    EXPECT_TRUE(c.model().waitForCommand(cmd::kSingleValue, std::chrono::seconds(3), 2));
+    EXPECT_EQ(b.model().commandCount(cmd::kSingleValue), 1u);
 
     EXPECT_EQ(TKAgetValues(ports, 0), -1);
     EXPECT_EQ(TKAgetValues(ports, -1), -1);
@@ -341,7 +341,7 @@ TEST(GetValues, AsksEveryPortListed) {
     std::vector<std::int32_t> many(1025, 220);
     EXPECT_EQ(TKAgetValues(many.data(), 1025), -1);
     EXPECT_TRUE(roundTrip(220));
-    EXPECT_EQ(a.model().commandCount(59), 2u);
+    EXPECT_EQ(a.model().commandCount(cmd::kSingleValue), 2u);
 }
 
 TEST(StreamControlPorts, InactivePortsFailAtOnce) {

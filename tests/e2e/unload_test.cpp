@@ -1,6 +1,7 @@
 // Unloading the shared library closes every port that is still active, in
 // port order: the amplifiers get their user interfaces unlocked and the
 // devices are free again.
+#include "core/command_table.h"
 #include "nxtka.h"
 #include "pty_amplifier.h"
 #include "support/watchdog.h"
@@ -45,8 +46,8 @@ TEST(Unload, ClosesEveryActivePortInPortOrder) {
     ASSERT_EQ(dlclose(lib), 0);
     EXPECT_EQ(dlopen(NXTKA_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr) << "the library stayed loaded";
 
-    ASSERT_TRUE(low.model().waitForCommand(63, std::chrono::seconds(2), 2));
-    ASSERT_TRUE(high.model().waitForCommand(63, std::chrono::seconds(2), 2));
+    ASSERT_TRUE(low.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));
+    ASSERT_TRUE(high.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));
     const auto lowLast = low.model().commands().back().at;
     const auto highFirst = high.model().commands().front().at;
     EXPECT_LT(lowLast, highFirst);  // port 40 was closed before port 41
@@ -82,7 +83,7 @@ TEST_P(UnloadWhileStreaming, RestoresTheSleepBitAndUnlocks) {
     sim::PtyAmplifier amp(c);
     // The answer to 137 comes 20 ms late, so values always arrive before it.
     sim::Faults late;
-    late.delay(137, 20);
+    late.delay(cmd::kGetSpecialMode, 20);
     amp.model().setFaults(late);
     Loaded l;
     ASSERT_TRUE(l.ok()) << dlerror();
@@ -94,12 +95,12 @@ TEST_P(UnloadWhileStreaming, RestoresTheSleepBitAndUnlocks) {
 
     dog.step("unload while values stream");
     ASSERT_EQ(dlclose(l.lib), 0);
-    ASSERT_TRUE(amp.model().waitForCommand(63, std::chrono::seconds(2), 2));
+    ASSERT_TRUE(amp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));
     std::vector<int> codes;
     for (const auto& cmd : amp.model().commands()) codes.push_back(cmd.code);
     ASSERT_EQ(codes, (std::vector<int>{137, 136, 63, 63}));
     EXPECT_EQ(amp.model().commands()[1].params, (std::vector<std::uint8_t>{0x00, 0x41}));
-    EXPECT_EQ(amp.model().reg(137), 0x41u);
+    EXPECT_EQ(amp.model().reg(cmd::kGetSpecialMode), 0x41u);
 }
 
 // 200 values/s, and the full rate of a 38400 bit/s line (768 five-byte frames).

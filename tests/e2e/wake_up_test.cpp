@@ -31,7 +31,7 @@ int sleepModeOf(unsigned port) {
 bool pokeUntilSpecialModeQuery(SimPort& sp, std::size_t count) {
     return eventually(
         [&] {
-            if (sp.model().commandCount(137) >= count) return true;
+            if (sp.model().commandCount(cmd::kGetSpecialMode) >= count) return true;
             sp.model().emitValue();
             platform::sleepMs(50);
             return false;
@@ -96,7 +96,7 @@ TEST_P(WakeUpFallBack, AsksInOrderAndWaitsAgainOnlyWhenNothingWasLearned) {
     EXPECT_EQ(sp.codes(), concat(c.firstRound, c.rest));
     EXPECT_EQ(TKAmodel(711), c.level);
     EXPECT_EQ(sleepModeOf(711), c.sleepMode);
-    EXPECT_EQ(sp.model().reg(137), c.specialMode & ~0x40u);  // awake while the port is in use
+    EXPECT_EQ(sp.model().reg(cmd::kGetSpecialMode), c.specialMode & ~0x40u);  // awake while the port is in use
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -54,7 +54,7 @@ TEST_P(MeasurementEdges, QueriesRefreshTheirCachesAndWritesDoNot) {
     EXPECT_EQ(TKAfirmwareVersion(310), 0x0C10);
     EXPECT_EQ(s.firmwareVersion.load(), 0x0C10);
 
-    sp.model().setFaults(sim::Faults{}.silence(54).silence(3));
+    sp.model().setFaults(sim::Faults{}.silence(cmd::kGetOptions).silence(cmd::kGetControl));
     EXPECT_EQ(TKAgetOptionsLinear(310), -1);
     EXPECT_EQ(s.optionBits.load(), 1985);
     EXPECT_EQ(TKAisBipol(310), -1);
@@ -136,7 +136,7 @@ TEST_P(MeasurementEdges, FlagSetterKeepsOtherCommandsOutBetweenReadAndWrite) {
     SimPort sp(317, GetParam(), level(3));
     ASSERT_EQ(sp.activate(), 0);
     test::answerWith(sp, Answer{39, 0x01});
-    sp.model().setFaults(sim::Faults{}.delay(39, 200));
+    sp.model().setFaults(sim::Faults{}.delay(cmd::kGetMode, 200));
     sp.model().clearRecord();
     std::thread other([] {
         platform::sleepMs(50);  // while the mode read waits for its answer
@@ -151,7 +151,7 @@ TEST_P(MeasurementEdges, FlagSetterKeepsOtherCommandsOutBetweenReadAndWrite) {
 TEST_P(MeasurementEdges, SilentAmplifierFailsTheChannelAndFreesThePort) {
     SimPort sp(318, GetParam(), level(1));
     ASSERT_EQ(sp.activate(), 0);
-    sp.model().setFaults(sim::Faults{}.silence(3));
+    sp.model().setFaults(sim::Faults{}.silence(cmd::kGetControl));
     EXPECT_EQ(TKAgetChannel(318), -1);
     EXPECT_EQ(TKAgetGain(318), -1);
     sp.model().setFaults(sim::Faults{});

@@ -101,16 +101,16 @@ inline bool roundTrip(unsigned port) {
                [](uint32_t p, int32_t) -> int32_t {
                    PortSession* s = library().slot(p).session.load();
                    std::uint32_t v = 0;
-                   return requestValue(*s, 43, CommandParam::none(), v) ? 1 : 0;
+                   return requestValue(*s, cmd::kGetFirmware, CommandParam::none(), v) ? 1 : 0;
                },
                0) == 1;
 }
 
 // Asks the amplifier for `n` single values and waits until they are in the ring.
 inline void requestValues(SimPort& sp, int n) {
-    const std::size_t before = sp.model().commandCount(59);
+    const std::size_t before = sp.model().commandCount(cmd::kSingleValue);
     for (int i = 0; i < n; ++i) ASSERT_EQ(TKAgetValue(sp.port()), 0);
-    ASSERT_TRUE(sp.model().waitForCommand(59, std::chrono::seconds(3), before + static_cast<std::size_t>(n)));
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kSingleValue, std::chrono::seconds(3), before + static_cast<std::size_t>(n)));
     ASSERT_TRUE(roundTrip(sp.port()));
 }
 
