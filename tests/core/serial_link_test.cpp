@@ -1,5 +1,6 @@
 // Command encoding and the write path, on the virtual device (which shows
 // every byte and can make the device misbehave).
+#include "core/command_exchange.h"
 #include "core/serial_link.h"
 #include "support/line.h"
 #include "support/test_session.h"
@@ -159,6 +160,19 @@ TEST(WaitMilliseconds, AlwaysPassesMoreThanTheTimeGiven) {
         waitMilliseconds(ms);
         EXPECT_GT(platform::tickCount() - start, ms);
     }
+}
+
+// The integer forms cannot carry more than 4 bytes: a code with a longer
+// parameter or answer is refused before anything is written.
+TEST_F(LinkFixture, IntegerFormsRefuseCodesLongerThanAWord) {
+    EXPECT_FALSE(sendLowBytes(**session, cmd::kWriteSerialNo, 0x31323334));
+    std::uint32_t value = 0;
+    EXPECT_FALSE(requestWord(**session, cmd::kGetSerialNo, CommandParam::none(), value, 10));
+    EXPECT_FALSE(requestWord(**session, cmd::kReadMemory, CommandParam::of(1), value, 10));
+    std::uint8_t slot[8] = {};
+    EXPECT_FALSE(requestAnswer(**session, cmd::kWriteSerialNo, CommandParam::of(1), slot, 10));
+    EXPECT_TRUE(written().empty());
+    EXPECT_EQ(value, 0u);
 }
 
 }  // namespace
