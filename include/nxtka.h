@@ -67,37 +67,62 @@ typedef struct ActivationParams {
 typedef int32_t(NXTKA_CALL *NXTKA_EXEC_CALLBACK)(uint32_t port, int32_t argument);
 
 /* ---- activation, release, line speed, re-identification */
+/* Opens the port's device, starts its receive thread and identifies the
+ * amplifier; 0 when the port is active, -1 on any failure (an unreadable
+ * record included). */
 NXTKA_API int32_t NXTKA_CALL TKAactivateExtended(uint32_t port, const ActivationParams *params);
+/* TKAactivateExtended at 38400 bit/s, no flags, a ring of bufferCapacity values. */
 NXTKA_API int32_t NXTKA_CALL TKAactivate(uint32_t port, int32_t bufferCapacity);
+/* Ends the wait for a sleeping amplifier of an activation with
+ * NXTKA_FLAG_WAKEUP; 0 when signalled, -1 otherwise. */
 NXTKA_API int32_t NXTKA_CALL TKAabortActivate(uint32_t port);
+/* Restores the sleep bit and unlocks the amplifier's interface, stops the
+ * receive thread and closes the device. Harmless on an inactive port. */
 NXTKA_API void NXTKA_CALL TKArelease(uint32_t port);
+/* The line speed set on the computer's port, or -1. */
 NXTKA_API int32_t NXTKA_CALL TKAgetLocalBaudRate(uint32_t port);
+/* Identifies the active amplifier again (after its settings changed);
+ * 0 or -1. The port stays active either way. */
 NXTKA_API int32_t NXTKA_CALL TKAinitialize(uint32_t port);
 
 /* ---- version and model */
+/* Library file version: major x 65536 + minor, and build x 65536 + revision. */
 NXTKA_API int32_t NXTKA_CALL TKAversion(void);
 NXTKA_API int32_t NXTKA_CALL TKArevision(void);
+/* The amplifier's protocol level learned at activation, or -1. */
 NXTKA_API int32_t NXTKA_CALL TKAmodel(uint32_t port);
 
 /* ---- measured values: 1 delivered, 0 nothing waiting, -1 failure */
+/* The oldest value, normalized (and its status byte; status may be null). */
 NXTKA_API int32_t NXTKA_CALL TKAread(uint32_t port, double *value);
 NXTKA_API int32_t NXTKA_CALL TKAreadStatus(uint32_t port, double *value, unsigned char *status);
+/* Up to maxCount values, oldest first; *delivered says how many (0 with result 0). */
 NXTKA_API int32_t NXTKA_CALL TKAreadMultiple(uint32_t port, double *values, int32_t maxCount, int32_t *delivered);
 NXTKA_API int32_t NXTKA_CALL TKAreadStatusMultiple(uint32_t port, double *values, unsigned char *statuses,
                                                    int32_t maxCount, int32_t *delivered);
+/* 1 when values wait, 0 when none. */
 NXTKA_API int32_t NXTKA_CALL TKAreceived(uint32_t port);
+/* 1 when the device flushes its output, 0 when it cannot. */
 NXTKA_API int32_t NXTKA_CALL NXinternalStatus(uint32_t port);
 
-/* ---- stream control */
+/* ---- stream control: commands that take effect on values measured after them */
+/* Drops the values waiting, in step with the amplifier: 1 some were dropped,
+ * 0 none waited, -1 the amplifier did not answer. */
 NXTKA_API int32_t NXTKA_CALL TKAflushBuffer(uint32_t port);
+/* Clears the amplifier's buffer and the library's input; 0 or -1. */
 NXTKA_API int32_t NXTKA_CALL TKAclearBuffer(uint32_t port);
+/* Stops / starts the value stream and drops what waits; 0 or -1. */
 NXTKA_API int32_t NXTKA_CALL TKAstopTransmit(uint32_t port);
 NXTKA_API int32_t NXTKA_CALL TKAstartTransmit(uint32_t port);
+/* Resets the amplifier's maximum value and drops what waits; 0 or -1. */
 NXTKA_API int32_t NXTKA_CALL TKAclearMaxValue(uint32_t port);
+/* Asks for one value (it arrives as any other value); 0 or -1. */
 NXTKA_API int32_t NXTKA_CALL TKAgetValue(uint32_t port);
+/* Asks the amplifiers of count ports for one value each; 0 or the first failure. */
 NXTKA_API int32_t NXTKA_CALL TKAgetValues(const int32_t *ports, int32_t count);
 
 /* ---- raw bytes, events, service hook */
+/* Writes raw bytes to the amplifier; 0 when all were written, -1 otherwise. */
 NXTKA_API int32_t NXTKA_CALL NXsendBytes(uint32_t port, const unsigned char *bytes, int32_t count);
 /* Starts a write. 1: still in progress; *event (when given) is signalled
  * once the bytes are out, and the same thread must then call
@@ -106,13 +131,17 @@ NXTKA_API int32_t NXTKA_CALL NXsendBytes(uint32_t port, const unsigned char *byt
  * *event is left untouched. */
 NXTKA_API int32_t NXTKA_CALL NXasynchronousSendBytes(uint32_t port, const unsigned char *bytes, int32_t count,
                                                      NXTKA_EVENT *event);
+/* Waits for the write NXasynchronousSendBytes started; 0 when all bytes went out. */
 NXTKA_API int32_t NXTKA_CALL NXsynchronizeSendBytes(uint32_t port);
+/* NXsendBytes on each of portCount ports; 0 or the first failure. */
 NXTKA_API int32_t NXTKA_CALL NXsendBytesToDevices(const uint32_t *ports, int32_t portCount,
                                                   const unsigned char *bytes, int32_t count);
 /* The port's data event (0 on failure): signalled while values wait, and
  * also when the line has failed, so that a waiter wakes and its next read
  * returns -1 once no values are left. Reads that empty the ring reset it. */
 NXTKA_API NXTKA_EVENT NXTKA_CALL NXrequestEvent(uint32_t port);
+/* Runs callback(port, argument) while the port's command lock is held;
+ * reserved must be 0. The callback's result, or -1. */
 NXTKA_API int32_t NXTKA_CALL NXreservedExec(uint32_t port, int32_t reserved, NXTKA_EXEC_CALLBACK callback,
                                             int32_t argument);
 
