@@ -3,6 +3,7 @@
 #include "support/wire_rows.h"
 
 #include <cstring>
+#include <set>
 #include <thread>
 
 namespace nxtka {
@@ -128,11 +129,12 @@ TEST_P(MeasurementEdges, SerialNumberIsWrittenOneByteEveryTenMilliseconds) {
     EXPECT_EQ(cmds[0].code, cmd::kWriteSerialNo);
     EXPECT_EQ(std::string(cmds[0].params.begin(), cmds[0].params.end()), "SN-00042");
     ASSERT_EQ(cmds[0].byteTimes.size(), 9u);
-    // A pseudo-terminal's reader may be scheduled late for one byte and on
-    // time for the next; the virtual line records each byte as it is written.
-    if (GetParam() != LineKind::Virtual) return;
-    for (std::size_t i = 1; i < 9; ++i)  // each byte written after a pause of more than 10 ms
-        EXPECT_GT(cmds[0].byteTimes[i] - cmds[0].byteTimes[i - 1], std::chrono::milliseconds(9)) << "byte " << i;
+    // Written one by one, more than 10 ms apart. The simulator's reader may
+    // be scheduled late for a byte and take two at once, so this asks for
+    // most bytes on their own and the span of eight pauses, less some slack.
+    const auto& t = cmds[0].byteTimes;
+    EXPECT_GT(t[8] - t[0], std::chrono::milliseconds(60));
+    EXPECT_GE(std::set<sim::Clock::time_point>(t.begin(), t.end()).size(), 6u);
 }
 
 TEST_P(MeasurementEdges, FlagSetterKeepsOtherCommandsOutBetweenReadAndWrite) {
