@@ -237,17 +237,67 @@ NXTKA_API int32_t NXTKA_CALL NXsendID(uint32_t port, const unsigned char *identi
 NXTKA_API int32_t NXTKA_CALL TKAswitch(uint32_t port, int32_t on);
 
 /* ---- adjustment values and calibration procedures */
-
-
-
+/* Scale (3 bytes), zero (3 bytes) and offset (2 bytes) values: the
+ * amplifier's number, or -1. */
+NXTKA_API int32_t NXTKA_CALL TKAgetScale(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetZero(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetOffset(uint32_t port);
+/* Write them: the low 3, 3 and 2 bytes of value are sent unchecked; 0 or -1. */
+NXTKA_API int32_t NXTKA_CALL TKAwriteScale(uint32_t port, int32_t value);
+NXTKA_API int32_t NXTKA_CALL TKAwriteZero(uint32_t port, int32_t value);
+NXTKA_API int32_t NXTKA_CALL TKAwriteOffset(uint32_t port, int32_t value);
+/* Loads / saves the amplifier's whole setting number `number` (low byte sent
+ * unchecked); 0 once sent, -1 otherwise. */
+NXTKA_API int32_t NXTKA_CALL TKAgetAll(uint32_t port, int32_t number);
+NXTKA_API int32_t NXTKA_CALL TKAsaveAll(uint32_t port, int32_t number);
+NXTKA_API int32_t NXTKA_CALL TKAresetStatus(uint32_t port); /* 0 or -1 */
+/* The amplifier's adjustment procedures (calibrate, zero, scale, offset).
+ * Values measured before are dropped and none are stored while it works.
+ * 1: the amplifier came back within 5 s; 0: it did not; -1: failure (also
+ * when the marker it must answer first stays unanswered). */
+NXTKA_API int32_t NXTKA_CALL TKAsetCal(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetZero(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetScale(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetOffset(uint32_t port);
+/* Calibration factor, sent as round(16777215 / factor); -1 (nothing sent)
+ * for factors not above 0.99999997, not finite, or so large that the divisor
+ * would round to 0. */
+NXTKA_API int32_t NXTKA_CALL NXsetCal(uint32_t port, double factor);
+NXTKA_API double NXTKA_CALL NXgetCal(uint32_t port); /* factor, -1.0 on failure or a divisor of 0 */
+/* Offset waiting time in s, 0 to below 1.5841 in steps of 0.0062; -1 outside. */
+NXTKA_API int32_t NXTKA_CALL NXsetOffsetWait(uint32_t port, double time);
+NXTKA_API double NXTKA_CALL NXgetOffsetWait(uint32_t port); /* -1.0 on failure */
 /* ---- threshold pairs */
-
-
-
+/* Threshold pairs (upper, lower) in the normalized scale of the polarity the
+ * library knows (0..1.05 unipolar, -1.05..1.05 bipolar), 16 bits each.
+ * Setters: -1, nothing sent, for levels beyond the scale, NaN, infinities, or
+ * a lower level that does not stay below the upper after rounding. Getters:
+ * 0 with both levels written, -1 otherwise (also for a null pointer). */
+NXTKA_API int32_t NXTKA_CALL TKAsetThreshold(uint32_t port, double upper, double lower);
+NXTKA_API int32_t NXTKA_CALL TKAgetThreshold(uint32_t port, double *upper, double *lower);
+NXTKA_API int32_t NXTKA_CALL TKAsetSecondThreshold(uint32_t port, double upper, double lower);
+NXTKA_API int32_t NXTKA_CALL TKAgetSecondThreshold(uint32_t port, double *upper, double *lower);
 /* ---- bridge, strain-gauge factors, input range */
-
-
-
+/* Bridge word: bits 0-2 bridge type, bit 4 internal bridge. */
+NXTKA_API int32_t NXTKA_CALL TKAgetBridge(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetBridge(uint32_t port, int32_t value); /* 0..255, else -1 */
+NXTKA_API int32_t NXTKA_CALL TKAgetBridgeType(uint32_t port);
+/* Type 0..7 (else -1, nothing sent); the other bits are kept as read. */
+NXTKA_API int32_t NXTKA_CALL TKAsetBridgeType(uint32_t port, int32_t type);
+NXTKA_API int32_t NXTKA_CALL TKAgetBridgeInternal(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetBridgeInternal(uint32_t port, int32_t on);
+/* Gage factor, 0 to 655.35 in steps of 0.01; -1 outside, NaN, infinities. */
+NXTKA_API int32_t NXTKA_CALL TKAsetGageFactor(uint32_t port, double k);
+NXTKA_API double NXTKA_CALL TKAgetGageFactor(uint32_t port); /* -1.0 on failure */
+/* Poisson ratio, 0 to 0.51 in steps of 0.002; -1 outside, NaN, infinities. */
+NXTKA_API int32_t NXTKA_CALL TKAsetPoisson(uint32_t port, double nu);
+NXTKA_API double NXTKA_CALL TKAgetPoisson(uint32_t port); /* -1.0 on failure */
+/* Input range: in tenths up to 25.5 on older amplifiers; on those with a
+ * range table, entry 0/0 in hundredths (0.01 to 83886.07). -1 outside. */
+NXTKA_API int32_t NXTKA_CALL NXwriteRange(uint32_t port, double range);
+NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port); /* -1.0 on failure */
+/* Range-table entry first/second (0..15 each) raw: value 0..0xFFFFFF. */
+NXTKA_API int32_t NXTKA_CALL NXwriteRanges(uint32_t port, uint32_t first, uint32_t second, uint32_t value);
 /* ---- sampling rate */
 
 
@@ -269,9 +319,22 @@ NXTKA_API int32_t NXTKA_CALL TKAswitch(uint32_t port, int32_t on);
 
 
 /* ---- device queries, interface lock, range table */
-
-
-
+NXTKA_API int32_t NXTKA_CALL TKAgetDeviceType(uint32_t port); /* 0..255, -1 */
+NXTKA_API int32_t NXTKA_CALL TKAgetLastError(uint32_t port);  /* the amplifier's last error code, -1 */
+/* 1 when the amplifier has the commands `first` and `second` (0..255), 0
+ * when not, -1 on failure or a code above 255. */
+NXTKA_API int32_t NXTKA_CALL TKAisCommandAvailable(uint32_t port, uint32_t first, uint32_t second);
+/* Locks the amplifier's user interface; returns the amplifier's answer byte
+ * (1 when locked), -1 on failure. */
+NXTKA_API int32_t NXTKA_CALL TKAlockUII(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAunlockUII(uint32_t port); /* 0 or -1 */
+/* Range-table entry first/second (0..15): returns its status 0..127 and, if
+ * value is not null, stores its value; a special answer gives status 0 and
+ * -1.0 or +1.0. -1 on failure. */
+NXTKA_API int32_t NXTKA_CALL TKAgetRanges(uint32_t port, uint32_t first, uint32_t second, double *value);
+/* Writes entry first/second as a signed number of hundredths, 0.01 to
+ * 83886.07 in magnitude; -1 for 0, outside, NaN, infinities. */
+NXTKA_API int32_t NXTKA_CALL TKAsetRanges(uint32_t port, int32_t first, int32_t second, double value);
 /* ---- sensor data and user data */
 
 
@@ -285,9 +348,26 @@ NXTKA_API int32_t NXTKA_CALL TKAswitch(uint32_t port, int32_t on);
 
 
 /* ---- display settings */
-
-
-
+NXTKA_API int32_t NXTKA_CALL TKADispSetUnit(uint32_t port, int32_t unit); /* low byte sent */
+NXTKA_API int32_t NXTKA_CALL TKADispGetUnit(uint32_t port);               /* 0..255, -1 */
+NXTKA_API int32_t NXTKA_CALL TKADispSetDigits(uint32_t port, int32_t digits); /* 1..255, else -1 */
+NXTKA_API int32_t NXTKA_CALL TKADispGetDigits(uint32_t port);
+/* Sets the display's decimal exponent (low byte sent) and reads it back: 0
+ * when the amplifier reports `point`, -1 otherwise. Values measured
+ * meanwhile are dropped. */
+NXTKA_API int32_t NXTKA_CALL TKADispSetDPoint(uint32_t port, int32_t point);
+NXTKA_API int32_t NXTKA_CALL TKADispGetDPoint(uint32_t port); /* decimal exponent, -1 */
+/* Sets the display norm (magnitude 0.16 up to 10^6, or 10^8 on newer
+ * amplifiers; negative only where the amplifier supports it) and reads it
+ * back: 0 when the amplifier reports it, -1 otherwise. Text values are
+ * divided by the new norm. Values measured meanwhile are dropped. */
+NXTKA_API int32_t NXTKA_CALL TKADispSetNorm(uint32_t port, double norm);
+/* The display norm; -1.0 on failure (0.0 when the port was activated with
+ * flag bit 3). A norm of 0 reported by the amplifier is returned but text
+ * values keep the last norm that was not 0. */
+NXTKA_API double NXTKA_CALL TKADispGetNorm(uint32_t port);
+/* Has the amplifier compute its norm itself, then reads it back; 0 or -1. */
+NXTKA_API int32_t NXTKA_CALL TKADispCalcNorm(uint32_t port);
 /* ---- device names: which device a port number opens at its next activation.
  * Default "/dev/ttyS<N>" on POSIX and "\\.\COM<N>" on Windows; a null or
  * empty name restores it. Names are at most NXTKA_DEVICE_NAME_MAX - 1 bytes. */

@@ -310,9 +310,10 @@ void AmplifierModel::installHandlers() {
     });
     on(cmd::kSwitch, [this](const ReceivedCommand& c) -> R { switch_ = c.params[0]; return std::nullopt; });
 
-    installMeasurementHandlers();
     installTransmissionHandlers();
     installMemoryHandlers();
+    // Last: it models the range table and command availability in full.
+    installMeasurementHandlers();
 }
 
 void AmplifierModel::on(int code, Handler handler) { handlers_[static_cast<std::size_t>(code & 0xFF)] = std::move(handler); }
@@ -542,6 +543,7 @@ void AmplifierModel::streamDue(Clock::time_point now) {
 Clock::time_point AmplifierModel::nextDue() const {
     Clock::time_point t = Clock::time_point::max();
     if (!pending_.empty()) t = pending_.front().due;
+    t = std::min(t, quietUntil_);
     if (streamRunning() && !midAnswer_) {
         const auto offset = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(static_cast<double>(streamCount_) / config_.stream.rate));
@@ -554,6 +556,7 @@ Clock::time_point AmplifierModel::pump() {
     std::lock_guard lk(mu_);
     const Clock::time_point now = Clock::now();
     flushDue(now);
+    adjustmentDue(now);
     streamDue(now);
     return nextDue();
 }

@@ -112,6 +112,18 @@ struct Faults {
     Faults& delay(int code, std::uint32_t ms) { delayMs[static_cast<std::size_t>(code & 0xFF)] = ms; return *this; }
 };
 
+// The adjustment procedures (Calibrate, AdjustZero, AdjustScale,
+// AdjustOffset): the host sends the procedure, then the marker (GetOffset).
+// The amplifier answers the marker, goes quiet for quietMs (no values,
+// SingleValue only noted), then comes back: with a value frame (at level 0 by
+// itself, above only once a SingleValue was asked for) or with a lone ";".
+enum class AdjustmentEnd : std::uint8_t { Value, Semicolon };
+struct Adjustment {
+    std::uint32_t quietMs = 100;
+    AdjustmentEnd end = AdjustmentEnd::Value;
+    bool answerMarker = true;  // false: the marker after a procedure gets no answer
+};
+
 struct ReceivedCommand {
     std::uint8_t code = 0;
     std::vector<std::uint8_t> params;
@@ -176,6 +188,22 @@ public:
     void injectGarbage(const std::vector<std::uint8_t>& bytes);  // now
     void hangUp();     // now
     bool hungUp() const;
+
+    // ---- measurement family (model_measurement.cpp)
+    Adjustment adjustment() const;
+    void setAdjustment(const Adjustment& a);
+    bool adjusting() const;  // a procedure's quiet window is open
+    // The norm DispCalcNorm makes the amplifier compute (DispGetNorm and
+    // DispGetDPoint answer it afterwards; a negative norm sets bit 23).
+    void setCalculatedNorm(double norm);
+    // Range table: the 4-byte answer of GetRanges for entry first/second
+    // (status byte, then the 24-bit value; bit 31 set: a special answer).
+    void setRangeEntry(int first, int second, std::uint32_t answer);
+    // Every entry answers 0xFFFFFFFF (no such entry).
+    void clearRangeTable();
+    // IsCommandAvailable answers 0xA0 for two codes of this set; without a
+    // set (the default), for two defined codes.
+    void setAvailableCommands(std::optional<std::bitset<256>> codes);
 
     // ---- state
     int level() const;
@@ -278,6 +306,15 @@ private:
     bool hungUp_ = false;
 
     // ---- state of the measurement family (model_measurement.cpp)
+    void adjustmentDue(Clock::time_point now);  // ends a quiet window that is due
+    Adjustment adjustment_;
+    int procedure_ = -1;                                        // awaiting its marker
+    int quietProcedure_ = -1;                                   // whose window is open
+    Clock::time_point quietUntil_ = Clock::time_point::max();  // max: no window
+    bool quietTransmitting_ = false;                            // transmission before the window
+    bool valueRequested_ = false;                               // SingleValue during the window
+    double calculatedNorm_ = 1000.0;
+    std::optional<std::bitset<256>> available_;
 
     // ---- state of the transmission family (model_transmission.cpp)
 

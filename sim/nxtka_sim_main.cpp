@@ -10,8 +10,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <pthread.h>
 #include <string>
@@ -89,6 +91,30 @@ int main(int argc, char** argv) {
     app.add_option("--seed", cfg.stream.seed, "noise seed")->capture_default_str();
     app.add_option("--baud", opt.baud, "line speed the output is paced to (0: no pacing)")->capture_default_str();
     app.add_option("--symlink", opt.symlink, "make this path a symlink to the slave device");
+    Adjustment adjustment;
+    std::string adjustEnd = "value";
+    bool adjustNoMarker = false;
+    std::string ranges, rangesFile, available;
+    unsigned deviceType = cfg.deviceType, lockAnswer = cfg.lockAnswer, lastError = 0;
+    double calcNorm = 1000.0;
+    app.add_option("--adjust-ms", adjustment.quietMs, "quiet time of the adjustment procedures, ms")
+        ->capture_default_str();
+    app.add_option("--adjust-end", adjustEnd, "how a procedure ends: value (a value frame) or semicolon")
+        ->check(CLI::IsMember({"value", "semicolon"}))
+        ->capture_default_str();
+    app.add_flag("--adjust-no-marker", adjustNoMarker, "leave the marker after a procedure unanswered");
+    app.add_option("--ranges", ranges,
+                   "range table instead of the default: FIRST/SECOND=WORD,... (WORD: status byte and 24-bit "
+                   "value, hex with 0x; 0x80000000 ends a group); other entries answer 0xFFFFFFFF");
+    app.add_option("--ranges-file", rangesFile, "range table from a file, one 'FIRST SECOND WORD' a line");
+    app.add_option("--available", available,
+                   "codes reported as available (" + answerTo(cmd::kIsCommandAvailable) +
+                       "), comma-separated; default: every defined code");
+    app.add_option("--device-type", deviceType, answerTo(cmd::kGetDeviceType))->capture_default_str();
+    app.add_option("--last-error", lastError, answerTo(cmd::kGetLastError))->capture_default_str();
+    app.add_option("--lock-answer", lockAnswer, answerTo(cmd::kLockInterface))->capture_default_str();
+    app.add_option("--calc-norm", calcNorm, "display norm the amplifier computes on DispCalcNorm (70)")
+        ->capture_default_str();
     app.add_flag("-v,--verbose", verbose, "log every command received to stderr");
     CLI11_PARSE(app, argc, argv);
 
@@ -116,6 +142,47 @@ int main(int argc, char** argv) {
     cfg.stream.waveform = kWaves.at(waveform);
     cfg.stream.period = period;
     cfg.stream.transmitting = !stopped;
+    cfg.deviceType = static_cast<std::uint8_t>(deviceType);
+    cfg.lockAnswer = static_cast<std::uint8_t>(lockAnswer);
+    adjustment.end = adjustEnd == "semicolon" ? AdjustmentEnd::Semicolon : AdjustmentEnd::Value;
+    adjustment.answerMarker = !adjustNoMarker;
+    std::vector<std::array<unsigned long, 3>> rangeEntries;
+    std::optional<std::bitset<256>> availableSet;
+    try {
+        if (!rangesFile.empty()) {
+            std::ifstream in(rangesFile);
+            if (!in) {
+                std::fprintf(stderr, "nxtka-sim: cannot read %s\n", rangesFile.c_str());
+                return 2;
+            }
+            std::string first, second, word;
+            while (in >> first >> second >> word)
+                rangeEntries.push_back({std::stoul(first, nullptr, 0), std::stoul(second, nullptr, 0),
+                                        std::stoul(word, nullptr, 0)});
+        }
+        for (std::size_t at = 0; at < ranges.size();) {
+            const std::size_t end = std::min(ranges.find(',', at), ranges.size());
+            const std::string item = ranges.substr(at, end - at);
+            const std::size_t slash = item.find('/'), equals = item.find('=');
+            if (slash == std::string::npos || equals == std::string::npos || equals < slash) {
+                std::fprintf(stderr, "nxtka-sim: --ranges entry '%s' is not FIRST/SECOND=WORD\n", item.c_str());
+                return 2;
+            }
+            rangeEntries.push_back({std::stoul(item.substr(0, slash), nullptr, 0),
+                                    std::stoul(item.substr(slash + 1, equals - slash - 1), nullptr, 0),
+                                    std::stoul(item.substr(equals + 1), nullptr, 0)});
+            at = end + 1;
+        }
+        for (std::size_t at = 0; at < available.size();) {
+            const std::size_t end = std::min(available.find(',', at), available.size());
+            if (!availableSet) availableSet.emplace();
+            availableSet->set(std::stoul(available.substr(at, end - at), nullptr, 0) & 0xFF);
+            at = end + 1;
+        }
+    } catch (const std::logic_error&) {
+        std::fprintf(stderr, "nxtka-sim: --ranges, --ranges-file or --available holds something not a number\n");
+        return 2;
+    }
 
     // Signals are taken by sigwait below only; every thread inherits the mask.
     sigset_t sigs;
@@ -127,6 +194,16 @@ int main(int argc, char** argv) {
     try {
         PtyAmplifier amp(cfg, opt);
         if (verbose) amp.model().setCommandObserver(logCommand);
+        AmplifierModel& model = amp.model();
+        model.setAdjustment(adjustment);
+        model.setCalculatedNorm(calcNorm);
+        model.setReg(cmd::kGetLastError, lastError & 0xFF);
+        model.setAvailableCommands(availableSet);
+        if (!rangeEntries.empty()) {
+            model.clearRangeTable();
+            for (const auto& e : rangeEntries)
+                model.setRangeEntry(static_cast<int>(e[0]), static_cast<int>(e[1]), static_cast<std::uint32_t>(e[2]));
+        }
         std::printf("device: %s\n", amp.slavePath().c_str());
         if (!amp.symlinkPath().empty()) std::printf("link: %s\n", amp.symlinkPath().c_str());
         std::printf("ready\n");

@@ -28,6 +28,8 @@ inline bool mayHaveCan(const PortSession& s) { return s.deviceLevel.load() >= 3;
 inline bool hasDisplayFlags(const PortSession& s) { return s.deviceLevel.load() >= 4; }
 // Linearization tables in the layout with a header.
 inline bool hasLinearHeaderLayout(const PortSession& s) { return s.deviceLevel.load() >= 4; }
+// Adjustment procedures end by asking for one measured value.
+inline bool requestsValueAfterAdjustment(const PortSession& s) { return s.deviceLevel.load() >= 1; }
 // Input range kept in the range table.
 inline bool usesRangeTable(const PortSession& s) { return s.deviceLevel.load() >= 5; }
 
@@ -39,5 +41,11 @@ inline bool readsFrequencyByQuery(const PortSession& s) {
 }
 // The library keeps the special mode's sleep bit and restores it at release.
 inline bool keepsSleepBit(const PortSession& s) { return hasOption(s, options::kSleepMode); }
+
+// Display norm: negative norms only with both the firmware and the activation flag.
+inline bool allowsNegativeDisplayNorm(const PortSession& s) {
+    const std::uint32_t both = displayFlag::kFirmwareDisplay.mask() | displayFlag::kActivationBit3.mask();
+    return (static_cast<std::uint32_t>(s.displayFlags.load()) & both) == both;
+}
 
 }  // namespace nxtka::rules

@@ -65,4 +65,17 @@ inline constexpr Field kAutoZero{14};
 inline constexpr Field kNoiseCut{15};
 }  // namespace specialMode
 
+// Bridge word (8 bits, commands GetBridge / SetBridge).
+namespace bridge {
+inline constexpr Field kType{0, 3};
+inline constexpr Field kInternal{4};
+}  // namespace bridge
+
+// The session's display flags (set at identification, kept by the display functions).
+namespace displayFlag {
+inline constexpr Field kNormNegative{0};     // the amplifier's norm is negative
+inline constexpr Field kFirmwareDisplay{4};  // firmware at or above the display threshold
+inline constexpr Field kActivationBit3{5};   // activated with flag bit 3
+}  // namespace displayFlag
+
 }  // namespace nxtka

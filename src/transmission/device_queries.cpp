@@ -1,0 +1,45 @@
+// Device queries, interface lock and range table access.
+#include "core/codecs.h"
+#include "core/export_forms.h"
+#include "nxtka.h"
+
+#include <algorithm>
+
+using namespace nxtka;
+
+namespace {
+
+constexpr std::uint32_t kCommandAvailable = 0xA0;
+constexpr std::uint32_t kLargestSelector = 15;
+constexpr std::uint32_t kLargestCode = 255;
+
+}  // namespace
+
+NXTKA_API int32_t NXTKA_CALL TKAgetDeviceType(uint32_t port) { return guardedGet(port, cmd::kGetDeviceType); }
+NXTKA_API int32_t NXTKA_CALL TKAgetLastError(uint32_t port) { return guardedGet(port, cmd::kGetLastError); }
+NXTKA_API int32_t NXTKA_CALL TKAisCommandAvailable(uint32_t port, uint32_t first, uint32_t second) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        if (first > kLargestCode || second > kLargestCode) return -1;
+        const std::uint32_t codes = (std::max(first, second) << 8) | std::min(first, second);
+        std::uint32_t answer = 0;
+        if (!requestValue(s, cmd::kIsCommandAvailable, CommandParam::of(codes), answer)) return -1;
+        return answer == kCommandAvailable ? 1 : 0;
+    });
+}
+NXTKA_API int32_t NXTKA_CALL TKAlockUII(uint32_t port) { return guardedGet(port, cmd::kLockInterface); }
+NXTKA_API int32_t NXTKA_CALL TKAunlockUII(uint32_t port) { return sendAlone(port, cmd::kUnlockInterface); }
+NXTKA_API int32_t NXTKA_CALL TKAgetRanges(uint32_t port, uint32_t first, uint32_t second, double* value) {
+    if (first > kLargestSelector || second > kLargestSelector) return -1;
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        std::uint32_t answer = 0;
+        if (!requestValue(s, cmd::kGetRanges, CommandParam::of((first << 4) | second), answer)) return -1;
+        const codec::RangeEntry entry = codec::rangeEntry(answer);
+        if (value != nullptr) *value = entry.value;
+        return entry.status;
+    });
+}
+NXTKA_API int32_t NXTKA_CALL TKAsetRanges(uint32_t port, int32_t first, int32_t second, double value) {
+    const auto raw = codec::signMagnitudeHundredths(value);
+    if (!raw) return -1;
+    return NXwriteRanges(port, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(second), *raw);
+}
