@@ -60,7 +60,7 @@ TEST_P(ReleaseWhileStreaming, RestoresTheSleepBitAndUnlocks) {
 
     sp.model().clearRecord();
     TKArelease(701);
-    ASSERT_TRUE(sp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));  // a pseudo-terminal delivers late
+    ASSERT_TRUE(sp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(5), 2));  // a pseudo-terminal delivers late
     const auto cmds = sp.model().commands();
     ASSERT_EQ(sp.codes(), (std::vector<int>{137, 136, 63, 63}));
     EXPECT_EQ(cmds[1].params, (std::vector<std::uint8_t>{0x00, 0x41}));
@@ -124,13 +124,13 @@ TEST(ReleaseWithWriteOutstanding, AbortsTheWriteAndLeavesThePortFree) {
 
     const auto written = link.written();
     EXPECT_EQ(std::count(written.begin(), written.end(), 0xFF), 0) << "the outstanding write went out";
-    EXPECT_TRUE(sp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));
+    EXPECT_TRUE(sp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(5), 2));
     EXPECT_EQ(sp.codes(), (std::vector<int>{63, 63}));
     EXPECT_EQ(TKAmodel(702), -1);
 
     dog.step("activations after the release");
-    EXPECT_EQ(onOtherThread("activation of the released port", 1000, [&] { return sp.activate(); }), 0);
-    EXPECT_EQ(onOtherThread("activation of another port", 1000, [&] { return other.activate(); }), 0);
+    EXPECT_EQ(onOtherThread("activation of the released port", 5000, [&] { return sp.activate(); }), 0);
+    EXPECT_EQ(onOtherThread("activation of another port", 5000, [&] { return other.activate(); }), 0);
     EXPECT_EQ(TKAmodel(702), 3);
     EXPECT_EQ(TKAmodel(703), 3);
     TKArelease(702);

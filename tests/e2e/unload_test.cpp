@@ -46,8 +46,8 @@ TEST(Unload, ClosesEveryActivePortInPortOrder) {
     ASSERT_EQ(dlclose(lib), 0);
     EXPECT_EQ(dlopen(NXTKA_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr) << "the library stayed loaded";
 
-    ASSERT_TRUE(low.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));
-    ASSERT_TRUE(high.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));
+    ASSERT_TRUE(low.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(5), 2));
+    ASSERT_TRUE(high.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(5), 2));
     const auto lowLast = low.model().commands().back().at;
     const auto highFirst = high.model().commands().front().at;
     EXPECT_LT(lowLast, highFirst);  // port 40 was closed before port 41
@@ -95,7 +95,7 @@ TEST_P(UnloadWhileStreaming, RestoresTheSleepBitAndUnlocks) {
 
     dog.step("unload while values stream");
     ASSERT_EQ(dlclose(l.lib), 0);
-    ASSERT_TRUE(amp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(2), 2));
+    ASSERT_TRUE(amp.model().waitForCommand(cmd::kUnlockInterface, std::chrono::seconds(5), 2));
     std::vector<int> codes;
     for (const auto& cmd : amp.model().commands()) codes.push_back(cmd.code);
     ASSERT_EQ(codes, (std::vector<int>{137, 136, 63, 63}));
@@ -132,8 +132,8 @@ TEST(Unload, FinishesAfterAReleaseWithAWriteOutstanding) {
     l.release(44);
 
     dog.step("activations after the release");
-    EXPECT_EQ(test::onOtherThread("activation of the released port", 1000, [&] { return l.activate(44, 100); }), 0);
-    EXPECT_EQ(test::onOtherThread("activation of another port", 1000, [&] { return l.activate(45, 100); }), 0);
+    EXPECT_EQ(test::onOtherThread("activation of the released port", 5000, [&] { return l.activate(44, 100); }), 0);
+    EXPECT_EQ(test::onOtherThread("activation of another port", 5000, [&] { return l.activate(45, 100); }), 0);
     EXPECT_EQ(l.model(44), 3);
     EXPECT_EQ(l.model(45), 3);
     dog.step("unload");
