@@ -52,6 +52,7 @@ TEST_P(Measurement2Edges, ProcedureDropsEarlierValuesAndStoresLaterOnes) {
     sp.model().clearRecord();
     EXPECT_EQ(TKAsetZero(410), 1);
     EXPECT_EQ(sp.codes(), (std::vector<int>{12, 4, 59}));
+    ASSERT_TRUE(test::roundTrip(410));  // whatever the procedure's end sent has arrived
     EXPECT_LE(takeAll(410), 1);  // the three from before are gone (the frame that ended it may be stored)
     EXPECT_EQ(s.holdValues.load(), 0u);
     test::requestValues(sp, 2);
