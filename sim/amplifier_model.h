@@ -204,7 +204,8 @@ public:
     // the flag address they store the flag byte, elsewhere they only check
     // (0xA0 while "LIN" stands at the marker address, else 0xA1). Plain
     // writes of "S" or "I" at the flag address ask whether that flag byte is
-    // set (0xA0 yes, 0x5E no).
+    // set (0xA0 yes, 0x5E no). In the layout with a header, the marker
+    // overlays the header; clearing it with three spaces brings the header back.
     static constexpr int kMemoryNoAnswer = -1;
     void scriptMemory(std::size_t address, std::vector<int> statuses);
     // Linearization layout: described by a header at address 0, or the legacy one.
@@ -302,6 +303,9 @@ private:
     std::optional<int> nextMemoryStatus(std::size_t address);
     bool linearMarkerPresent() const;
     std::size_t linearFlagAddress() const;
+    std::array<std::uint8_t, 3> savedHeader_{};
+    bool headerSaved_ = false;
+    void writeMemoryCell(std::size_t address, std::uint8_t data);
 
     // parser
     bool inCommand_ = false;

@@ -2,6 +2,7 @@
 
 #include "core/command_table.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -42,6 +43,22 @@ bool AmplifierModel::linearMarkerPresent() const {
     return std::memcmp(&memory_[at], "LIN", 3) == 0;
 }
 
+// In the described layout the marker overlays the header; the amplifier
+// keeps the header while the marker stands and puts it back when the marker
+// is cleared with spaces.
+void AmplifierModel::writeMemoryCell(std::size_t address, std::uint8_t data) {
+    const bool inHeader = linearHeaderLayout_ && address < savedHeader_.size();
+    if (inHeader && !headerSaved_) {
+        std::copy_n(memory_.begin(), savedHeader_.size(), savedHeader_.begin());
+        headerSaved_ = true;
+    }
+    memory_[address] = data;
+    if (inHeader && std::memcmp(memory_.data(), "   ", 3) == 0) {
+        std::copy(savedHeader_.begin(), savedHeader_.end(), memory_.begin());
+        headerSaved_ = false;
+    }
+}
+
 std::size_t AmplifierModel::linearFlagAddress() const { return linearHeaderLayout_ ? 247 : 248; }
 
 // Memory cells and linearization tables.
@@ -67,7 +84,7 @@ void AmplifierModel::installMemoryHandlers() {
         const std::uint8_t data = c.params[2];
         if (const auto scripted = nextMemoryStatus(a)) {
             if (*scripted == kMemoryNoAnswer) return std::nullopt;
-            if (!flag && isSuccess(*scripted)) memory_[a] = data;
+            if (!flag && isSuccess(*scripted)) writeMemoryCell(a, data);
             return static_cast<std::uint64_t>(*scripted & 0xFF);
         }
         if (a == linearFlagAddress() && flag) {
@@ -76,7 +93,7 @@ void AmplifierModel::installMemoryHandlers() {
         }
         if (a == linearFlagAddress() && isFlagByte(data)) return memory_[a] == data ? kSuccess : kFlagNotSet;
         if (flag) return linearMarkerPresent() ? kSuccess : kCheckFailed;
-        memory_[a] = data;
+        writeMemoryCell(a, data);
         return kSuccess;
     });
 }

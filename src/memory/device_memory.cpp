@@ -136,7 +136,8 @@ NXTKA_API double NXTKA_CALL TKAgetMemoryWait(uint32_t port) {
 
 NXTKA_API int32_t NXTKA_CALL TKAcopyMemory(uint32_t port, int32_t length, uint32_t address, uint8_t* buffer) {
     std::int64_t count = 0;
-    if (buffer == nullptr || length == INT32_MIN || !rangeOf(length, address, count)) return -1;
+    if (buffer == nullptr || address >= memory::kSize || length == INT32_MIN || !rangeOf(length, address, count))
+        return -1;
     return underGuard(port, [&](PortSession&) -> std::int32_t {
         if (length == 0) return 0;
         std::uint32_t settle = 0;

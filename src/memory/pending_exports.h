@@ -6,6 +6,8 @@
 
 #include "nxtka.h"
 
+#include <cstdint>
+
 #pragma weak TKAgetRange
 #pragma weak TKAgetRanges
 #pragma weak TKAisCommandAvailable
