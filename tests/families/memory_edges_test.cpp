@@ -479,6 +479,7 @@ TEST_P(LinearWrite, DescribedLayoutWrittenAndReadBackByteForByte) {
     // an empty table writes the count byte alone
     sp.model().clearRecord();
     LinearPoint none[] = {{0.0, 2.0}};
+    info = 0;
     EXPECT_EQ(copyLinear(630, none, 0, info), 0);
     EXPECT_EQ(memoryAt(sp, 3, 1), Bytes{0});
     std::vector<int> written;  // plain writes outside the marker
@@ -492,8 +493,9 @@ TEST_P(LinearWrite, LegacyLayoutWritesSlopesSlotBySlot) {
     if (GetParam() == LineKind::Pty) GTEST_SKIP() << "the virtual line is enough";
     SimPort sp(631, GetParam(), amplifier(4));
     ASSERT_EQ(sp.activate(), 0);
+    sp.model().setReg(cmd::kGetRange, 25);
     const double range = TKAgetRange(631);
-    ASSERT_GT(range, 0.0);
+    ASSERT_EQ(range, 2.5);
     sp.model().setMemory(259, 0x77);
     LinearPoint table[] = {{0.0, 0.0}, {0.5, 0.5}, {1.0, 1.0}, {0.0, -range}};
     std::int32_t info = 0;
