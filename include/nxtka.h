@@ -216,8 +216,6 @@ NXTKA_API int32_t NXTKA_CALL TKAswitch(uint32_t port, int32_t on);
 
 
 /* ---- bridge, strain-gauge factors, input range */
-/* Input range of the amplifier; -1.0 on failure. */
-NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port);
 
 
 

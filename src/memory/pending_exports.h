@@ -8,6 +8,9 @@
 
 #include <cstdint>
 
+// The input range (declared with its family in nxtka.h once that is in).
+extern "C" NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port);
+
 #pragma weak TKAgetRange
 #pragma weak TKAgetRanges
 #pragma weak TKAisCommandAvailable
