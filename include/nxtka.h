@@ -335,15 +335,53 @@ NXTKA_API int32_t NXTKA_CALL TKAgetRanges(uint32_t port, uint32_t first, uint32_
 /* Writes entry first/second as a signed number of hundredths, 0.01 to
  * 83886.07 in magnitude; -1 for 0, outside, NaN, infinities. */
 NXTKA_API int32_t NXTKA_CALL TKAsetRanges(uint32_t port, int32_t first, int32_t second, double value);
+
+
 /* ---- sensor data and user data */
 
 
 
-/* ---- device memory */
+/* ---- device memory
+ * 1024 bytes, read in aligned 4-byte words and written byte by byte. A status
+ * code goes to `status` (may be null): 0..15 success, 16..31 the amplifier's
+ * failure, 16 also an unknown answer, 255 no answer or a refused argument. */
+/* Reads the word at `address` (a multiple of 4, at most 1023) into data[0..3]; 0 or -1. */
+NXTKA_API int32_t NXTKA_CALL TKAreadMemory(uint32_t port, uint32_t address, uint8_t *data, int32_t *status);
+/* Writes the low 8 bits of `data` to `address` (at most 1023); a non-zero
+ * `flag` marks the write as the amplifier's special form. 0 or -1. */
+NXTKA_API int32_t NXTKA_CALL TKAwriteMemory(uint32_t port, uint32_t address, int32_t flag, int32_t data,
+                                            int32_t *status);
+/* The amplifier's settling time after writes, in seconds; -1.0 on failure. */
+NXTKA_API double NXTKA_CALL TKAgetMemoryWait(uint32_t port);
+/* length > 0 reads `length` bytes from `address` into buffer, length < 0
+ * writes -length bytes of buffer; stops at the first failed step. Returns the
+ * number of bytes moved, -1 when the first step failed, the buffer is null or
+ * the range passes 2^32; 0 for length 0. */
+NXTKA_API int32_t NXTKA_CALL TKAcopyMemory(uint32_t port, int32_t length, uint32_t address, uint8_t *buffer);
+/* As TKAcopyMemory, but every byte of buffer is replaced by the status code
+ * of its step (writes carry the flag); never stops early. The range must lie
+ * within the 1024 bytes. Returns |length|, or -1. */
+NXTKA_API int32_t NXTKA_CALL TKAcheckMemory(uint32_t port, int32_t length, uint32_t address, uint8_t *buffer);
 
 
 
-/* ---- linearization tables */
+/* ---- linearization tables
+ * A table of n points in the normalized scale (full scale 1.05), followed by
+ * one extra record that names the sensor range. */
+typedef struct LinearPoint {
+    double x; /* input */
+    double y; /* output */
+} LinearPoint;
+#define NXTKA_LINEAR_SORT 0x4000 /* in *info when writing: sort the points by x first */
+/* table given, count <= 0: writes -count points (mode 0 in *info) or only
+ *   checks them (modes 1..3); table given, count > 0: reads up to count
+ *   records (*info >= 0: points and extra record, *info becomes the number
+ *   stored) or the second record (*info < 0); no table: count 0 probes
+ *   (result 1 when writing is possible, *info = most points), 1 reads the flag
+ *   byte, -1..-4 send a flag command (*info 1 or 0). Failure: -1 and *info =
+ *   0x80000000 | error code (index of the point in the low 8 bits), or -1.
+ *   info may be null. */
+NXTKA_API int32_t NXTKA_CALL TKAcopyLinear(uint32_t port, LinearPoint *table, int32_t count, int32_t *info);
 
 
 

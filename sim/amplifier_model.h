@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -222,6 +223,21 @@ public:
     void setMemory(std::size_t address, std::uint8_t value);
     std::uint32_t rangeEntry(int selector) const;         // GetRanges / WriteRanges
     std::uint16_t canSetting(int index) const;            // GetCanSetting / SetCanSetting
+    // ---- memory family (model_memory.cpp)
+    // Status bytes for the next attempts at one address (a read at its word's
+    // address), used in order; kMemoryNoAnswer leaves an attempt unanswered.
+    // A status outside class 0xA0 moves nothing. When they run out, the
+    // memory answers as usual: status 0xA0, except word 252 in the layout
+    // without a header (0xA1), and writes with the flag set are special: at
+    // the flag address they store the flag byte, elsewhere they only check
+    // (0xA0 while "LIN" stands at the marker address, else 0xA1). Plain
+    // writes of "S" or "I" at the flag address ask whether that flag byte is
+    // set (0xA0 yes, 0x5E no). In the layout with a header, the marker
+    // overlays the header; clearing it with three spaces brings the header back.
+    static constexpr int kMemoryNoAnswer = -1;
+    void scriptMemory(std::size_t address, std::vector<int> statuses);
+    // Linearization layout: described by a header at address 0, or the legacy one.
+    void setLinearHeaderLayout(bool header);
     // Replaces the behaviour of one code (tests and later command families).
     void setHandler(int code, Handler handler);
 
@@ -319,6 +335,14 @@ private:
     // ---- state of the transmission family (model_transmission.cpp)
 
     // ---- state of the memory family (model_memory.cpp)
+    std::map<std::size_t, std::deque<int>> memoryScript_;
+    bool linearHeaderLayout_ = false;
+    std::optional<int> nextMemoryStatus(std::size_t address);
+    bool linearMarkerPresent() const;
+    std::size_t linearFlagAddress() const;
+    std::array<std::uint8_t, 3> savedHeader_{};
+    bool headerSaved_ = false;
+    void writeMemoryCell(std::size_t address, std::uint8_t data);
 
     // parser
     bool inCommand_ = false;

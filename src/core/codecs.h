@@ -8,6 +8,7 @@
 // on it (0.235 * 100 rounds to 24, 0.235 / 0.01 to 23).
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -390,6 +391,33 @@ inline Raw linearRecordByte(double x) {
     const double r = roundHalfAway(x);
     if (!(r >= -128.0 && r <= 127.0)) return std::nullopt;
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(r)) & 0xFFu;
+}
+
+// ---------------------------------------------------------------- device memory
+
+// Status byte of a memory step -> status code: class 0xA0 succeeds with
+// S & 0x1F (0..15), class 0x50 fails with S & 0x1F (16..31), any other byte
+// fails with 16.
+struct MemoryStatus {
+    bool ok;
+    std::int32_t code;
+};
+
+inline MemoryStatus memoryStatus(std::uint32_t s) {
+    switch (s & 0xF0) {
+    case 0xA0: return {true, static_cast<std::int32_t>(s & 0x1F)};
+    case 0x50: return {false, static_cast<std::int32_t>(s & 0x1F)};
+    default: return {false, 16};
+    }
+}
+
+// Memory-wait answer W -> settling time in seconds, W x 0.002.
+inline double memoryWaitSeconds(std::uint32_t w) { return static_cast<double>(w) * 0.002; }
+
+// Settling time in seconds (not negative) -> milliseconds, at most 1000:
+// the integer part of min(x, 1) x 1000 + 0.5.
+inline std::uint32_t settlingMilliseconds(double seconds) {
+    return static_cast<std::uint32_t>(std::min(seconds, 1.0) * 1000.0 + 0.5);
 }
 
 }  // namespace nxtka::codec

@@ -41,6 +41,11 @@ inline bool readsFrequencyByQuery(const PortSession& s) {
 }
 // The library keeps the special mode's sleep bit and restores it at release.
 inline bool keepsSleepBit(const PortSession& s) { return hasOption(s, options::kSleepMode); }
+// Linearization tables at all.
+inline bool hasLinearization(const PortSession& s) { return hasOption(s, options::kLinear); }
+// The single-byte flag commands of the linearization tables in the layout
+// without a header.
+inline bool hasLegacyLinearFlags(const PortSession& s) { return s.deviceLevel.load() >= 4; }
 
 // Display norm: negative norms only with both the firmware and the activation flag.
 inline bool allowsNegativeDisplayNorm(const PortSession& s) {

@@ -377,7 +377,10 @@ TEST(AmplifierModel, RecordsWhenEachByteArrived) {
 TEST(AmplifierModel, MemoryRangesCanAndCommandQueries) {
     Bench b;
     // 57: P1 = address bits 9..8 plus the 0x80 flag, P2 = address bits 7..0, P3 = data.
-    EXPECT_EQ(b.ask(op(cmd::kWriteMemory, {0x83, 0xFF, 0x5A})), answer(0xA0, 1));
+    // With the flag it only checks: status 1 while no marker stands.
+    EXPECT_EQ(b.ask(op(cmd::kWriteMemory, {0x83, 0xFF, 0x5A})), answer(0xA1, 1));
+    EXPECT_EQ(b.model.memory()[0x3FF], 0x00);
+    EXPECT_EQ(b.ask(op(cmd::kWriteMemory, {0x03, 0xFF, 0x5A})), answer(0xA0, 1));
     EXPECT_EQ(b.ask(op(cmd::kWriteMemory, {0x03, 0xFC, 0x12})), answer(0xA0, 1));
     EXPECT_EQ(b.model.memory()[0x3FF], 0x5A);
     EXPECT_EQ(b.ask(op(cmd::kReadMemory, {0xFF})), (Bytes{';', 0x12, 0x00, 0x00, 0x5A, 0xA0}));
