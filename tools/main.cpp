@@ -171,7 +171,7 @@ int runMonitor(const MonitorArgs& args, SignalWatch& signals) {
     opt.utf8 = terminalIsUtf8();
     StreamResult result;
     std::string device;
-    {
+    try {
         ActivePort port(args.target, signals);
         device = port.device();
         std::fprintf(text, "monitoring %s at %d bit/s, protocol level %d%s\n", port.device().c_str(), port.baud(),
@@ -179,6 +179,13 @@ int runMonitor(const MonitorArgs& args, SignalWatch& signals) {
         std::fflush(text);
         result = runStream(port, opt, signals);
         port.release();
+    } catch (const ToolError& e) {
+        // The rows read before the failure are kept.
+        if (csv.rows() == 0 || csv.toStdout()) throw;
+        csv.finish();
+        throw ToolError(std::string(e.what()) + "; the " + std::to_string(csv.rows()) + " rows read are in " +
+                            args.csvPath,
+                        e.status());
     }
     csv.finish();
     if (args.json)

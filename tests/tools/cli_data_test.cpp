@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -48,6 +49,73 @@ public:
 
 private:
     std::string dir_;
+};
+
+// The tool running in the background, its stdout read by the test.
+class Spawned {
+public:
+    explicit Spawned(std::vector<std::string> args) {
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        std::vector<char*> argv = argvOf(args);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            const int devnull = ::open("/dev/null", O_RDWR);
+            ::dup2(devnull, 0);
+            ::dup2(devnull, 2);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        out_ = out[0];
+    }
+    ~Spawned() {
+        closeOutput();
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Spawned(const Spawned&) = delete;
+    Spawned& operator=(const Spawned&) = delete;
+
+    // What came on stdout until `n` lines were there or the time ran out.
+    std::string readLines(long n, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::count(text_.begin(), text_.end(), '\n') < n && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            char buf[256];
+            const ssize_t got = ::read(out_, buf, sizeof buf);
+            if (got <= 0) break;
+            text_.append(buf, static_cast<std::size_t>(got));
+        }
+        return text_;
+    }
+    void closeOutput() {
+        if (out_ >= 0) ::close(out_);
+        out_ = -1;
+    }
+    // The exit status, or -1 when it still runs after `timeout`.
+    int wait(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        int ws = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (::waitpid(pid_, &ws, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+            }
+            if (out_ >= 0) readLines(1L << 30, std::chrono::milliseconds(20));  // keep the pipe from filling
+            else ::usleep(20000);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string text_;
 };
 
 // ---------------------------------------------------------------- no data lost
@@ -120,44 +188,30 @@ TEST(KeepData, NewRowsReplaceTheFileAndAppendAddsToIt) {
 // the tool ends.
 TEST(KeepData, RowsStreamThroughAPipe) {
     SimProcess sim(kSim, {"--rate", "10"});
-    int out[2];
-    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    std::vector<std::string> args{kTool, "monitor", "--device", sim.device(), "--csv", "-"};
-    std::vector<char*> argv = argvOf(args);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, 2);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::count(text.begin(), text.end(), '\n') < 3 && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{out[0], POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) continue;
-        char buf[256];
-        const ssize_t n = ::read(out[0], buf, sizeof buf);
-        if (n <= 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(out[0]);  // as `head -3` does
+    Spawned tool({kTool, "monitor", "--device", sim.device(), "--csv", "-"});
+    const std::string text = tool.readLines(3, std::chrono::seconds(5));
+    tool.closeOutput();  // as `head -3` does
     EXPECT_GE(std::count(text.begin(), text.end(), '\n'), 3) << text;
     EXPECT_EQ(text.rfind("sample,read_time_s,value,status\n0,", 0), 0u) << text;
-    int ws = 0;
-    pid_t done = 0;
-    for (int i = 0; i < 50 && done == 0; ++i) {
-        done = ::waitpid(pid, &ws, WNOHANG);
-        if (done == 0) ::usleep(100000);
-    }
-    if (done == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &ws, 0);
-    }
-    EXPECT_NE(done, 0) << "the tool ran on after its reader went away";
+    EXPECT_GE(tool.wait(std::chrono::seconds(5)), 0) << "the tool ran on after its reader went away";
+}
+
+// The amplifier goes away in the middle of a run: the tool fails, and the
+// rows read until then are in the file, under its own name.
+TEST(KeepData, RowsReadBeforeAFailureAreKept) {
+    Scratch dir;
+    const std::string csv = dir.path("run.csv");
+    writeFile(csv, "old\n");
+    auto sim = std::make_unique<SimProcess>(kSim, std::vector<std::string>{"--rate", "100"});
+    Spawned tool({kTool, "monitor", "--device", sim->device(), "--csv", csv, "--view", "lines"});
+    tool.readLines(6, std::chrono::seconds(5));  // the banner, the column header, values
+    sim.reset();
+    EXPECT_EQ(tool.wait(std::chrono::seconds(15)), 1);
+    const auto rows = lines(readFile(csv));
+    ASSERT_GE(rows.size(), 5u);
+    EXPECT_EQ(rows[0], "sample,read_time_s,value,status");
+    EXPECT_EQ(rows[1].rfind("0,", 0), 0u);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"run.csv"});
 }
 
 // ---------------------------------------------------------------- arguments
