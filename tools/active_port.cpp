@@ -3,9 +3,12 @@
 #include "cli_core.h"
 #include "device_check.h"
 #include "nxtka.h"
+#include "port_list.h"
 #include "signals.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace nxtka_cli {
@@ -23,6 +26,28 @@ std::uint32_t portNumberOf(const Target& target) {
     return static_cast<std::uint32_t>(port);
 }
 
+void checkTarget(const Target& target) {
+    if (!target.device && !target.port) throw ToolError("say where the amplifier is: --device PATH or --port N", 2);
+    if (target.device && target.device->empty()) throw ToolError("--device needs a path, e.g. /dev/ttyUSB0", 2);
+    if (target.device && target.device->size() >= NXTKA_DEVICE_NAME_MAX)
+        throw ToolError("device name is too long (at most " + std::to_string(NXTKA_DEVICE_NAME_MAX - 1) +
+                            " bytes): " + *target.device,
+                        2);
+    portNumberOf(target);
+    if (target.baud && (*target.baud <= 0 || *target.baud > 0x7FFFFFFF))
+        throw ToolError("line speed " + std::to_string(*target.baud) + " is not a positive bit rate", 2);
+}
+
+namespace {
+
+std::string usersText(const std::vector<std::string>& users) {
+    std::string s;
+    for (std::size_t i = 0; i < users.size(); ++i) s += (i ? "; " : "") + users[i];
+    return s;
+}
+
+}  // namespace
+
 ActivePort::ActivePort(const Target& target, SignalWatch& signals) {
     try {
         activate(target, signals);
@@ -33,14 +58,9 @@ ActivePort::ActivePort(const Target& target, SignalWatch& signals) {
 }
 
 void ActivePort::activate(const Target& target, SignalWatch& signals) {
+    checkTarget(target);
     port_ = portNumberOf(target);
-    if (target.baud) {
-        if (*target.baud <= 0 || *target.baud > 0x7FFFFFFF)
-            throw ToolError("line speed " + std::to_string(*target.baud) + " is not a positive bit rate", 2);
-        baud_ = static_cast<std::int32_t>(*target.baud);
-    } else {
-        baud_ = kDefaultBaud;
-    }
+    baud_ = target.baud ? static_cast<std::int32_t>(*target.baud) : kDefaultBaud;
 
     if (target.device) {
         if (NXsetDeviceName(port_, target.device->c_str()) != 0)
@@ -53,7 +73,11 @@ void ActivePort::activate(const Target& target, SignalWatch& signals) {
     if (NXgetDeviceName(port_, name, sizeof name) < 0) throw ToolError("the library has no device name for port " +
                                                                        std::to_string(port_));
     device_ = name;
-    if (auto problem = precheckDevice(device_)) throw ToolError(*problem);
+    if (auto problem = precheckDevice(device_)) {
+        struct stat st {};
+        if (::lstat(device_.c_str(), &st) != 0 && errno == ENOENT) *problem += "; " + presentPortsText();
+        throw ToolError(*problem);
+    }
 
     ActivationParams params{};
     params.size = static_cast<std::int32_t>(sizeof params);
@@ -71,6 +95,11 @@ void ActivePort::activate(const Target& target, SignalWatch& signals) {
 
     if (result != 0) {
         if (auto problem = explainOpenFailure(device_)) throw ToolError(*problem);
+        // A program with the device open without a lock (cat, a terminal
+        // program, a modem manager) takes the amplifier's answers.
+        if (const auto users = deviceUsers(device_); !users.empty())
+            throw ToolError("no answer from an amplifier on " + device_ + ": another program has it open (" +
+                            usersText(users) + ") and may take the answers; close that program");
         throw ToolError("no answer from an amplifier on " + device_ + " at " + std::to_string(baud_) +
                         " bit/s (check that it is powered and connected, and its line speed: --baud)");
     }

@@ -22,6 +22,11 @@ struct Target {
 // is outside 0..1023.
 std::uint32_t portNumberOf(const Target& target);
 
+// Every check of a target that needs no device: a device or a port is given,
+// the device name is not empty and fits the library, the port number and the
+// line speed are in range. Throws ToolError with status 2.
+void checkTarget(const Target& target);
+
 class ActivePort {
 public:
     // Activates through the library. On failure throws ToolError with one

@@ -26,16 +26,17 @@ std::string lower(std::string_view s) {
 void appendHexWord(std::string_view word, std::vector<std::uint8_t>& out) {
     std::string_view digits = word;
     if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.remove_prefix(2);
-    if (digits.empty()) throw ToolError("'" + std::string(word) + "' has no hex digits");
+    if (digits.empty()) throw ToolError("'" + std::string(word) + "' has no hex digits", 2);
     for (char c : digits)
-        if (hexDigit(c) < 0) throw ToolError("'" + std::string(word) + "' is not a hex byte sequence");
+        if (hexDigit(c) < 0) throw ToolError("'" + std::string(word) + "' is not a hex byte sequence", 2);
     if (digits.size() == 1) {
         out.push_back(static_cast<std::uint8_t>(hexDigit(digits[0])));
         return;
     }
     if (digits.size() % 2 != 0)
         throw ToolError("'" + std::string(word) + "' has an odd number of hex digits (write 0" +
-                        std::string(1, digits[0]) + " for a single leading digit)");
+                        std::string(1, digits[0]) + " for a single leading digit)",
+                        2);
     for (std::size_t i = 0; i < digits.size(); i += 2)
         out.push_back(static_cast<std::uint8_t>(hexDigit(digits[i]) * 16 + hexDigit(digits[i + 1])));
 }
@@ -67,7 +68,7 @@ std::vector<std::uint8_t> parseHexBytes(const std::vector<std::string>& words) {
             i = j;
         }
     }
-    if (out.empty()) throw ToolError("no bytes given (write them in hex, e.g. 2a 03)");
+    if (out.empty()) throw ToolError("no bytes given (write them in hex, e.g. 2a 03)", 2);
     return out;
 }
 
@@ -84,10 +85,11 @@ std::string formatHex(const std::vector<std::uint8_t>& bytes) {
 
 std::int64_t parseInteger(std::string_view text, std::int64_t min, std::int64_t max) {
     std::int64_t v = 0;
-    if (!wholeInteger(text, v)) throw ToolError("'" + std::string(text) + "' is not a whole number");
+    if (!wholeInteger(text, v)) throw ToolError("'" + std::string(text) + "' is not a whole number", 2);
     if (v < min || v > max)
         throw ToolError("'" + std::string(text) + "' is out of range (" + std::to_string(min) + " to " +
-                        std::to_string(max) + ")");
+                        std::to_string(max) + ")",
+                        2);
     return v;
 }
 
@@ -97,7 +99,7 @@ double parseNumber(std::string_view text) {
     char* end = nullptr;
     const double v = std::strtod(s.c_str(), &end);
     if (s.empty() || errno != 0 || end == s.c_str() || *end != '\0' || !std::isfinite(v))
-        throw ToolError("'" + s + "' is not a number");
+        throw ToolError("'" + s + "' is not a number", 2);
     return v;
 }
 
@@ -105,7 +107,7 @@ bool parseSwitch(std::string_view text) {
     const std::string s = lower(text);
     if (s == "on" || s == "1" || s == "true" || s == "yes") return true;
     if (s == "off" || s == "0" || s == "false" || s == "no") return false;
-    throw ToolError("'" + std::string(text) + "' is not on or off");
+    throw ToolError("'" + std::string(text) + "' is not on or off", 2);
 }
 
 std::string formatLibraryVersion(std::int32_t version, std::int32_t revision) {
@@ -300,9 +302,10 @@ std::vector<double> StreamStats::recent(std::size_t n) const {
     return std::vector<double>(values_.end() - static_cast<std::ptrdiff_t>(take), values_.end());
 }
 
-std::string formatCsvRow(double timeS, double value, std::uint8_t status) {
-    char buf[80];
-    std::snprintf(buf, sizeof buf, "%.6f,%.8f,%u", timeS, value, static_cast<unsigned>(status));
+std::string formatCsvRow(std::uint64_t sample, double readTimeS, double value, std::uint8_t status) {
+    char buf[100];
+    std::snprintf(buf, sizeof buf, "%llu,%.6f,%.8f,%u", static_cast<unsigned long long>(sample), readTimeS, value,
+                  static_cast<unsigned>(status));
     return buf;
 }
 

@@ -97,8 +97,10 @@ private:
     std::deque<double> values_;  // the last kKeep
 };
 
-// "12.340,0.41234500,0" (time_s,value,status)
-std::string formatCsvRow(double timeS, double value, std::uint8_t status);
-inline constexpr const char* kCsvHeader = "time_s,value,status";
+// "7,12.340000,0.41234500,0": the value's number from 0, the time in seconds
+// since the start at which the tool read it from the library (not when the
+// amplifier measured it), the value and its status byte.
+std::string formatCsvRow(std::uint64_t sample, double readTimeS, double value, std::uint8_t status);
+inline constexpr const char* kCsvHeader = "sample,read_time_s,value,status";
 
 }  // namespace nxtka_cli

@@ -1,5 +1,6 @@
 #include "device_check.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <string_view>
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/sysmacros.h>
@@ -116,37 +118,97 @@ std::string lockHolder(const std::string& path) {
 
 }  // namespace
 
-std::string deviceHolder(const std::string& path) {
-    if (std::string locker = lockHolder(path); !locker.empty()) return locker;
-    const std::string target = canonical(path);
+namespace {
+
+bool isPid(const std::string& name) {
+    return !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string describe(const std::string& pid) {
+    const std::string name = commandName(pid);
+    return "pid " + pid + (name.empty() ? "" : ", " + name);
+}
+
+// Calls visit(pid, fd, target) for each open descriptor of every other
+// process that can be seen; visit returns false to go to the next process.
+template <class Visit>
+void forEachDescriptor(Visit visit) {
     const std::string self = std::to_string(::getpid());
     DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) return {};
-    std::string found;
+    if (proc == nullptr) return;
     while (const dirent* e = ::readdir(proc)) {
         const std::string pid = e->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+        if (!isPid(pid) || pid == self) continue;
         const std::string fdDir = "/proc/" + pid + "/fd";
         DIR* fds = ::opendir(fdDir.c_str());
         if (fds == nullptr) continue;
         while (const dirent* f = ::readdir(fds)) {
             if (f->d_name[0] == '.') continue;
             char link[PATH_MAX];
-            const std::string fdPath = fdDir + "/" + f->d_name;
-            const ssize_t n = ::readlink(fdPath.c_str(), link, sizeof link - 1);
+            const ssize_t n = ::readlink((fdDir + "/" + f->d_name).c_str(), link, sizeof link - 1);
             if (n <= 0) continue;
             link[n] = '\0';
-            if (target == link) {
-                found = "pid " + pid;
-                const std::string name = commandName(pid);
-                if (!name.empty()) found += ", " + name;
-                break;
-            }
+            if (!visit(pid, std::string(f->d_name), std::string(link))) break;
         }
         ::closedir(fds);
-        if (!found.empty()) break;
     }
     ::closedir(proc);
+}
+
+// N of /dev/pts/N, or -1.
+long ptsIndex(const std::string& canonicalPath) {
+    constexpr std::string_view prefix = "/dev/pts/";
+    if (canonicalPath.rfind(prefix, 0) != 0) return -1;
+    const std::string digits = canonicalPath.substr(prefix.size());
+    return isPid(digits) ? std::strtol(digits.c_str(), nullptr, 10) : -1;
+}
+
+// The pids holding the master side of /dev/pts/N.
+std::vector<std::string> masterHolders(long index) {
+    std::vector<std::string> pids;
+    if (index < 0) return pids;
+    forEachDescriptor([&](const std::string& pid, const std::string& fd, const std::string& target) {
+        if (target != "/dev/ptmx" && target != "/dev/pts/ptmx") return true;
+        std::ifstream info("/proc/" + pid + "/fdinfo/" + fd);
+        for (std::string line; std::getline(info, line);) {
+            long n = -1;
+            if (std::sscanf(line.c_str(), "tty-index: %ld", &n) == 1 && n == index) {
+                pids.push_back(pid);
+                return false;
+            }
+        }
+        return true;
+    });
+    return pids;
+}
+
+}  // namespace
+
+std::vector<std::string> deviceUsers(const std::string& path) {
+    const std::string target = canonical(path);
+    const std::vector<std::string> farEnd = masterHolders(ptsIndex(target));
+    std::vector<std::string> users;
+    forEachDescriptor([&](const std::string& pid, const std::string&, const std::string& link) {
+        if (link != target) return true;
+        if (std::find(farEnd.begin(), farEnd.end(), pid) == farEnd.end()) users.push_back(describe(pid));
+        return false;
+    });
+    return users;
+}
+
+std::string pseudoTerminalFarEnd(const std::string& path) {
+    const std::vector<std::string> pids = masterHolders(ptsIndex(canonical(path)));
+    return pids.empty() ? std::string() : describe(pids.front());
+}
+
+std::string deviceHolder(const std::string& path) {
+    if (std::string locker = lockHolder(path); !locker.empty()) return locker;
+    const std::string target = canonical(path);
+    std::string found;
+    forEachDescriptor([&](const std::string& pid, const std::string&, const std::string& link) {
+        if (link == target && found.empty()) found = describe(pid);
+        return found.empty();
+    });
     return found;
 }
 

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace nxtka_cli {
 
@@ -19,5 +20,13 @@ std::optional<std::string> explainOpenFailure(const std::string& path);
 // The other process that holds a lock on the device, else one that has it
 // open: "pid 123, nxtka-sim", or empty.
 std::string deviceHolder(const std::string& path);
+
+// The other processes that have the device open ("pid 123, cat"), leaving
+// out the far end of a pseudo-terminal (whoever holds its master side).
+std::vector<std::string> deviceUsers(const std::string& path);
+
+// For a pseudo-terminal /dev/pts/N: the process holding its master side, or
+// empty.
+std::string pseudoTerminalFarEnd(const std::string& path);
 
 }  // namespace nxtka_cli

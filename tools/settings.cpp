@@ -9,8 +9,9 @@
 namespace nxtka_cli {
 
 Reading textReading(std::int32_t result, const char* buffer, std::size_t size) {
-    if (result != 0) return {Outcome::failed, {}};
-    return {Outcome::ok, printableText(std::string_view(buffer, strnlen(buffer, size)))};
+    if (result != 0) return {Outcome::failed, {}, {}, {}};
+    const std::string_view value(buffer, strnlen(buffer, size));
+    return {Outcome::ok, printableText(value), std::string(value), {}};
 }
 
 std::string exactText(std::string_view value, std::size_t size) {
@@ -32,18 +33,22 @@ std::string hexWithDecimal(std::int64_t v, int digits) {
     return buf;
 }
 
-Outcome setTransmit(std::uint32_t port, std::string_view value) {
-    return outcomeOf(parseSwitch(value) ? TKAstartTransmit(port) : TKAstopTransmit(port));
+Outcome setTransmit(std::uint32_t port, std::string_view value, bool apply) {
+    const bool on = parseSwitch(value);
+    if (!apply) return Outcome::ok;
+    return outcomeOf(on ? TKAstartTransmit(port) : TKAstopTransmit(port));
 }
 
-Outcome setPolarity(std::uint32_t port, std::string_view value) {
-    if (value == "bipolar") return outcomeOf(TKAsetBipolar(port));
-    if (value == "unipolar") return outcomeOf(TKAsetUnipolar(port));
-    throw ToolError("polarity is bipolar or unipolar, not '" + std::string(value) + "'", 2);
+Outcome setPolarity(std::uint32_t port, std::string_view value, bool apply) {
+    if (value != "bipolar" && value != "unipolar")
+        throw ToolError("polarity is bipolar or unipolar, not '" + std::string(value) + "'", 2);
+    if (!apply) return Outcome::ok;
+    return outcomeOf(value == "bipolar" ? TKAsetBipolar(port) : TKAsetUnipolar(port));
 }
 
-Outcome setMaxValue(std::uint32_t port, std::string_view value) {
-    if (parseInteger(value, 0, 0) != 0) return Outcome::failed;
+Outcome setMaxValue(std::uint32_t port, std::string_view value, bool apply) {
+    parseInteger(value, 0, 0);
+    if (!apply) return Outcome::ok;
     return outcomeOf(TKAclearMaxValue(port));
 }
 

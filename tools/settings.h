@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <variant>
 
 #include "cli_core.h"
 
@@ -24,11 +25,16 @@ enum class Outcome { ok, failed, absent };
 struct Reading {
     Outcome outcome = Outcome::absent;
     std::string text;  // the value, formatted (and decoded) for people
+    // The plain value for scripts: the number the function returned, or the
+    // text it filled in; and its unit, if any.
+    std::variant<std::monostate, std::int64_t, double, std::string> plain;
+    std::string unit;
 };
 
 using GetFn = Reading (*)(std::uint32_t port);
-// Throws ToolError for a value the setting does not take.
-using SetFn = Outcome (*)(std::uint32_t port, std::string_view value);
+// Throws ToolError (status 2) for a value the setting does not take. With
+// `apply` false only the value is checked and nothing is sent.
+using SetFn = Outcome (*)(std::uint32_t port, std::string_view value, bool apply);
 
 struct Setting {
     const char* name;       // as typed after get/set
@@ -47,14 +53,24 @@ const Setting* findSetting(std::string_view name);
 
 // ---- used by the row macros
 
+std::string formatBaud(std::int64_t v);
+
+template <class Format>
+std::string unitOf(Format format) {
+    if constexpr (std::is_convertible_v<Format, std::string (*)(std::int64_t)>)
+        if (static_cast<std::string (*)(std::int64_t)>(format) == &formatBaud) return "bit/s";
+    return {};
+}
+
 template <class R, class Format>
 Reading readingOf(R result, Format format) {
     if constexpr (std::is_floating_point_v<R>) {
-        if (result == static_cast<R>(-1.0)) return {Outcome::failed, {}};
-        return {Outcome::ok, format(static_cast<double>(result))};
+        if (result == static_cast<R>(-1.0)) return {Outcome::failed, {}, {}, {}};
+        return {Outcome::ok, format(static_cast<double>(result)), static_cast<double>(result), unitOf(format)};
     } else {
-        if (result < 0) return {Outcome::failed, {}};
-        return {Outcome::ok, format(static_cast<std::int64_t>(result))};
+        if (result < 0) return {Outcome::failed, {}, {}, {}};
+        return {Outcome::ok, format(static_cast<std::int64_t>(result)), static_cast<std::int64_t>(result),
+                unitOf(format)};
     }
 }
 
@@ -71,7 +87,6 @@ std::string formatDecimal(std::int64_t v);
 std::string formatHex8(std::int64_t v);
 std::string formatHex16(std::int64_t v);
 std::string formatHex24(std::int64_t v);
-std::string formatBaud(std::int64_t v);
 std::string formatReal(double v);
 
 }  // namespace nxtka_cli
@@ -102,38 +117,46 @@ std::string formatReal(double v);
 // A setter `fn(port, int)` taking min..max.
 #define NXTKA_SET_INT(fn, min, max)                                                   \
     #fn, [](auto port) { return requires { fn(port, std::int32_t{}); }; }(std::uint32_t{}), \
-        [](auto port, std::string_view value) -> ::nxtka_cli::Outcome {               \
+        [](auto port, std::string_view value, bool apply) -> ::nxtka_cli::Outcome {               \
             if constexpr (requires { fn(port, std::int32_t{}); })                     \
-                return ::nxtka_cli::outcomeOf(                                        \
-                    fn(port, static_cast<std::int32_t>(::nxtka_cli::parseInteger(value, (min), (max))))); \
+            {                                                                         \
+                const auto v = static_cast<std::int32_t>(::nxtka_cli::parseInteger(value, (min), (max))); \
+                return apply ? ::nxtka_cli::outcomeOf(fn(port, v)) : ::nxtka_cli::Outcome::ok; \
+            }                                                                         \
             else                                                                      \
                 return ::nxtka_cli::Outcome::absent;                                  \
         }
 // A setter `fn(port, double)`.
 #define NXTKA_SET_REAL(fn)                                                            \
     #fn, [](auto port) { return requires { fn(port, double{}); }; }(std::uint32_t{}), \
-        [](auto port, std::string_view value) -> ::nxtka_cli::Outcome {               \
+        [](auto port, std::string_view value, bool apply) -> ::nxtka_cli::Outcome {               \
             if constexpr (requires { fn(port, double{}); })                           \
-                return ::nxtka_cli::outcomeOf(fn(port, ::nxtka_cli::parseNumber(value))); \
+            {                                                                         \
+                const double v = ::nxtka_cli::parseNumber(value);                     \
+                return apply ? ::nxtka_cli::outcomeOf(fn(port, v)) : ::nxtka_cli::Outcome::ok; \
+            }                                                                         \
             else                                                                      \
                 return ::nxtka_cli::Outcome::absent;                                  \
         }
 // A setter `fn(port, int)` taking on/off as 1/0.
 #define NXTKA_SET_SWITCH(fn)                                                          \
     #fn, [](auto port) { return requires { fn(port, std::int32_t{}); }; }(std::uint32_t{}), \
-        [](auto port, std::string_view value) -> ::nxtka_cli::Outcome {               \
+        [](auto port, std::string_view value, bool apply) -> ::nxtka_cli::Outcome {               \
             if constexpr (requires { fn(port, std::int32_t{}); })                     \
-                return ::nxtka_cli::outcomeOf(fn(port, ::nxtka_cli::parseSwitch(value) ? 1 : 0)); \
+            {                                                                         \
+                const std::int32_t v = ::nxtka_cli::parseSwitch(value) ? 1 : 0;       \
+                return apply ? ::nxtka_cli::outcomeOf(fn(port, v)) : ::nxtka_cli::Outcome::ok; \
+            }                                                                         \
             else                                                                      \
                 return ::nxtka_cli::Outcome::absent;                                  \
         }
 // A setter `fn(port, const char*)` taking exactly `size` characters of text.
 #define NXTKA_SET_TEXT(fn, size)                                                      \
     #fn, [](auto port) { return requires(const char* t) { fn(port, t); }; }(std::uint32_t{}), \
-        [](auto port, std::string_view value) -> ::nxtka_cli::Outcome {               \
+        [](auto port, std::string_view value, bool apply) -> ::nxtka_cli::Outcome {               \
             if constexpr (requires(const char* t) { fn(port, t); }) {                 \
                 const std::string text = ::nxtka_cli::exactText(value, (size));       \
-                return ::nxtka_cli::outcomeOf(fn(port, text.c_str()));                \
+                return apply ? ::nxtka_cli::outcomeOf(fn(port, text.c_str())) : ::nxtka_cli::Outcome::ok; \
             } else {                                                                  \
                 return ::nxtka_cli::Outcome::absent;                                  \
             }                                                                         \

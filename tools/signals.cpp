@@ -1,5 +1,6 @@
 #include "signals.h"
 
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <pthread.h>
@@ -52,10 +53,18 @@ void SignalWatch::run() {
             if (quitting_.load()) return;
             continue;
         }
-        if (interruptNow_.load() || stop_.load()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (interruptNow_.load()) {
             say("\nnxtka: interrupted\n");
             ::_exit(130);
         }
+        if (stop_.load()) {
+            // A quick second press is one impatient stop: the summary still comes.
+            if (now - firstStop_ < kDoublePress) continue;
+            say("\nnxtka: interrupted\n");
+            ::_exit(130);
+        }
+        firstStop_ = now;
         stop_.store(true);
         if (pipe_[1] >= 0) {
             const char byte = 1;

@@ -1,6 +1,7 @@
 #include "stream_view.h"
 
 #include "active_port.h"
+#include "csv_sink.h"
 #include "nxtka.h"
 #include "signals.h"
 
@@ -131,7 +132,6 @@ StreamResult runStream(const ActivePort& port, const StreamOptions& options, Sig
     bool stallReported = false;
     LivePanel panel(options.utf8);
 
-    if (options.csv != nullptr) std::fprintf(options.csv, "%s\n", kCsvHeader);
     const bool lines = options.mode == ViewMode::lines;
     const int barWidth = lineBarWidth() | 1;
     if (lines) printLineHeader(barWidth);
@@ -173,10 +173,13 @@ StreamResult runStream(const ActivePort& port, const StreamOptions& options, Sig
             lastArrival = now;
             stallReported = false;
             for (std::int32_t i = 0; i < delivered; ++i) {
+                if (options.csv != nullptr) options.csv->row(result.stats.count(), now, values[i], statuses[i]);
                 result.stats.add(now, values[i], statuses[i]);
-                if (options.csv != nullptr)
-                    std::fprintf(options.csv, "%s\n", formatCsvRow(now, values[i], statuses[i]).c_str());
                 if (lines) printLine(now, values[i], statuses[i], barWidth, options.utf8);
+            }
+            if (options.csv != nullptr && !options.csv->flush()) {
+                result.readerGone = true;
+                break;
             }
             lastValue = values[delivered - 1];
             lastStatus = statuses[delivered - 1];
@@ -197,15 +200,16 @@ StreamResult runStream(const ActivePort& port, const StreamOptions& options, Sig
             }
             std::fflush(stdout);
         }
-        if (std::ferror(stdout)) break;  // e.g. the reader of a pipe went away
-        if (options.csv != nullptr && std::ferror(options.csv)) throw ToolError("writing the CSV file failed");
+        if (result.readerGone || std::ferror(stdout)) {  // e.g. the reader of a pipe went away
+            result.readerGone = true;
+            break;
+        }
     }
     result.elapsedS = secondsSince(start);
     if (live) {
         panel.draw(result.stats, result.elapsedS, lastValue, lastStatus, result.elapsedS - lastArrival);
         std::printf("\n");
     }
-    if (options.csv != nullptr && std::fflush(options.csv) != 0) throw ToolError("writing the CSV file failed");
     return result;
 }
 

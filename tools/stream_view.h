@@ -11,6 +11,7 @@
 namespace nxtka_cli {
 
 class ActivePort;
+class CsvSink;
 class SignalWatch;
 
 enum class ViewMode {
@@ -22,7 +23,7 @@ enum class ViewMode {
 struct StreamOptions {
     std::optional<std::uint64_t> count;  // stop after this many values
     std::optional<double> seconds;       // stop after this long
-    std::FILE* csv = nullptr;            // time_s,value,status rows
+    CsvSink* csv = nullptr;              // the rows, when asked for
     ViewMode mode = ViewMode::lines;
     bool utf8 = false;
 };
@@ -31,6 +32,7 @@ struct StreamResult {
     StreamStats stats;
     double elapsedS = 0.0;
     bool interrupted = false;  // Ctrl-C or SIGTERM
+    bool readerGone = false;   // the reader of stdout went away
 };
 
 // Reads values until the count or time is reached or a signal asks to stop.

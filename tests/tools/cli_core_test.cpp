@@ -179,9 +179,9 @@ TEST(Stats, RatesOverTheLastSecondAndOverall) {
 }
 
 TEST(Csv, RowsMatchTheHeader) {
-    EXPECT_STREQ(kCsvHeader, "time_s,value,status");
-    EXPECT_EQ(formatCsvRow(1.5, -0.25, 7), "1.500000,-0.25000000,7");
-    EXPECT_EQ(formatCsvRow(0.0, 1.05, 255), "0.000000,1.05000000,255");
+    EXPECT_STREQ(kCsvHeader, "sample,read_time_s,value,status");
+    EXPECT_EQ(formatCsvRow(0, 1.5, -0.25, 7), "0,1.500000,-0.25000000,7");
+    EXPECT_EQ(formatCsvRow(18446744073709551615ull, 0.0, 1.05, 255), "18446744073709551615,0.000000,1.05000000,255");
 }
 
 }  // namespace

@@ -71,26 +71,26 @@ TEST(SettingRows, UndeclaredFunctionsAreAbsentNotCalled) {
     EXPECT_FALSE(row.setDeclared);
     EXPECT_STREQ(row.getName, "TKAfunctionThatDoesNotExist");
     EXPECT_EQ(row.get(7).outcome, Outcome::absent);
-    EXPECT_EQ(row.set(7, "1"), Outcome::absent);
+    EXPECT_EQ(row.set(7, "1", true), Outcome::absent);
 }
 
 TEST(SettingRows, SettersParseTheirRangeBeforeCalling) {
     constexpr Setting gain{"gain", nullptr, NXTKA_NO_GET, NXTKA_SET_INT(fakeSetGain, 0, 7), ""};
     EXPECT_TRUE(gain.setDeclared);
-    EXPECT_EQ(gain.set(7, "5"), Outcome::ok);
+    EXPECT_EQ(gain.set(7, "5", true), Outcome::ok);
     EXPECT_EQ(gLastGain, 5);
-    EXPECT_EQ(gain.set(7, "0x7"), Outcome::ok);
+    EXPECT_EQ(gain.set(7, "0x7", true), Outcome::ok);
     EXPECT_EQ(gLastGain, 7);
     gLastGain = -100;
-    EXPECT_THROW(gain.set(7, "8"), ToolError);
-    EXPECT_THROW(gain.set(7, "five"), ToolError);
+    EXPECT_THROW(gain.set(7, "8", true), ToolError);
+    EXPECT_THROW(gain.set(7, "five", true), ToolError);
     EXPECT_EQ(gLastGain, -100);  // never called with a bad value
-    EXPECT_EQ(gain.set(8, "1"), Outcome::failed);
+    EXPECT_EQ(gain.set(8, "1", true), Outcome::failed);
 
     constexpr Setting norm{"norm", nullptr, NXTKA_NO_GET, NXTKA_SET_REAL(fakeSetNorm), ""};
-    EXPECT_EQ(norm.set(7, "1.25"), Outcome::ok);
+    EXPECT_EQ(norm.set(7, "1.25", true), Outcome::ok);
     EXPECT_DOUBLE_EQ(gLastNorm, 1.25);
-    EXPECT_THROW(norm.set(7, "x"), ToolError);
+    EXPECT_THROW(norm.set(7, "x", true), ToolError);
 }
 
 TEST(SettingRows, SwitchAndTextSettersPassWhatTheFunctionTakes) {
@@ -114,18 +114,18 @@ TEST(SettingRows, SwitchAndTextSettersPassWhatTheFunctionTakes) {
     for (const Row& row : rows) {
         gLastSwitch = -100;
         gLastSerial.clear();
-        EXPECT_EQ(row.setting->set(7, row.value), row.outcome) << row.value;
+        EXPECT_EQ(row.setting->set(7, row.value, true), row.outcome) << row.value;
         EXPECT_EQ(gLastSwitch, row.lastSwitch) << row.value;
         EXPECT_EQ(gLastSerial, row.lastSerial) << row.value;
     }
     gLastSwitch = -100;
     gLastSerial.clear();
-    EXPECT_THROW(sw.set(7, "5"), ToolError);
-    EXPECT_THROW(serial.set(7, "NX-0004"), ToolError);    // 7 characters
-    EXPECT_THROW(serial.set(7, "NX-000420"), ToolError);  // 9
+    EXPECT_THROW(sw.set(7, "5", true), ToolError);
+    EXPECT_THROW(serial.set(7, "NX-0004", true), ToolError);    // 7 characters
+    EXPECT_THROW(serial.set(7, "NX-000420", true), ToolError);  // 9
     EXPECT_EQ(gLastSwitch, -100);
     EXPECT_EQ(gLastSerial, "");
-    EXPECT_EQ(sw.set(8, "on"), Outcome::failed);
+    EXPECT_EQ(sw.set(8, "on", true), Outcome::failed);
 }
 
 TEST(SettingTable, NamesAreUniqueAndEveryRowDoesSomething) {
@@ -151,8 +151,8 @@ TEST(SettingTable, TodaysFunctionsAreDeclaredAndFailOnAnInactivePort) {
     const Setting* transmit = findSetting("transmit");
     ASSERT_NE(transmit, nullptr);
     EXPECT_TRUE(transmit->setDeclared);
-    EXPECT_EQ(transmit->set(1000, "on"), Outcome::failed);
-    EXPECT_THROW(transmit->set(1000, "sideways"), ToolError);
+    EXPECT_EQ(transmit->set(1000, "on", true), Outcome::failed);
+    EXPECT_THROW(transmit->set(1000, "sideways", false), ToolError);
 }
 
 }  // namespace

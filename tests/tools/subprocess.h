@@ -30,10 +30,11 @@ inline std::vector<char*> argvOf(std::vector<std::string>& args) {
 
 // Runs the program with no standard input and kills it after `timeout`.
 // With a `marker`, sends it SIGINT `interruptAfter` after its stdout showed
-// the marker.
+// the marker, and once more `secondInterrupt` later when that is given.
 inline RunResult run(std::vector<std::string> args, std::chrono::milliseconds timeout = std::chrono::seconds(20),
                      const std::string& marker = {},
-                     std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0)) {
+                     std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0),
+                     std::chrono::milliseconds secondInterrupt = std::chrono::milliseconds(-1)) {
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     std::vector<char*> argv = argvOf(args);
@@ -64,6 +65,10 @@ inline RunResult run(std::vector<std::string> args, std::chrono::milliseconds ti
         if (!interrupted && markerSeen != std::chrono::steady_clock::time_point{} &&
             std::chrono::steady_clock::now() >= markerSeen + interruptAfter) {
             ::kill(pid, SIGINT);
+            if (secondInterrupt.count() >= 0) {
+                ::usleep(static_cast<useconds_t>(secondInterrupt.count() * 1000));
+                ::kill(pid, SIGINT);
+            }
             interrupted = true;
         }
         if (left.count() <= 0) {
@@ -93,6 +98,35 @@ inline RunResult run(std::vector<std::string> args, std::chrono::milliseconds ti
     r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
     return r;
 }
+
+// A program started in the background with `device` as its standard input
+// (so it holds the device open, without a lock), killed at the end.
+class Holder {
+public:
+    Holder(const std::string& device, std::vector<std::string> args) {
+        std::vector<char*> argv = argvOf(args);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+            if (fd < 0) ::_exit(127);
+            ::dup2(fd, 0);
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~Holder() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
 
 // The simulator program (prints "device: PATH", then "ready"), stopped with
 // SIGTERM at the end. Its stderr goes to a file (the command log with -v).

@@ -1,0 +1,449 @@
+// The built `nxtka` program as a test bench uses it: no data lost, argument
+// errors caught before any device, JSON for scripts, the port listing, and
+// what comes back after `send --wait`.
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace nxtka_cli::test {
+namespace {
+
+using nlohmann::json;
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// A directory of its own, so that left-over temporary files show.
+class Scratch {
+public:
+    Scratch() {
+        std::string tmpl = ::testing::TempDir() + "nxtka-data-XXXXXX";
+        dir_ = ::mkdtemp(tmpl.data()) != nullptr ? tmpl : std::string();
+    }
+    ~Scratch() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        DIR* d = ::opendir(dir_.c_str());
+        while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr)
+            if (e->d_name[0] != '.') out.emplace_back(e->d_name);
+        if (d != nullptr) ::closedir(d);
+        return out;
+    }
+
+private:
+    std::string dir_;
+};
+
+// The tool running in the background, its stdout read by the test.
+class Spawned {
+public:
+    explicit Spawned(std::vector<std::string> args) {
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        std::vector<char*> argv = argvOf(args);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            const int devnull = ::open("/dev/null", O_RDWR);
+            ::dup2(devnull, 0);
+            ::dup2(devnull, 2);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        out_ = out[0];
+    }
+    ~Spawned() {
+        closeOutput();
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Spawned(const Spawned&) = delete;
+    Spawned& operator=(const Spawned&) = delete;
+
+    // What came on stdout until `n` lines were there or the time ran out.
+    std::string readLines(long n, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::count(text_.begin(), text_.end(), '\n') < n && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            char buf[256];
+            const ssize_t got = ::read(out_, buf, sizeof buf);
+            if (got <= 0) break;
+            text_.append(buf, static_cast<std::size_t>(got));
+        }
+        return text_;
+    }
+    void closeOutput() {
+        if (out_ >= 0) ::close(out_);
+        out_ = -1;
+    }
+    // The exit status, or -1 when it still runs after `timeout`.
+    int wait(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        int ws = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (::waitpid(pid_, &ws, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+            }
+            if (out_ >= 0) readLines(1L << 30, std::chrono::milliseconds(20));  // keep the pipe from filling
+            else ::usleep(20000);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string text_;
+};
+
+// ---------------------------------------------------------------- no data lost
+
+// A run that brings no values leaves an existing file as it was, and no
+// temporary file behind: a mistyped device, a port out of range, a bad
+// count, and an amplifier that sends nothing.
+TEST(KeepData, NoValuesLeaveTheFileAlone) {
+    SimProcess silent(kSim, {"--rate", "0"});
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Row rows[] = {
+        {{"--device", "/dev/nxtka-mistyped"}, 1},
+        {{"--port", "4096"}, 2},
+        {{"--device", silent.device(), "--count", "-1"}, 2},
+        {{"--device", silent.device(), "--seconds", "0.5"}, 0},
+        {{"--device", silent.device(), "--seconds", "0.5", "--append"}, 0},
+    };
+    for (const Row& row : rows) {
+        Scratch dir;
+        const std::string keep = dir.path("keep.csv");
+        writeFile(keep, "precious\n");
+        std::vector<std::string> args{"monitor", "--csv", keep};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const RunResult r = tool(args);
+        EXPECT_EQ(r.status, row.status) << row.args[1] << r.err;
+        EXPECT_EQ(readFile(keep), "precious\n") << row.args[1];
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"keep.csv"}) << row.args[1];
+    }
+}
+
+TEST(KeepData, NewRowsReplaceTheFileAndAppendAddsToIt) {
+    SimProcess sim(kSim, {"--rate", "200", "--value", "0.5", "--status", "3"});
+    Scratch dir;
+    const std::string csv = dir.path("run.csv");
+    writeFile(csv, "old\n");
+    ASSERT_EQ(tool({"monitor", "-d", sim.device(), "-n", "3", "--csv", csv}).status, 0);
+    auto rows = lines(readFile(csv));
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0], "sample,read_time_s,value,status");
+    for (unsigned i = 0; i < 3; ++i) {
+        unsigned sample = 99, status = 99;
+        double t = -1, v = 0;
+        ASSERT_EQ(std::sscanf(rows[i + 1].c_str(), "%u,%lf,%lf,%u", &sample, &t, &v, &status), 4);
+        EXPECT_EQ(sample, i);
+        EXPECT_NEAR(v, 0.5, 1e-6);
+        EXPECT_EQ(status, 3u);
+    }
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"run.csv"});
+
+    // Appended rows count on from 0 again and bring no second header.
+    ASSERT_EQ(tool({"monitor", "-d", sim.device(), "-n", "2", "--csv", csv, "--append"}).status, 0);
+    rows = lines(readFile(csv));
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[4].rfind("0,", 0), 0u) << rows[4];
+    EXPECT_EQ(rows[5].rfind("1,", 0), 0u) << rows[5];
+
+    // Appending to a file that does not exist yet starts it with the header.
+    const std::string fresh = dir.path("fresh.csv");
+    ASSERT_EQ(tool({"monitor", "-d", sim.device(), "-n", "1", "--csv", fresh, "-a"}).status, 0);
+    rows = lines(readFile(fresh));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], "sample,read_time_s,value,status");
+}
+
+// Rows reach a pipe as they are read: at 10 values/s, three lines would
+// otherwise wait for a 4 KB block (about ten seconds). When the reader goes,
+// the tool ends.
+TEST(KeepData, RowsStreamThroughAPipe) {
+    SimProcess sim(kSim, {"--rate", "10"});
+    Spawned tool({kTool, "monitor", "--device", sim.device(), "--csv", "-"});
+    const std::string text = tool.readLines(3, std::chrono::seconds(5));
+    tool.closeOutput();  // as `head -3` does
+    EXPECT_GE(std::count(text.begin(), text.end(), '\n'), 3) << text;
+    EXPECT_EQ(text.rfind("sample,read_time_s,value,status\n0,", 0), 0u) << text;
+    EXPECT_GE(tool.wait(std::chrono::seconds(5)), 0) << "the tool ran on after its reader went away";
+}
+
+// The amplifier goes away in the middle of a run: the tool fails, and the
+// rows read until then are in the file, under its own name.
+TEST(KeepData, RowsReadBeforeAFailureAreKept) {
+    Scratch dir;
+    const std::string csv = dir.path("run.csv");
+    writeFile(csv, "old\n");
+    auto sim = std::make_unique<SimProcess>(kSim, std::vector<std::string>{"--rate", "100"});
+    Spawned tool({kTool, "monitor", "--device", sim->device(), "--csv", csv, "--view", "lines"});
+    tool.readLines(6, std::chrono::seconds(5));  // the banner, the column header, values
+    sim.reset();
+    EXPECT_EQ(tool.wait(std::chrono::seconds(15)), 1);
+    const auto rows = lines(readFile(csv));
+    ASSERT_GE(rows.size(), 5u);
+    EXPECT_EQ(rows[0], "sample,read_time_s,value,status");
+    EXPECT_EQ(rows[1].rfind("0,", 0), 0u);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"run.csv"});
+}
+
+// ---------------------------------------------------------------- arguments
+
+// Every argument error ends with status 2 at once, before any device is
+// opened: against a pseudo-terminal nobody answers, opening it would take
+// seconds and end in "no answer".
+TEST(Arguments, ErrorsEndWithStatusTwoBeforeAnyDevice) {
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    const std::string dev = pty.name;
+    struct Row {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const Row rows[] = {
+        {{"set", "transmit", "maybe", "-d", dev}, "'maybe' is not on or off"},
+        {{"set", "polarity", "sideways", "-d", dev}, "polarity is bipolar or unipolar"},
+        {{"info", "--device", ""}, "--device needs a path"},
+        {{"monitor", "-d", dev, "--count", "-3"}, "--count must be 1 or more"},
+        {{"monitor", "-d", dev, "--count", "0"}, "--count must be 1 or more"},
+        {{"monitor", "-d", dev, "--seconds", "nan"}, "--seconds must be a number above 0"},
+        {{"monitor", "-d", dev, "--seconds", "-1"}, "--seconds must be a number above 0"},
+        {{"monitor", "-d", dev, "--append"}, "--append needs --csv FILE"},
+        {{"monitor", "-d", dev, "--csv", "/nxtka-no-such-dir/x.csv"}, "/nxtka-no-such-dir does not exist"},
+        {{"info", "-d", dev, "--baud", "0"}, "line speed 0 is not a positive bit rate"},
+        {{"send", "-d", dev, "--wait", "-5", "3b"}, "--wait takes 0 to 60000 ms"},
+        {{"send", "-d", dev, "--wait", "100", "--baud", "12345", "3b"}, "--wait needs a standard line speed"},
+        {{"send", "-d", dev, "2a3"}, "odd number of hex digits"},
+        {{"moni", "-d", dev}, "unknown command 'moni' (did you mean monitor?)"},
+        {{"-d", dev, "frobnicate"}, "unknown command 'frobnicate'"},
+        {{"get", "colour", "-d", dev}, "unknown setting 'colour'"},
+    };
+    for (const Row& row : rows) {
+        const RunResult r = tool(row.args, std::chrono::seconds(3));
+        EXPECT_FALSE(r.timedOut) << row.says;
+        EXPECT_EQ(r.status, 2) << row.says << ": " << r.err;
+        EXPECT_NE(complaint(r).find(row.says), std::string::npos) << r.err;
+    }
+    // Errors of the option parser itself also end with 2.
+    EXPECT_EQ(tool({"monitor", "-d", dev, "--count", "many"}).status, 2);
+    EXPECT_EQ(tool({"info", "--no-such-option"}).status, 2);
+}
+
+TEST(Arguments, OptionsMayStandBeforeTheCommand) {
+    SimProcess sim(kSim, {"--level", "4"});
+    const RunResult r = tool({"--device", sim.device(), "--json", "get", "model"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["value"], 4);
+    // After the command, its own options win.
+    const RunResult own = tool({"--device", "/dev/nxtka-elsewhere", "get", "model", "--device", sim.device()});
+    EXPECT_EQ(own.status, 0) << own.err;
+    EXPECT_EQ(own.out, "4\n");
+}
+
+// A quick second Ctrl-C (5 ms after the first, while the port is being
+// released) still gives the summary.
+TEST(Arguments, SecondCtrlCWithinHalfASecondKeepsTheSummary) {
+    SimProcess sim(kSim, {"--rate", "100"});
+    const RunResult quick = run({kTool, "monitor", "--device", sim.device()}, std::chrono::seconds(20), "status",
+                                std::chrono::milliseconds(300), std::chrono::milliseconds(5));
+    EXPECT_EQ(quick.status, 0) << quick.err;
+    EXPECT_NE(quick.out.find("interrupted"), std::string::npos) << quick.out;
+    EXPECT_NE(quick.out.find(" values in "), std::string::npos) << quick.out;
+}
+
+// ---------------------------------------------------------------- JSON
+
+TEST(Json, EachCommandsOutputParsesBack) {
+    SimProcess sim(kSim, {"--level", "4", "--baud", "115200", "--rate", "200", "--value", "-0.5", "--status", "2"});
+    const std::vector<std::string> at{"--device", sim.device(), "--baud", "115200"};
+    auto withTarget = [&](std::vector<std::string> args) {
+        args.insert(args.end(), at.begin(), at.end());
+        return args;
+    };
+
+    const RunResult get = tool(withTarget({"get", "baud", "--json"}));
+    ASSERT_EQ(get.status, 0) << get.err;
+    const json baud = json::parse(get.out);
+    EXPECT_EQ(baud["setting"], "baud");
+    EXPECT_EQ(baud["value"], 115200);
+    EXPECT_EQ(baud["unit"], "bit/s");
+
+    const RunResult info = tool(withTarget({"info", "--json"}));
+    ASSERT_EQ(info.status, 0) << info.err;
+    const json i = json::parse(info.out);
+    EXPECT_EQ(i["device"], sim.device());
+    EXPECT_EQ(i["port"], 0);
+    EXPECT_EQ(i["settings"]["model"]["value"], 4);
+    EXPECT_EQ(i["settings"]["baud"]["value"], 115200);
+
+    const RunResult mon = tool(withTarget({"monitor", "--count", "7", "--json"}));
+    ASSERT_EQ(mon.status, 0) << mon.err;
+    const json m = json::parse(mon.out);  // nothing else on stdout
+    EXPECT_EQ(m["values"], 7);
+    EXPECT_EQ(m["statuses"]["0x02"], 7);
+    EXPECT_NEAR(m["min"].get<double>(), -0.5, 1e-6);
+    EXPECT_NEAR(m["max"].get<double>(), -0.5, 1e-6);
+    EXPECT_EQ(m["interrupted"], false);
+    EXPECT_TRUE(m["csv"].is_null());
+
+    // list --json has the rows of list, by name.
+    const RunResult list = tool({"list", "--json"});
+    ASSERT_EQ(list.status, 0);
+    const json rows = json::parse(list.out);
+    ASSERT_TRUE(rows.is_array());
+    std::size_t textRows = 0;
+    for (const std::string& l : lines(tool({"list"}).out))
+        if (!l.empty() && l.rfind("NAME", 0) != 0 && l.find("more settings") == std::string::npos) ++textRows;
+    EXPECT_EQ(rows.size(), textRows);
+    bool model = false;
+    for (const json& r : rows)
+        if (r["name"] == "model") model = r["get"] == "TKAmodel" && r["get_available"] == true;
+    EXPECT_TRUE(model) << list.out;
+}
+
+// ---------------------------------------------------------------- ports
+
+// Pseudo-terminals are no serial ports, so the plain listing leaves them
+// out; --all shows the simulator's with its process, and a program that
+// holds one open.
+TEST(Ports, PseudoTerminalsOfSimulatorsAndTheirHolders) {
+    SimProcess sim(kSim, {"--rate", "0"});
+    const RunResult plain = tool({"ports", "--json"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    for (const json& p : json::parse(plain.out)) EXPECT_NE(p["device"], sim.device());
+
+    Holder holder(sim.device(), {"sleep", "30"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const RunResult all = tool({"ports", "--all", "--json"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    const json ports = json::parse(all.out);
+    const json* mine = nullptr;
+    for (const json& p : ports)
+        if (p["device"] == sim.device()) mine = &p;
+    ASSERT_NE(mine, nullptr) << all.out;
+    EXPECT_EQ((*mine)["transport"], "pseudo-terminal");
+    EXPECT_NE((*mine)["description"].get<std::string>().find("nxtka-sim"), std::string::npos) << all.out;
+    EXPECT_EQ((*mine)["holder"], "pid " + std::to_string(holder.pid()) + ", sleep") << all.out;
+
+    const RunResult text = tool({"ports", "--all"});
+    EXPECT_NE(text.out.find(sim.device() + "  pseudo-terminal"), std::string::npos) << text.out;
+}
+
+TEST(Ports, MissingDeviceNamesThePresentPorts) {
+    const RunResult listed = tool({"ports", "--json"});
+    ASSERT_EQ(listed.status, 0);
+    std::string expected;
+    for (const json& p : json::parse(listed.out))
+        expected += (expected.empty() ? "present: " : ", ") + p["device"].get<std::string>();
+    if (expected.empty()) expected = "no serial ports are present";
+    const RunResult r = tool({"info", "--device", "/dev/nxtka-no-such-device"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(complaint(r), "nxtka: /dev/nxtka-no-such-device does not exist (check the device name and that the "
+                            "adapter is plugged in); " + expected);
+}
+
+// A program that has the device open without a lock takes the answers; the
+// failure names it instead of only "no answer".
+TEST(Ports, NoAnswerNamesTheProgramThatHasTheDeviceOpen) {
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    Holder holder(pty.name, {"sleep", "30"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const RunResult r = tool({"info", "--device", pty.name});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(complaint(r), std::string("nxtka: no answer from an amplifier on ") + pty.name +
+                                ": another program has it open (pid " + std::to_string(holder.pid()) +
+                                ", sleep) and may take the answers; close that program");
+}
+
+// ---------------------------------------------------------------- send --wait
+
+// Command 42 with parameter 3 is answered with a "$" frame: "$", three
+// bytes, and the protocol level (4 here).
+TEST(Send, WaitShowsTheBytesThatCameBack) {
+    SimProcess sim(kSim, {"--rate", "0", "--level", "4"});
+    const RunResult r = tool({"send", "-d", sim.device(), "--wait", "500", "2a", "03"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 2u) << r.out;
+    EXPECT_EQ(out[0], "sent 2 bytes to " + sim.device() + ": 2A 03");
+    ASSERT_EQ(out[1].rfind("received 5 bytes within 500 ms: 24 ", 0), 0u) << out[1];
+    EXPECT_EQ(out[1].substr(out[1].size() - 3), " 04") << out[1];
+
+    const RunResult quiet = tool({"send", "-d", sim.device(), "--wait", "200", "00"});
+    EXPECT_NE(quiet.out.find("no bytes came back within 200 ms"), std::string::npos) << quiet.out;
+}
+
+// ---------------------------------------------------------------- habits
+
+// The bash completion, run as bash runs it: commands, options of a command,
+// setting names from the tool itself, values of a switch.
+TEST(Habits, BashCompletion) {
+    const std::string framework = "/usr/share/bash-completion/bash_completion";
+    if (::access(framework.c_str(), R_OK) != 0) GTEST_SKIP() << "bash-completion is not installed";
+    const std::string script =
+        "source " + framework + "; source " NXTKA_COMPLETION_FILE "; read -ra COMP_WORDS <<< \"$1\"; "
+        "[[ \"$1\" == *' ' ]] && COMP_WORDS+=(''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=\"$1\"; "
+        "COMP_POINT=${#COMP_LINE}; _nxtka 2>/dev/null; printf '%s\\n' \"${COMPREPLY[@]}\"";
+    struct Row {
+        std::string line;
+        std::vector<std::string> offered;
+    };
+    const Row rows[] = {
+        {" mon", {"monitor"}},
+        {" p", {"ports"}},
+        {" monitor --c", {"--count", "--csv"}},
+        {" get mode-l", {"mode-linear", "mode-lock", "mode-log"}},
+        {" -d /tmp/x set model", {"model"}},
+        {" set transmit o", {"off", "on"}},
+    };
+    for (const Row& row : rows) {
+        const RunResult r = run({"/bin/bash", "-c", script, "_", kTool + row.line});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> got = lines(r.out);
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, row.offered) << row.line;
+    }
+}
+
+// ---------------------------------------------------------------- the README's example
+
+#ifdef NXTKA_EXAMPLE_PATH
+TEST(Example, ReadmeProgramWaitsForTheValues) {
+    SimProcess sim(kSim, {"--level", "2", "--rate", "50", "--value", "0.125", "--status", "1"});
+    const RunResult r = run({NXTKA_EXAMPLE_PATH, sim.device(), "4"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "protocol level 2\n0.125000 (status 1)\n0.125000 (status 1)\n0.125000 (status 1)\n"
+                     "0.125000 (status 1)\n");
+}
+#endif
+
+}  // namespace
+}  // namespace nxtka_cli::test

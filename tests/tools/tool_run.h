@@ -1,0 +1,81 @@
+// Helpers of the tests that run the built `nxtka` program: its output taken
+// apart, scratch paths, and a pseudo-terminal with nobody on its far side.
+#pragma once
+
+#include "subprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace nxtka_cli::test {
+
+inline const std::string kTool = NXTKA_CLI_PATH;
+inline const std::string kSim = NXTKA_SIM_PATH;
+
+inline RunResult tool(std::vector<std::string> args, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    args.insert(args.begin(), kTool);
+    return run(std::move(args), timeout);
+}
+
+inline std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// The tool's own complaint: exactly one "nxtka: " line on stderr.
+inline std::string complaint(const RunResult& r) {
+    std::vector<std::string> mine;
+    for (const std::string& l : lines(r.err))
+        if (l.rfind("nxtka: ", 0) == 0) mine.push_back(l);
+    EXPECT_EQ(mine.size(), 1u) << r.err;
+    return mine.empty() ? std::string() : mine.front();
+}
+
+struct ValueLine {
+    double time, value;
+    unsigned status;
+};
+
+// The value lines of the line view: "   0.014 s   +0.798421  0x00   [...]".
+inline std::vector<ValueLine> valueLines(const std::string& out) {
+    std::vector<ValueLine> v;
+    for (const std::string& l : lines(out)) {
+        ValueLine x{};
+        char sign = 0;
+        int barAt = -1;
+        if (std::sscanf(l.c_str(), " %lf s %c%lf 0x%2x %n", &x.time, &sign, &x.value, &x.status, &barAt) != 4 ||
+            barAt < 0 || (sign != '+' && sign != '-') || l[static_cast<std::size_t>(barAt)] != '[' || l.back() != ']')
+            continue;
+        if (sign == '-') x.value = -x.value;
+        v.push_back(x);
+    }
+    return v;
+}
+
+inline std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + "nxtka-cli-" + std::to_string(::getpid()) + "-" + name;
+}
+
+struct Pty {
+    Pty() {
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
+        // Programs started by the test must not hold the far side too.
+        ::fcntl(master, F_SETFD, FD_CLOEXEC);
+        ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    }
+    ~Pty() {
+        ::close(slave);
+        ::close(master);
+    }
+    int master = -1, slave = -1;
+    char name[128] = {};
+};
+
+}  // namespace nxtka_cli::test
