@@ -76,6 +76,8 @@ struct StreamSettings {
     int textDecimals = 4;
     int textWidth = 9;
     bool textCarriageReturn = true;
+    // Recorded values played back in a loop instead of the waveform (empty: none).
+    std::vector<double> replay;
 };
 
 // Initial settings, each the answer to the named command.
@@ -193,6 +195,7 @@ public:
     std::vector<std::uint8_t> memory() const;
     void setMemory(std::size_t address, std::uint8_t value);
     std::uint32_t rangeEntry(int selector) const;         // GetRanges / WriteRanges
+    void setRangeEntry(int selector, std::uint32_t entry);
     std::uint16_t canSetting(int index) const;            // GetCanSetting / SetCanSetting
     // Replaces the behaviour of one code (tests and later command families).
     void setHandler(int code, Handler handler);
