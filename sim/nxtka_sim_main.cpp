@@ -260,6 +260,7 @@ int main(int argc, char** argv) {
 
     Extras x;
     app.set_config("--config", "", "device file (INI or TOML) whose keys are the long options without '--'");
+    app.allow_config_extras(false);  // a mistyped key is an error, not silently ignored
     app.add_option("--save-config", x.saveConfig, "write the device file of the state at exit to this path")
         ->configurable(false);
     app.set_version_flag("--version", versionText());
