@@ -415,6 +415,34 @@ NXTKA_API int32_t NXTKA_CALL NXsetDeviceName(uint32_t port, const char *name);
  * port is above 1023, the buffer is null or too small. */
 NXTKA_API int32_t NXTKA_CALL NXgetDeviceName(uint32_t port, char *buffer, int32_t size);
 
+/* ---- why the last call failed
+ * Every function still reports failure by -1 (or -1.0, or nothing); this
+ * tells the calling thread why its last failed call on the library failed.
+ * The record is kept per thread: a failure on one thread never shows on
+ * another. Each call that takes a port number (activation included) forgets
+ * the previous reason when it starts, and a failing call leaves its own, so
+ * right after a -1 the reason is that call's. A call that succeeds leaves
+ * NXTKA_FAILURE_NONE in most cases; calls without a port (version, device
+ * names, this one) leave the record as it is. */
+typedef enum NXTKA_FAILURE {
+    NXTKA_FAILURE_NONE = 0,           /* nothing recorded: the last call went through */
+    NXTKA_FAILURE_PORT_RANGE = 1,     /* port number above 1023 */
+    NXTKA_FAILURE_NOT_ACTIVE = 2,     /* port not active (or being released) */
+    NXTKA_FAILURE_BUSY = 3,           /* an asynchronous write is outstanding, or none is to finish */
+    NXTKA_FAILURE_ARGUMENT = 4,       /* an argument was refused; nothing was sent */
+    NXTKA_FAILURE_TIMEOUT = 5,        /* the amplifier did not answer within the time-out */
+    NXTKA_FAILURE_WRITE = 6,          /* writing to the device failed */
+    NXTKA_FAILURE_DEVICE = 7,         /* the device could not be opened or used; the system's text follows */
+    NXTKA_FAILURE_ALREADY_ACTIVE = 8, /* activation of a port that is active or being activated */
+    NXTKA_FAILURE_ABORTED = 9         /* activation ended by TKAabortActivate */
+} NXTKA_FAILURE;
+/* Copies a short English text of the reason (for example "write to the device
+ * failed: Input/output error", "port not active") into `text`, always
+ * terminated and cut to `size` - 1 bytes; a null `text` or a `size` below 1
+ * copies nothing. Returns the NXTKA_FAILURE_* number, which stays the same
+ * from release to release; the text may change. */
+NXTKA_API int32_t NXTKA_CALL NXgetLastFailure(char *text, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif

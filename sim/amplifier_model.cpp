@@ -611,6 +611,7 @@ void AmplifierModel::setStream(const StreamSettings& settings) {
 double AmplifierModel::valueAt(std::uint64_t index) const {
     std::lock_guard lk(mu_);
     const StreamSettings& s = config_.stream;
+    if (!s.replay.empty()) return s.replay[index % s.replay.size()];
     const std::uint32_t period = std::max<std::uint32_t>(s.period, 1);
     const double phase = static_cast<double>(index % period) / static_cast<double>(period);
     switch (s.waveform) {
@@ -739,6 +740,11 @@ void AmplifierModel::setMemory(std::size_t address, std::uint8_t value) {
 std::uint32_t AmplifierModel::rangeEntry(int selector) const {
     std::lock_guard lk(mu_);
     return ranges_[static_cast<std::size_t>(selector & 0xFF)];
+}
+
+void AmplifierModel::setRangeEntry(int selector, std::uint32_t entry) {
+    std::lock_guard lk(mu_);
+    ranges_[static_cast<std::size_t>(selector & 0xFF)] = entry;
 }
 
 std::uint16_t AmplifierModel::canSetting(int index) const {

@@ -77,6 +77,8 @@ struct StreamSettings {
     int textDecimals = 4;
     int textWidth = 9;
     bool textCarriageReturn = true;
+    // Recorded values played back in a loop instead of the waveform (empty: none).
+    std::vector<double> replay;
 };
 
 // Initial settings, each the answer to the named command.
@@ -222,6 +224,7 @@ public:
     std::vector<std::uint8_t> memory() const;
     void setMemory(std::size_t address, std::uint8_t value);
     std::uint32_t rangeEntry(int selector) const;         // GetRanges / WriteRanges
+    void setRangeEntry(int selector, std::uint32_t entry);
     std::uint16_t canSetting(int index) const;            // GetCanSetting / SetCanSetting
     // ---- memory family (model_memory.cpp)
     // Status bytes for the next attempts at one address (a read at its word's

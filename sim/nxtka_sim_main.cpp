@@ -2,9 +2,15 @@
 //
 // Prints "device: /dev/pts/N" (and "link: PATH" when --symlink was given),
 // then "ready", and serves the amplifier until SIGINT or SIGTERM. Point the
-// library at it with NXsetDeviceName(port, "/dev/pts/N").
+// library at it with NXsetDeviceName(port, "/dev/pts/N"). Every option may
+// also come from a device file (--config, INI or TOML, keys named as the long
+// options); --save-config writes the state at exit in that form. Exit status
+// 2 for bad arguments, 1 when the simulator cannot start.
 #include "amplifier_model.h"
+#include "csv_replay.h"
 #include "pty_amplifier.h"
+#include "sim_spec.h"
+#include "symlink_claim.h"
 
 #include "core/command_table.h"
 
@@ -14,6 +20,9 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <vector>
 #include <map>
 #include <pthread.h>
 #include <string>
@@ -26,15 +35,172 @@ void logCommand(const ReceivedCommand& c) {
     static const Clock::time_point start = Clock::now();
     const double t = std::chrono::duration<double>(c.at - start).count();
     const char* name = nxtka::commandName(c.code);
-    std::fprintf(stderr, "%10.4f cmd %3u %s", t, static_cast<unsigned>(c.code), name ? name : "(undefined)");
+    std::fprintf(stderr, "%10.4f > %02X", t, static_cast<unsigned>(c.code));
     for (std::uint8_t b : c.params) std::fprintf(stderr, " %02X", static_cast<unsigned>(b));
-    std::fputc('\n', stderr);
+    std::fprintf(stderr, "  %s\n", name ? name : "(undefined)");
+}
+
+std::string versionText() {
+    return "nxtka-sim " + std::to_string(NXTKA_VERSION_MAJOR) + "." + std::to_string(NXTKA_VERSION_MINOR) + "." +
+           std::to_string(NXTKA_VERSION_PATCH);
+}
+
+// What the device file and the fault options add to the configuration.
+struct Extras {
+    std::vector<std::string> registers, memory, ranges;
+    std::vector<std::string> silent, late, pauses;
+    std::uint32_t garbageEvery = 0;
+    bool splitAnswers = false;
+    std::uint32_t splitGapMs = 2;
+    double hangUpAfter = 0;
+    std::string replay, saveConfig;
+};
+
+struct Timed {
+    double hangUpAfter = 0;
+    std::vector<std::pair<double, double>> pauses;
+};
+
+// Applies the device file's state and the faults to the model; throws
+// std::invalid_argument or std::runtime_error for a bad entry.
+Timed applyExtras(const Extras& x, AmplifierModel& model) {
+    for (const std::string& r : x.registers) {
+        const auto [code, value] = parseCodeValue(r);
+        model.setReg(code, value);
+    }
+    for (const std::string& m : x.memory) {
+        const auto [address, bytes] = parseMemory(m);
+        if (address + bytes.size() > AmplifierModel::kMemorySize)
+            throw std::invalid_argument("memory beyond " + std::to_string(AmplifierModel::kMemorySize) + " bytes: " + m);
+        for (std::size_t i = 0; i < bytes.size(); ++i) model.setMemory(address + i, bytes[i]);
+    }
+    for (const std::string& r : x.ranges) {
+        const auto [selector, entry] = parseCodeValue(r);
+        if (entry > 0xFFFFFFFFu) throw std::invalid_argument("range entry above 32 bits: " + r);
+        model.setRangeEntry(selector, static_cast<std::uint32_t>(entry));
+    }
+    Faults f = model.faults();
+    for (const std::string& c : x.silent) f.silence(parseCode(c));
+    for (const std::string& l : x.late) {
+        const auto [code, ms] = parseCodeMs(l);
+        f.delay(code, ms);
+    }
+    f.garbageEveryFrames = x.garbageEvery;
+    f.splitAnswers = x.splitAnswers;
+    f.splitGapMs = x.splitGapMs;
+    model.setFaults(f);
+    Timed t;
+    if (!(x.hangUpAfter >= 0)) throw std::invalid_argument("--hang-up-after must be 0 or more seconds");
+    t.hangUpAfter = x.hangUpAfter;
+    for (const std::string& p : x.pauses) t.pauses.push_back(parseSpan(p));
+    if (!x.replay.empty()) {
+        StreamSettings st = model.stream();
+        st.replay = readReplayValues(x.replay);
+        model.setStream(st);
+    }
+    return t;
+}
+
+std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
+
+std::string list(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + inQuotes(items[i]);
+    return out + "]";
+}
+
+std::string hex(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+// The model's state as a device file: what a fresh model would differ in.
+std::string deviceFile(AmplifierModel& m, const CLI::App& app, const Extras& x) {
+    namespace cmd = nxtka::cmd;
+    const AmplifierModel fresh;
+    std::string serial;
+    const std::uint64_t sn = m.reg(cmd::kGetSerialNo);
+    for (int i = 7; i >= 0; --i) serial += static_cast<char>((sn >> (8 * i)) & 0xFF);
+    std::string out = "# nxtka-sim device file (" + versionText() + ")\n";
+    out += "level = " + std::to_string(m.level()) + "\n";
+    out += "options = " + std::to_string(m.reg(cmd::kGetOptions)) + "\n";
+    out += "firmware = " + std::to_string(m.reg(cmd::kGetFirmware)) + "\n";
+    out += "control = " + std::to_string(m.reg(cmd::kGetControl)) + "\n";
+    out += "equipment = " + std::to_string(m.reg(cmd::kGetEquipment)) + "\n";
+    out += "mode = " + std::to_string(m.reg(cmd::kGetMode)) + "\n";
+    out += "special-mode = " + std::to_string(m.reg(cmd::kGetSpecialMode)) + "\n";
+    out += "decimal-point = " + std::to_string(m.reg(cmd::kDispGetDPoint)) + "\n";
+    out += "norm = " + std::to_string(m.reg(cmd::kDispGetNorm)) + "\n";
+    out += "serial = " + inQuotes(serial) + "\n";
+    for (const char* key : {"frame", "status", "rate", "waveform", "value", "amplitude", "period", "seed", "baud"}) {
+        const CLI::Option* o = app.get_option(std::string("--") + key);
+        const std::string v = o->count() > 0 ? o->as<std::string>() : o->get_default_str();
+        out += std::string(key) + " = " + (key == std::string("frame") || key == std::string("waveform") ? inQuotes(v) : v) + "\n";
+    }
+    out += std::string("stopped = ") + (m.transmitting() ? "false" : "true") + "\n";
+    std::vector<std::string> regs;
+    for (const std::string& r : x.registers) {
+        const int code = parseCodeValue(r).first;
+        regs.push_back(codeText(code) + "=" + hex(m.reg(code)));
+    }
+    if (!regs.empty()) out += "register = " + list(regs) + "\n";
+    const std::vector<std::uint8_t> mem = m.memory(), base = fresh.memory();
+    std::vector<std::string> runs;
+    for (std::size_t i = 0; i < mem.size();) {
+        if (mem[i] == base[i]) { ++i; continue; }
+        std::size_t j = i;
+        while (j < mem.size() && mem[j] != base[j]) ++j;
+        runs.push_back(std::to_string(i) + ":" + hexBytes(mem.data() + i, j - i));
+        i = j;
+    }
+    if (!runs.empty()) out += "memory = " + list(runs) + "\n";
+    std::vector<std::string> ranges;
+    for (int s = 0; s < 256; ++s)
+        if (m.rangeEntry(s) != fresh.rangeEntry(s)) ranges.push_back(std::to_string(s) + "=" + hex(m.rangeEntry(s)));
+    if (!ranges.empty()) out += "range = " + list(ranges) + "\n";
+    if (!x.silent.empty()) out += "silent = " + list(x.silent) + "\n";
+    if (!x.late.empty()) out += "late = " + list(x.late) + "\n";
+    if (x.garbageEvery != 0) out += "garbage-every = " + std::to_string(x.garbageEvery) + "\n";
+    if (x.splitAnswers) out += "split-answers = true\nsplit-gap = " + std::to_string(x.splitGapMs) + "\n";
+    if (x.hangUpAfter > 0) out += "hang-up-after = " + std::to_string(x.hangUpAfter) + "\n";
+    if (!x.pauses.empty()) out += "pause-values = " + list(x.pauses) + "\n";
+    if (!x.replay.empty()) out += "replay = " + inQuotes(x.replay) + "\n";
+    return out;
 }
 
 // "answer to GetOptions (54)"
 std::string answerTo(nxtka::Command command) {
     const char* name = nxtka::commandName(command);
     return std::string("answer to ") + (name ? name : "?") + " (" + std::to_string(command.code) + ")";
+}
+
+// Waits for SIGINT or SIGTERM while the timed faults fall due; returns the signal.
+int serveUntilSignal(AmplifierModel& model, const Timed& t, const sigset_t& sigs) {
+    const Clock::time_point start = Clock::now();
+    std::vector<int> pauseState(t.pauses.size(), 0);  // 0 before, 1 during, 2 after
+    bool hungUp = false;
+    for (;;) {
+        const double now = std::chrono::duration<double>(Clock::now() - start).count();
+        if (t.hangUpAfter > 0 && !hungUp && now >= t.hangUpAfter) {
+            model.hangUp();
+            hungUp = true;
+        }
+        for (std::size_t i = 0; i < t.pauses.size(); ++i) {
+            const auto [from, length] = t.pauses[i];
+            if (pauseState[i] == 0 && now >= from) {
+                model.setTransmitting(false);
+                pauseState[i] = 1;
+            }
+            if (pauseState[i] == 1 && now >= from + length) {
+                model.setTransmitting(true);
+                pauseState[i] = 2;
+            }
+        }
+        const timespec tick{0, 20 * 1000 * 1000};
+        const int sig = sigtimedwait(&sigs, nullptr, &tick);
+        if (sig > 0) return sig;
+    }
 }
 
 }  // namespace
@@ -115,8 +281,33 @@ int main(int argc, char** argv) {
     app.add_option("--lock-answer", lockAnswer, answerTo(cmd::kLockInterface))->capture_default_str();
     app.add_option("--calc-norm", calcNorm, "display norm the amplifier computes on DispCalcNorm (70)")
         ->capture_default_str();
-    app.add_flag("-v,--verbose", verbose, "log every command received to stderr");
-    CLI11_PARSE(app, argc, argv);
+    app.add_flag("-v,--verbose", verbose, "log every command received to stderr, in hex with its name");
+
+    Extras x;
+    app.set_config("--config", "", "device file (INI or TOML) whose keys are the long options without '--'");
+    app.allow_config_extras(false);  // a mistyped key is an error, not silently ignored
+    app.add_option("--save-config", x.saveConfig, "write the device file of the state at exit to this path")
+        ->configurable(false);
+    app.set_version_flag("--version", versionText());
+    app.add_option("--register", x.registers, "register by its get code: CODE=VALUE (e.g. GetMode=3), repeatable");
+    app.add_option("--memory", x.memory, "device memory from an address: ADDR:HEXBYTES (e.g. 16:0A0B), repeatable");
+    app.add_option("--range", x.ranges, "range table entry: SELECTOR=VALUE, repeatable");
+    app.add_option("--silent", x.silent, "fault: this code gets no answer (name or number), repeatable");
+    app.add_option("--late", x.late, "fault: answer this code late, CODE:MS (e.g. GetMode:1500), repeatable");
+    app.add_option("--garbage-every", x.garbageEvery, "fault: garbage bytes after every N value frames (0: never)");
+    app.add_flag("--split-answers", x.splitAnswers, "fault: every answer byte written on its own");
+    app.add_option("--split-gap", x.splitGapMs, "milliseconds between the bytes of a split answer")
+        ->capture_default_str();
+    app.add_option("--hang-up-after", x.hangUpAfter, "fault: hang up this many seconds after the start (0: never)");
+    app.add_option("--pause-values", x.pauses, "fault: no value frames from START for SECONDS: START:SECONDS, repeatable");
+    app.add_option("--replay", x.replay,
+                   "play the value column of this CSV file (the tool's --csv output) in a loop instead of the waveform");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        return rc == 0 ? 0 : 2;
+    }
 
     static const std::map<std::string, FrameKind> kFrames = {{"binary24", FrameKind::Binary24},
                                                              {"status16", FrameKind::Status16},
@@ -191,8 +382,23 @@ int main(int argc, char** argv) {
     sigaddset(&sigs, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
 
+    // Bad entries of the options or the device file are argument errors.
+    Timed timed;
+    {
+        AmplifierModel check(cfg);
+        try {
+            timed = applyExtras(x, check);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "nxtka-sim: %s\n", e.what());
+            return 2;
+        }
+    }
+
     try {
+        std::unique_ptr<SymlinkClaim> claim;
+        if (!opt.symlink.empty()) claim = std::make_unique<SymlinkClaim>(opt.symlink);
         PtyAmplifier amp(cfg, opt);
+        applyExtras(x, amp.model());
         if (verbose) amp.model().setCommandObserver(logCommand);
         AmplifierModel& model = amp.model();
         model.setAdjustment(adjustment);
@@ -208,12 +414,16 @@ int main(int argc, char** argv) {
         if (!amp.symlinkPath().empty()) std::printf("link: %s\n", amp.symlinkPath().c_str());
         std::printf("ready\n");
         std::fflush(stdout);
-        int sig = 0;
-        sigwait(&sigs, &sig);
+        const int sig = serveUntilSignal(amp.model(), timed, sigs);
         amp.stop();
         if (verbose)
             std::fprintf(stderr, "nxtka-sim: stopped by signal %d after %zu commands (%zu undefined)\n", sig,
                          amp.model().totalCommands(), amp.model().undefinedCount());
+        if (!x.saveConfig.empty()) {
+            std::ofstream out(x.saveConfig);
+            out << deviceFile(amp.model(), app, x);
+            if (!out.flush()) throw std::runtime_error("cannot write " + x.saveConfig);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "nxtka-sim: %s\n", e.what());
         return 1;

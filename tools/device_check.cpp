@@ -1,5 +1,7 @@
 #include "device_check.h"
 
+#include "nxtka.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -68,6 +70,11 @@ std::optional<std::string> precheckDevice(const std::string& path) {
 }
 
 std::optional<std::string> explainOpenFailure(const std::string& path) {
+    char reason[256] = {};
+    const int32_t why = NXgetLastFailure(reason, sizeof reason);
+    if (why == NXTKA_FAILURE_TIMEOUT || why == NXTKA_FAILURE_NONE) return std::nullopt;
+    if (why != NXTKA_FAILURE_DEVICE) return std::string(reason);
+    // The device failed: look at it for a friendlier word (its holder, its group).
     if (auto pre = precheckDevice(path)) return pre;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -87,6 +94,7 @@ std::optional<std::string> explainOpenFailure(const std::string& path) {
         problem = path + " is not a serial port (not a terminal device)";
     }
     ::close(fd);  // also drops the lock
+    if (!problem) problem = std::string(reason);
     return problem;
 }
 

@@ -1,5 +1,5 @@
-// Explanations for a device the library could not use. The library reports
-// every failure as -1, so the tool looks at the device path itself.
+// Explanations for a device the library could not use: the library's reason
+// (NXgetLastFailure), made friendlier by a look at the device path itself.
 #pragma once
 
 #include <optional>
@@ -12,9 +12,10 @@ namespace nxtka_cli {
 // one-line complaint, or nothing when the path looks usable.
 std::optional<std::string> precheckDevice(const std::string& path);
 
-// After a failed activation: opens the device the way the library does
-// (exclusive, with flock) and says why that fails. Nothing when the device
-// opens fine, so the failure lies with the amplifier.
+// Right after a failed activation on the same thread: nothing when the
+// amplifier did not answer; for a device failure, opens the device the way
+// the library does (exclusive, with flock) and says why that fails, else the
+// library's text; for other reasons the library's text.
 std::optional<std::string> explainOpenFailure(const std::string& path);
 
 // The other process that holds a lock on the device, else one that has it

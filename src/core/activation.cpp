@@ -4,6 +4,8 @@
 
 #include "core/command_codes.h"
 #include "core/command_exchange.h"
+#include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "core/port_guard.h"
 #include "core/port_table.h"
 #include "core/serial_link.h"
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace nxtka {
 namespace {
@@ -129,7 +132,10 @@ bool wakeUpWait(PortSession& s) {
 
 // The identification after the session is published; false ends the activation.
 bool identify(PortSession& s, const Params& p) {
-    if ((p.flags & NXTKA_FLAG_WAKEUP) != 0 && !wakeUpWait(s)) return false;
+    if ((p.flags & NXTKA_FLAG_WAKEUP) != 0 && !wakeUpWait(s)) {
+        if (s.abortEvent->isSet()) recordFailure(Failure::Aborted);
+        return false;
+    }
     std::uint32_t control = 0;
     if (!probeControlWord(s, kProbeTimeoutMs, true, control)) {
         // Values kept coming: the amplifier is alive, give it one more chance.
@@ -159,6 +165,7 @@ std::int32_t activate(unsigned port, const Params& p) {
     lib.activationMutex().lock();
     if (slot.session.load() != nullptr || slot.apiMutex.load() != nullptr || slot.ringMutex.load() != nullptr) {
         lib.activationMutex().unlock();
+        recordFailure(Failure::AlreadyActive);
         return -1;
     }
     if (!slot.apiStore) slot.apiStore = std::make_unique<platform::Mutex>();
@@ -174,12 +181,25 @@ std::int32_t activate(unsigned port, const Params& p) {
         lib.activationMutex().unlock();
         return -1;
     };
-    if (s == nullptr) return failEarly();
-    s->device = platform::openDevice(lib.deviceName(port));
-    if (!s->device) return failEarly();
+    if (s == nullptr) {
+        recordFailure(Failure::Device, "out of memory");
+        return failEarly();
+    }
+    const std::string name = lib.deviceName(port);
+    s->device = platform::openDevice(name);
+    if (!s->device) {
+        recordDeviceFailure(("cannot open " + name).c_str(), platform::lastSystemError());
+        return failEarly();
+    }
     waitMilliseconds(settleAfterOpenMs());
-    if (!configureDevice(*s, p)) return failEarly();
-    if ((p.flags & NXTKA_FLAG_RTSCTS) != 0 && !waitForCts(*s)) return failEarly();
+    if (!configureDevice(*s, p)) {
+        recordFailure(Failure::Device, "cannot configure the line");
+        return failEarly();
+    }
+    if ((p.flags & NXTKA_FLAG_RTSCTS) != 0 && !waitForCts(*s)) {
+        recordFailure(Failure::Timeout, "no CTS from the amplifier");
+        return failEarly();
+    }
 
     s->commError = 0;
     s->stopThread = 0;
@@ -192,7 +212,10 @@ std::int32_t activate(unsigned port, const Params& p) {
     s->firmwareVersion = 0;
     s->displayFlags = 0;
     if ((p.flags & NXTKA_FLAG_WAKEUP) != 0) s->abortEvent = std::make_unique<platform::Event>();
-    if (!s->thread.start(receiveThreadMain, s, kReceiveThreadStack)) return failEarly();
+    if (!s->thread.start(receiveThreadMain, s, kReceiveThreadStack)) {
+        recordFailure(Failure::Device, "cannot start the receive thread");
+        return failEarly();
+    }
 
     slot.session.store(s);
     lib.activationMutex().unlock();
@@ -206,6 +229,7 @@ std::int32_t activate(unsigned port, const Params& p) {
     ring->unlock();
     api->unlock();
     s->holdValues = 0;
+    clearFailure();  // reasons of probes that were retried do not count
     return 0;
 }
 
@@ -225,8 +249,13 @@ using namespace nxtka;
 extern "C" {
 
 NXTKA_API int32_t NXTKA_CALL TKAactivateExtended(uint32_t port, const ActivationParams* params) {
+    clearFailure();
+    if (port >= kPortCount) {
+        recordFailure(Failure::PortRange);
+        return -1;
+    }
     Params p;
-    if (port >= kPortCount || !readParams(params, p)) return -1;
+    if (!readParams(params, p)) return refuseArgument("activation parameters unreadable or invalid");
     return activate(port, p);
 }
 
@@ -236,7 +265,11 @@ NXTKA_API int32_t NXTKA_CALL TKAactivate(uint32_t port, int32_t bufferCapacity) 
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAabortActivate(uint32_t port) {
-    if (port >= kPortCount) return -1;
+    clearFailure();
+    if (port >= kPortCount) {
+        recordFailure(Failure::PortRange);
+        return -1;
+    }
     Library& lib = library();
     lib.tableMutex().lock();
     PortSession* s = lib.slot(port).session.load();
@@ -244,6 +277,8 @@ NXTKA_API int32_t NXTKA_CALL TKAabortActivate(uint32_t port) {
     if (s != nullptr && s->abortEvent) {
         s->abortEvent->set();
         result = 0;
+    } else {
+        recordFailure(Failure::NotActive, "no activation waiting for the amplifier");
     }
     lib.tableMutex().unlock();
     return result;
@@ -271,7 +306,10 @@ NXTKA_API int32_t NXTKA_CALL TKAgetLocalBaudRate(uint32_t port) {
     CommandGuard guard(port);
     if (!guard.ok()) return -1;
     platform::LineSettings ls;
-    if (!guard.session().device->getLineSettings(ls)) return -1;
+    if (!guard.session().device->getLineSettings(ls)) {
+        recordFailure(Failure::Device, "cannot read the line settings");
+        return -1;
+    }
     return static_cast<int32_t>(ls.baudRate);
 }
 

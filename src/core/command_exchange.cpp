@@ -1,5 +1,6 @@
 #include "core/command_exchange.h"
 
+#include "core/last_failure.h"
 #include "core/port_guard.h"
 #include "core/serial_link.h"
 
@@ -43,21 +44,29 @@ static bool send(PortSession& s, int code, const CommandParam& param) {
 }
 
 bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* slot, std::uint32_t timeoutMs) {
-    if (param.kind == CommandParam::Value && paramBytesOf(code) > 4) return false;
-    beginExchange(s, code, slot);
-    bool waitFailed = false;
-    if (send(s, code, param)) {
-        waitFailed = waitAnswer(s, timeoutMs) != 0;
-    } else {
-        waitFailed = true;
+    if (param.kind == CommandParam::Value && paramBytesOf(code) > 4) {
+        recordFailure(Failure::Argument, "the code takes more than 4 parameter bytes");
+        return false;
     }
-    return endExchange(s, waitFailed);
+    beginExchange(s, code, slot);
+    bool waitFailed = true;  // a failed send recorded its reason
+    if (send(s, code, param)) {
+        const std::uint32_t readError = waitAnswer(s, timeoutMs);
+        waitFailed = readError != 0;
+        if (waitFailed) recordDeviceFailure("device failed while reading", readError);
+    }
+    const bool answered = endExchange(s, waitFailed);
+    if (!answered && !waitFailed) recordFailure(Failure::Timeout);
+    return answered;
 }
 
 bool requestWord(PortSession& s, int code, const CommandParam& param, std::uint32_t& value,
                  std::uint32_t timeoutMs) {
     const int answerBytes = answerBytesOf(code);
-    if (answerBytes < 1 || answerBytes > 4) return false;
+    if (answerBytes < 1 || answerBytes > 4) {
+        recordFailure(Failure::Argument, "the answer of this code is not 1 to 4 bytes");
+        return false;
+    }
     std::uint32_t word = 0;
     if (!requestAnswer(s, code, param, &word, timeoutMs)) return false;
     value = answerValue(word, answerBytes);

@@ -1,10 +1,25 @@
 #include "core/export_forms.h"
 
+#include "core/last_failure.h"
+
+#include <string>
+
 namespace nxtka {
+
+std::int32_t refuseArgument(const char* why) {
+    clearFailure();
+    recordFailure(Failure::Argument, why);
+    return -1;
+}
 
 std::int32_t setInRange(unsigned port, ValueCommand command, std::int64_t value, std::int64_t lo,
                         std::int64_t hi) {
-    if (value < lo || value > hi) return -1;
+    if (value < lo || value > hi) {
+        clearFailure();
+        const std::string range = std::to_string(value) + " outside " + std::to_string(lo) + ".." + std::to_string(hi);
+        recordFailure(Failure::Argument, range.c_str());
+        return -1;
+    }
     return setLowBytes(port, command, static_cast<std::uint32_t>(value));
 }
 
@@ -22,12 +37,13 @@ std::int32_t sendAlone(unsigned port, PlainCommand command) {
 }
 
 bool sendByteArray(PortSession& s, ByteArrayCommand command, const std::uint8_t* bytes, std::uint32_t delayMs) {
-    return bytes != nullptr && sendCommand(s, command.code, bytes, delayMs);
+    if (bytes == nullptr) return refuseArgument("null byte array") == 0;
+    return sendCommand(s, command.code, bytes, delayMs);
 }
 
 std::int32_t sendByteArray(unsigned port, ByteArrayCommand command, const std::uint8_t* bytes,
                            std::uint32_t delayMs) {
-    if (bytes == nullptr) return -1;
+    if (bytes == nullptr) return refuseArgument("null byte array");
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         return sendByteArray(s, command, bytes, delayMs) ? 0 : -1;
     });

@@ -72,6 +72,12 @@ constexpr std::int32_t clearBitOf(std::int32_t word, Field bit) {
     return word < 0 ? word : 1 - fieldOf(word, bit);
 }
 
+// ---- argument checks
+
+// For an export's own argument check: records "argument refused" with `why`
+// as the calling thread's last failure and returns -1.
+std::int32_t refuseArgument(const char* why);
+
 // ---- setters
 
 // Inside a guard: the code and its integer parameter; true when written.

@@ -1,18 +1,55 @@
 #include "core/port_guard.h"
 
+#include "core/last_failure.h"
+
 namespace nxtka {
+namespace {
+
+// The first checks of every guard: false (with the reason recorded) for a
+// port above 1023 or one without its mutex.
+bool portUsable(unsigned port, const platform::Mutex* m) {
+    clearFailure();
+    if (port >= kPortCount) {
+        recordFailure(Failure::PortRange);
+        return false;
+    }
+    if (m == nullptr) {
+        recordFailure(Failure::NotActive);
+        return false;
+    }
+    return true;
+}
+
+// After the mutex was taken: the session must still be there and in the
+// state the caller needs.
+bool sessionUsable(const PortSession* s, bool sameMutex, int state, int wanted) {
+    if (s == nullptr || !sameMutex) {
+        recordFailure(Failure::NotActive);
+        return false;
+    }
+    if (state != wanted) {
+        recordFailure(Failure::Busy, wanted == kLinkAsyncWrite ? "no asynchronous write is outstanding"
+                                                                 : "an asynchronous write is outstanding");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 CommandGuard::CommandGuard(unsigned port, GuardKind kind) {
-    if (port >= kPortCount) return;
+    platform::Mutex* m = port < kPortCount ? library().slot(port).apiMutex.load(std::memory_order_acquire) : nullptr;
+    if (!portUsable(port, m)) return;
     PortSlot& slot = library().slot(port);
-    platform::Mutex* m = slot.apiMutex.load(std::memory_order_acquire);
-    if (m == nullptr) return;
     m->lock();
     mutex_ = m;
     PortSession* s = slot.session.load(std::memory_order_acquire);
     const int wanted = kind == GuardKind::Command ? kLinkReady : kLinkAsyncWrite;
     // A slot whose mutex was cleared meanwhile is being released.
-    if (s == nullptr || slot.apiMutex.load(std::memory_order_acquire) != m || s->linkState.load() != wanted) return;
+    if (!sessionUsable(s, slot.apiMutex.load(std::memory_order_acquire) == m, s != nullptr ? s->linkState.load() : 0,
+                       wanted)) {
+        return;
+    }
     session_ = s;
 }
 
@@ -21,16 +58,21 @@ CommandGuard::~CommandGuard() {
 }
 
 BothGuard::BothGuard(unsigned port) {
-    if (port >= kPortCount) return;
+    platform::Mutex* a = port < kPortCount ? library().slot(port).apiMutex.load(std::memory_order_acquire) : nullptr;
+    if (!portUsable(port, a)) return;
     PortSlot& slot = library().slot(port);
-    platform::Mutex* a = slot.apiMutex.load(std::memory_order_acquire);
     platform::Mutex* r = slot.ringMutex.load(std::memory_order_acquire);
-    if (a == nullptr || r == nullptr) return;
-    if (!platform::lockBoth(*a, *r)) return;
+    if (!portUsable(port, r) || !platform::lockBoth(*a, *r)) {
+        recordFailure(Failure::NotActive);
+        return;
+    }
     api_ = a;
     ring_ = r;
     PortSession* s = slot.session.load(std::memory_order_acquire);
-    if (s == nullptr || slot.apiMutex.load(std::memory_order_acquire) != a || s->linkState.load() != kLinkReady) return;
+    if (!sessionUsable(s, slot.apiMutex.load(std::memory_order_acquire) == a, s != nullptr ? s->linkState.load() : 0,
+                       kLinkReady)) {
+        return;
+    }
     session_ = s;
 }
 
@@ -40,14 +82,13 @@ BothGuard::~BothGuard() {
 }
 
 RingGuard::RingGuard(unsigned port) {
-    if (port >= kPortCount) return;
+    platform::Mutex* m = port < kPortCount ? library().slot(port).ringMutex.load(std::memory_order_acquire) : nullptr;
+    if (!portUsable(port, m)) return;
     PortSlot& slot = library().slot(port);
-    platform::Mutex* m = slot.ringMutex.load(std::memory_order_acquire);
-    if (m == nullptr) return;
     m->lock();
     mutex_ = m;
     PortSession* s = slot.session.load(std::memory_order_acquire);
-    if (s == nullptr || slot.ringMutex.load(std::memory_order_acquire) != m) return;
+    if (!sessionUsable(s, slot.ringMutex.load(std::memory_order_acquire) == m, 0, 0)) return;
     session_ = s;
 }
 

@@ -1,4 +1,5 @@
 // Raw bytes to one or many ports, the data event, and the service hook.
+#include "core/export_forms.h"
 #include "core/port_guard.h"
 #include "core/serial_link.h"
 #include "nxtka.h"
@@ -21,7 +22,7 @@ using namespace nxtka;
 extern "C" {
 
 NXTKA_API int32_t NXTKA_CALL NXsendBytes(uint32_t port, const unsigned char* bytes, int32_t count) {
-    if (count <= 0 || bytes == nullptr || port >= kPortCount) return -1;
+    if (count <= 0 || bytes == nullptr) return refuseArgument("no bytes to send");
     CommandGuard guard(port);
     if (!guard.ok()) return -1;
     return writeBytes(guard.session(), bytes, static_cast<std::uint32_t>(count)) == 1 ? 0 : -1;
@@ -29,8 +30,9 @@ NXTKA_API int32_t NXTKA_CALL NXsendBytes(uint32_t port, const unsigned char* byt
 
 NXTKA_API int32_t NXTKA_CALL NXasynchronousSendBytes(uint32_t port, const unsigned char* bytes, int32_t count,
                                                      NXTKA_EVENT* event) {
+    if (count <= 0 || bytes == nullptr) return refuseArgument("no bytes to send");
     int started = 0;
-    if (count > 0 && bytes != nullptr && port < kPortCount) {
+    {
         CommandGuard guard(port);
         if (guard.ok()) {
             PortSession& s = guard.session();
@@ -52,7 +54,6 @@ NXTKA_API int32_t NXTKA_CALL NXasynchronousSendBytes(uint32_t port, const unsign
 }
 
 NXTKA_API int32_t NXTKA_CALL NXsynchronizeSendBytes(uint32_t port) {
-    if (port >= kPortCount) return -1;
     CommandGuard guard(port, GuardKind::Async);
     if (!guard.ok()) return -1;
     PortSession& s = guard.session();
@@ -72,7 +73,7 @@ NXTKA_API int32_t NXTKA_CALL NXsendBytesToDevices(const uint32_t* ports, int32_t
                                                   const unsigned char* bytes, int32_t count) {
     if (count <= 0 || bytes == nullptr || portCount < 1 || portCount > static_cast<int32_t>(kPortCount) ||
         ports == nullptr) {
-        return -1;
+        return refuseArgument("no bytes, or no ports or more than 1024");
     }
     int32_t result = 0;
     struct Started {
@@ -108,7 +109,7 @@ NXTKA_API NXTKA_EVENT NXTKA_CALL NXrequestEvent(uint32_t port) {
 
 NXTKA_API int32_t NXTKA_CALL NXreservedExec(uint32_t port, int32_t reserved, NXTKA_EXEC_CALLBACK callback,
                                             int32_t argument) {
-    if (reserved != 0 || callback == nullptr || port >= kPortCount) return -1;
+    if (reserved != 0 || callback == nullptr) return refuseArgument("reserved not 0 or no callback");
     CommandGuard guard(port);
     if (!guard.ok()) return -1;
     return callback(port, argument);

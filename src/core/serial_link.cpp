@@ -1,8 +1,19 @@
 #include "core/serial_link.h"
 
+#include "core/last_failure.h"
+
 #include <array>
 
 namespace nxtka {
+namespace {
+
+int writeFailed(std::uint32_t systemError) {
+    const std::string text = systemError != 0 ? platform::systemErrorText(systemError) : std::string();
+    recordFailure(Failure::Write, text.c_str());
+    return 0;
+}
+
+}  // namespace
 
 void waitMilliseconds(std::uint32_t ms, const PauseClock& clock) {
     const std::uint32_t start = clock.tickCount();
@@ -22,11 +33,13 @@ int startWrite(PortSession& s, const std::uint8_t* bytes, std::uint32_t count) {
     const platform::WriteStart w = s.device->startWrite(bytes, count);
     switch (w.status) {
     case platform::WriteStart::Completed:
-        return w.count == count ? 1 : 0;
+        if (w.count == count) return 1;
+        recordFailure(Failure::Write, "not every byte was taken");
+        return 0;
     case platform::WriteStart::Pending:
         return -1;
     default:
-        return 0;
+        return writeFailed(w.error);
     }
 }
 
@@ -34,16 +47,20 @@ bool flushAfterWrite(PortSession& s) {
     std::uint32_t error = 0;
     if (s.device->flush(error)) return true;
     s.flushSupported = 0;
-    return error == platform::errorCodes().invalidFunction;
+    if (error == platform::errorCodes().invalidFunction) return true;
+    writeFailed(error);
+    return false;
 }
 
 int writeBytes(PortSession& s, const std::uint8_t* bytes, std::uint32_t count) {
     const int started = startWrite(s, bytes, count);
     if (started == 0) return 0;
     std::uint32_t transferred = count;
-    if (started == -1 && !s.device->waitWrite(transferred)) return 0;
+    if (started == -1 && !s.device->waitWrite(transferred)) return writeFailed(0);
     if (!flushAfterWrite(s)) return 0;
-    return transferred == count ? 1 : 0;
+    if (transferred == count) return 1;
+    recordFailure(Failure::Write, "not every byte was taken");
+    return 0;
 }
 
 bool sendCommand(PortSession& s, int code, const std::uint8_t* params, std::uint32_t delayMs) {
@@ -64,15 +81,21 @@ bool sendCommand(PortSession& s, int code, const std::uint8_t* params, std::uint
 
 bool sendLowBytes(PortSession& s, int code, std::uint32_t value) {
     const int n = paramBytesOf(code);
-    if (n > 4) return false;  // a 32-bit value cannot carry them
+    if (n > 4) {  // a 32-bit value cannot carry them
+        recordFailure(Failure::Argument, "the code takes more than 4 parameter bytes");
+        return false;
+    }
     std::array<std::uint8_t, 5> buf{};
     buf[0] = static_cast<std::uint8_t>(code);
     for (int i = 0; i < n; ++i) {
         buf[static_cast<std::size_t>(1 + i)] = static_cast<std::uint8_t>(value >> (8 * (n - 1 - i)));
     }
     // An undefined code (no row in the table) writes nothing at all.
-    const std::uint32_t total = n < 0 ? 0u : static_cast<std::uint32_t>(1 + n);
-    return writeBytes(s, buf.data(), total) == 1;
+    if (n < 0) {
+        recordFailure(Failure::Argument, "undefined command code");
+        return false;
+    }
+    return writeBytes(s, buf.data(), static_cast<std::uint32_t>(1 + n)) == 1;
 }
 
 }  // namespace nxtka

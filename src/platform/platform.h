@@ -270,4 +270,12 @@ bool isReadable(const void* p, std::size_t bytes);
 // (build << 16 | revision). False when it cannot be read.
 bool libraryFileVersion(std::uint32_t& high, std::uint32_t& low);
 
+// ---------------------------------------------------------------- errors
+
+// The calling thread's last system error (errno, GetLastError()). Right after
+// openDevice() returned null it tells why.
+std::uint32_t lastSystemError();
+// The system's own short text for an error code, without a trailing newline.
+std::string systemErrorText(std::uint32_t code);
+
 }  // namespace nxtka::platform

@@ -399,7 +399,10 @@ std::unique_ptr<SerialDevice> openSystemDevice(const std::string& name) {
     // flock first: it also stops root, and a device someone else holds must
     // not get its exclusive flag touched by us.
     if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+        // Kept for the caller: "busy" says more than "would block".
+        const int why = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
+        errno = why;
         return nullptr;
     }
     // Raw from the start: a terminal left canonical drops long lines and echoes.
@@ -408,8 +411,10 @@ std::unique_ptr<SerialDevice> openSystemDevice(const std::string& name) {
     if (rxWake < 0 || txWake < 0 || tty::setRaw(fd, 0, false, false, false) != 0) {
         if (rxWake >= 0) ::close(rxWake);
         if (txWake >= 0) ::close(txWake);
+        const int why = errno;
         ioctl(fd, TIOCNXCL);
         ::close(fd);
+        errno = why;
         return nullptr;
     }
     return std::make_unique<TtyDevice>(fd, rxWake, txWake);

@@ -66,6 +66,17 @@ bool libraryFileVersion(std::uint32_t& high, std::uint32_t& low) {
     return true;
 }
 
+std::uint32_t lastSystemError() { return GetLastError(); }
+
+std::string systemErrorText(std::uint32_t code) {
+    char buf[256] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
+                             sizeof buf, nullptr);
+    while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == '.')) --n;
+    if (n == 0) return "system error " + std::to_string(code);
+    return std::string(buf, n);
+}
+
 std::string defaultDeviceName(unsigned port) { return "\\\\.\\COM" + std::to_string(port); }
 
 }  // namespace nxtka::platform

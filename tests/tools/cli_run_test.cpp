@@ -116,7 +116,7 @@ TEST(Monitor, InterruptReleasesThePort) {
     text << in.rdbuf();
     const std::string s = text.str();
     std::size_t n = 0;
-    for (std::size_t at = s.find("cmd  63"); at != std::string::npos; at = s.find("cmd  63", at + 1)) ++n;
+    for (std::size_t at = s.find("> 3F "); at != std::string::npos; at = s.find("> 3F ", at + 1)) ++n;
     EXPECT_EQ(n, 2u) << s;
     std::remove(log.c_str());
 }
@@ -167,7 +167,7 @@ TEST(Send, BytesReachTheAmplifier) {
     // 59 ("send one value") three times, on top of the activation's commands.
     const std::string s = text.str();
     std::size_t n = 0;
-    for (std::size_t at = s.find("cmd  59"); at != std::string::npos; at = s.find("cmd  59", at + 1)) ++n;
+    for (std::size_t at = s.find("> 3B "); at != std::string::npos; at = s.find("> 3B ", at + 1)) ++n;
     EXPECT_EQ(n, 3u) << s;
     std::remove(log.c_str());
 }

@@ -1,0 +1,35 @@
+// Why the calling thread's last call on the library failed: one record per
+// thread, written where a failure is decided and read by NXgetLastFailure.
+// Every call on a port forgets the previous reason when it starts (the port
+// guards and activation do that), so after a -1 the record belongs to it.
+#pragma once
+
+#include <cstdint>
+
+namespace nxtka {
+
+// The numbers of NXTKA_FAILURE_* in nxtka.h.
+enum class Failure : std::int32_t {
+    None = 0,
+    PortRange = 1,
+    NotActive = 2,
+    Busy = 3,
+    Argument = 4,
+    Timeout = 5,
+    Write = 6,
+    Device = 7,
+    AlreadyActive = 8,
+    Aborted = 9,
+};
+
+// Records `why` with its standard text, or with `detail` after it.
+void recordFailure(Failure why, const char* detail = nullptr);
+// Records a device failure with the system's text for `systemError`.
+void recordDeviceFailure(const char* what, std::uint32_t systemError);
+void clearFailure();
+
+Failure lastFailure();
+// The recorded text (empty when none).
+const char* lastFailureText();
+
+}  // namespace nxtka
