@@ -21,6 +21,10 @@
 // above 7. WriteControl takes a non-zero divisor from bits 0-10 and the
 // channel from bit 17 when that bit changes.
 //
+// Sampling rate: bits 22-23 of the ReadSamplingRate register are the
+// amplifier's protocol (bit 22 factor linear, bit 23 frequency linear); set
+// them with setReg. WriteSamplingRate changes bits 0-21 only.
+//
 // Settings lock: at protocol level 3 or more SetModeLock locks and records its
 // 3-byte identifier, and SendId with that identifier unlocks; below level 3
 // the lock is bit 7 of the mode byte, which SendId clears. The lock is
@@ -194,6 +198,7 @@ public:
     void setMemory(std::size_t address, std::uint8_t value);
     std::uint32_t rangeEntry(int selector) const;         // GetRanges / WriteRanges
     std::uint16_t canSetting(int index) const;            // GetCanSetting / SetCanSetting
+    std::array<std::uint8_t, 256> userText() const;       // SetUserTextChar, by cell
     // Replaces the behaviour of one code (tests and later command families).
     void setHandler(int code, Handler handler);
 
@@ -280,6 +285,7 @@ private:
     // ---- state of the measurement family (model_measurement.cpp)
 
     // ---- state of the transmission family (model_transmission.cpp)
+    std::array<std::uint8_t, 256> userText_{};
 
     // ---- state of the memory family (model_memory.cpp)
 
