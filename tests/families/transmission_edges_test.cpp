@@ -165,7 +165,9 @@ TEST(TransmissionEdgesSpeeds, SerialAndCanSpeedsGoByTablePosition) {
     const std::pair<int, int> serial[] = {{0, 4800},    {1, 9600},     {2, 19200},   {3, 38400},
                                           {4, 57600},   {5, 115200},   {6, 250000},  {7, 625000},
                                           {8, 1250000}, {9, 230400},   {10, 460800}, {11, 921600}};
-    for (auto [index, rate] : serial) {
+    for (const auto& entry : serial) {
+        const int index = entry.first;
+        const int rate = entry.second;
         SCOPED_TRACE(rate);
         EXPECT_EQ(wireOf(sp, call([&](unsigned p) { return TKAsetBaudRate(p, rate); }), 0),
                   (Bytes{130, std::uint8_t(index)}));
@@ -181,7 +183,9 @@ TEST(TransmissionEdgesSpeeds, SerialAndCanSpeedsGoByTablePosition) {
 
     const std::pair<int, int> can[] = {{1, 50000},  {2, 62500},  {3, 83333},  {4, 100000},
                                        {5, 125000}, {6, 250000}, {7, 500000}, {8, 1000000}};
-    for (auto [index, rate] : can) {
+    for (const auto& entry : can) {
+        const int index = entry.first;
+        const int rate = entry.second;
         SCOPED_TRACE(rate);
         EXPECT_EQ(wireOf(sp, call([&](unsigned p) { return TKAsetCanBaudRate(p, rate); }), 0),
                   (Bytes{140, 126, 0, std::uint8_t(index)}));
@@ -353,7 +357,9 @@ TEST(TransmissionEdgesFilter, ThresholdRoundsUpToTheNextMaskAtEveryBoundary) {
     };
     SimPort sp(520, LineKind::Virtual);
     ASSERT_EQ(sp.activate(), 0);
-    for (auto [x, mask] : rows) {
+    for (const auto& row : rows) {
+        const double x = row.first;
+        const std::uint32_t mask = row.second;
         SCOPED_TRACE(x);
         EXPECT_EQ(wireOf(sp, call([&](unsigned p) { return TKAsetAdaptFilterThreshold(p, x); }), 0),
                   (Bytes{158, std::uint8_t(mask >> 16), std::uint8_t(mask >> 8), std::uint8_t(mask)}));
