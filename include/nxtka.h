@@ -299,24 +299,140 @@ NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port); /* -1.0 on failure */
 /* Range-table entry first/second (0..15 each) raw: value 0..0xFFFFFF. */
 NXTKA_API int32_t NXTKA_CALL NXwriteRanges(uint32_t port, uint32_t first, uint32_t second, uint32_t value);
 /* ---- sampling rate */
-
-
+/* The sampling-rate word holds a frequency and a factor in one of four
+ * encodings the amplifier chooses (its protocol); the library reads the
+ * protocol from the amplifier once (again after TKAinitialize) and keeps it.
+ * Writes the frequency (Hz) and factor in the amplifier's encoding: linear
+ * frequency 0.5..32767.5 in steps of 0.5 or timer frequency above 76.2934 up
+ * to about 10090; linear factor 1..63 or a power of two. 0, or -1 (nothing
+ * sent) for values the encoding cannot carry. */
+NXTKA_API int32_t NXTKA_CALL TKAwriteSamplingRate(uint32_t port, double frequency, int32_t factor);
+/* Reads frequency and factor (factor -1 for a power of two beyond 2^30);
+ * 0, or -1 with the outputs untouched. Both pointers are required. */
+NXTKA_API int32_t NXTKA_CALL TKAreadSamplingRate(uint32_t port, double *frequency, int32_t *factor);
+NXTKA_API double NXTKA_CALL TKAreadSamplingFrequency(uint32_t port); /* Hz, -1.0 on failure */
+NXTKA_API int32_t NXTKA_CALL TKAreadSamplingFactor(uint32_t port);   /* the factor, -1 on failure */
+/* 1 when the amplifier encodes the frequency (factor) linearly, 0 when as a
+ * timer reload (power of two); -1 on failure. */
+NXTKA_API int32_t NXTKA_CALL TKAisSamplingFrequencyProtocolLinear(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAisSamplingFactorProtocolLinear(uint32_t port);
 
 /* ---- transmission modes and rates */
-
-
+/* Transmission-mode byte: bit 0 config, 1 transmit4, 2 repeat3, 3 transmit5,
+ * 4 read-only. The setter takes 0..255, else -1 (nothing sent). */
+NXTKA_API int32_t NXTKA_CALL TKAsetTxMode(uint32_t port, int32_t mode);
+NXTKA_API int32_t NXTKA_CALL TKAgetTxMode(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetTxModeConfig(uint32_t port);
+/* One flag of the mode byte, set for a non-zero `on`, cleared for 0: read,
+ * changed and written back as one step for other threads. */
+NXTKA_API int32_t NXTKA_CALL TKAsetTxModeTransmit4(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetTxModeRepeat3(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetTxModeTransmit5(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetTxModeReadOnly(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAgetTxModeTransmit4(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetTxModeRepeat3(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetTxModeTransmit5(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetTxModeReadOnly(uint32_t port);
+/* The amplifier's own line speed as a table index 0..255 (the local port's
+ * speed is not changed; reactivate at the new speed). */
+NXTKA_API int32_t NXTKA_CALL TKAsetBaud(uint32_t port, int32_t index);
+NXTKA_API int32_t NXTKA_CALL TKAgetBaud(uint32_t port);
+/* The same in bit/s: 4800, 9600, 19200, 38400, 57600, 115200, 250000,
+ * 625000, 1250000, 230400, 460800, 921600 (indexes 0..11); -1 for another
+ * rate, or when the amplifier answers an index beyond the table. */
+NXTKA_API int32_t NXTKA_CALL TKAsetBaudRate(uint32_t port, int32_t rate);
+NXTKA_API int32_t NXTKA_CALL TKAgetBaudRate(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetSlowRate(uint32_t port, int32_t rate); /* 1..65535, else -1 */
+NXTKA_API int32_t NXTKA_CALL TKAgetSlowRate(uint32_t port);
+/* Transmission delta on the normalized scale (1.05 end of scale): -1.05..1.05
+ * bipolar, 0..below 1.05 unipolar; -1 (nothing sent) outside and for NaN. */
+NXTKA_API int32_t NXTKA_CALL TKAsetTransmissionDelta(uint32_t port, double delta);
+/* 0 with the delta written to *delta (required), -1 otherwise. */
+NXTKA_API int32_t NXTKA_CALL TKAgetTransmissionDelta(uint32_t port, double *delta);
 
 /* ---- special modes, auto-zero counter, noise cut */
-
-
+/* Special-mode word: bit 0 slow, 1 average, 2 filter, 3 maximum, 4 automatic
+ * filter, 5 filter of order 5, 6 sleep, 14 auto-zero, 15 noise cut. Bit 6 is
+ * kept by the library while the port is active (the amplifier runs awake and
+ * gets it back at release); it is set only on amplifiers with the sleep
+ * option. The setter takes 0..65535, else -1 (nothing sent). */
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialMode(uint32_t port, int32_t word);
+/* The amplifier's word with bit 6 from the library's kept sleep bit. */
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialMode(uint32_t port);
+/* One flag of the word, set for a non-zero `on`, cleared for 0: read,
+ * changed and written back as one step for other threads. */
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeSlow(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeAverage(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeFilter(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeMax(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeFilterAuto(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeFilterOrder5(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeAutoZero(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeNoiseCut(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeSlow(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeAverage(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeFilter(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeMax(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeFilterAuto(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeFilterOrder5(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeAutoZero(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeNoiseCut(uint32_t port);
+/* The kept sleep bit alone, nothing sent. The setter returns 0 also when it
+ * could not keep a 1 (amplifier without the sleep option). */
+NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeSleep(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeSleep(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetAutoZeroCounter(uint32_t port, int32_t count); /* 1..65535, else -1 */
+NXTKA_API int32_t NXTKA_CALL TKAgetAutoZeroCounter(uint32_t port);
+/* Noise-cut threshold on the normalized scale: clamped to the end of the
+ * scale up to 1.05 and to its start down to -1.05 (bipolar) or 0 (unipolar);
+ * -1 beyond and for NaN. The getter returns -1.0 on failure. */
+NXTKA_API int32_t NXTKA_CALL TKAsetNoiseCutThreshold(uint32_t port, double threshold);
+NXTKA_API double NXTKA_CALL TKAgetNoiseCutThreshold(uint32_t port);
 
 /* ---- analog and adaptive filters */
-
-
+/* Analog filter, 0.5..32767.5 in steps of 0.5; -1 (nothing sent) outside.
+ * The getter returns -1.0 on failure. */
+NXTKA_API int32_t NXTKA_CALL TKAsetAnalogFilter(uint32_t port, double value);
+NXTKA_API double NXTKA_CALL TKAgetAnalogFilter(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterLearnVals(uint32_t port, int32_t count); /* 0..65535 */
+NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterLearnVals(uint32_t port);
+/* Adaptive-filter mask 0xFF0000 | (B << 8); other forms give -1. */
+NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterMask(uint32_t port, int32_t mask);
+NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterMask(uint32_t port);
+/* The threshold a mask stands for, on the unipolar normalized scale; a
+ * threshold is stored rounded up to 2^k - 1 steps of 1.05 / 2^24 (255 to
+ * 65535 steps). The setter refuses 0 or less and NaN; the getter needs a
+ * pointer and fails on a mask outside 0xFF0000..0xFFFF00. */
+NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterThreshold(uint32_t port, double threshold);
+NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterThreshold(uint32_t port, double *threshold);
 
 /* ---- CAN interface */
-
-
+/* A 16-bit CAN setting by index 1..255 except 128 (bit 7: the upper half of
+ * a 32-bit quantity); -1 (nothing sent) for another index or value. The
+ * getter sends the index's low byte and returns 0..65535 or -1. */
+NXTKA_API int32_t NXTKA_CALL TKAsetCanSetting(uint32_t port, int32_t index, int32_t value);
+NXTKA_API int32_t NXTKA_CALL TKAgetCanSetting(uint32_t port, int32_t index);
+/* CAN bit rate as the index 1..8 of setting 126. */
+NXTKA_API int32_t NXTKA_CALL TKAsetCanBaud(uint32_t port, int32_t index);
+NXTKA_API int32_t NXTKA_CALL TKAgetCanBaud(uint32_t port);
+/* The same in bit/s: 50000, 62500, 83333, 100000, 125000, 250000, 500000,
+ * 1000000; -1 for another rate or an index without a rate. */
+NXTKA_API int32_t NXTKA_CALL TKAsetCanBaudRate(uint32_t port, int32_t rate);
+NXTKA_API int32_t NXTKA_CALL TKAgetCanBaudRate(uint32_t port);
+/* 32-bit identifier: low half at index & ~0x80, high half at index | 0x80.
+ * The setter writes both halves and returns the first failure; the getter
+ * returns the identifier (bit 31 makes it negative) or -1. */
+NXTKA_API int32_t NXTKA_CALL TKAsetCanID(uint32_t port, int32_t index, int32_t id);
+NXTKA_API int32_t NXTKA_CALL TKAgetCanID(uint32_t port, int32_t index);
+/* 1 when the amplifier has a CAN interface; 0 (nothing sent) below protocol
+ * level 3. */
+NXTKA_API int32_t NXTKA_CALL TKAisCanAvailable(uint32_t port);
+/* CAN interface active (setting 127 bit 1) and 2.0B mode with 29-bit
+ * identifiers (setting 255 bit 0); setters read, change and write back. */
+NXTKA_API int32_t NXTKA_CALL TKAsetCanActive(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAgetCanActive(uint32_t port);
+NXTKA_API int32_t NXTKA_CALL TKAsetCanMode20B(uint32_t port, int32_t on);
+NXTKA_API int32_t NXTKA_CALL TKAgetCanMode20B(uint32_t port);
 
 /* ---- device queries, interface lock, range table */
 NXTKA_API int32_t NXTKA_CALL TKAgetDeviceType(uint32_t port); /* 0..255, -1 */
@@ -338,8 +454,27 @@ NXTKA_API int32_t NXTKA_CALL TKAsetRanges(uint32_t port, int32_t first, int32_t 
 
 
 /* ---- sensor data and user data */
-
-
+/* One character (low byte) of the 256-cell user text; index 0..255. */
+NXTKA_API int32_t NXTKA_CALL TKAsetUserTextChar(uint32_t port, uint32_t index, int32_t character);
+/* Writes up to 256 characters of text (null: empty): cell 0 is cleared
+ * first, then the characters go from the last to the first; no terminating
+ * zero. 0, or -1 at the first character that could not be sent. */
+NXTKA_API int32_t NXTKA_CALL TKAsetUserText(uint32_t port, const char *text);
+/* User offset on the normalized scale: -0.525..0.525 bipolar, 0..0.525
+ * unipolar. The getter needs a pointer; 0 or -1. */
+NXTKA_API int32_t NXTKA_CALL TKAsetUserOffset(uint32_t port, double offset);
+NXTKA_API int32_t NXTKA_CALL TKAgetUserOffset(uint32_t port, double *offset);
+/* Sensor capacity 0.1..9999999 (6 to 7 significant digits). */
+NXTKA_API int32_t NXTKA_CALL TKAsetSensorCapacity(uint32_t port, double capacity);
+NXTKA_API int32_t NXTKA_CALL TKAgetSensorCapacity(uint32_t port, double *capacity);
+/* Rated output 0.001..350, stored with the decimal exponent of the input
+ * range (range table entry 0/0, read first); -1 when the range cannot be
+ * read, is 0, or leaves the output too many or too few digits. */
+NXTKA_API int32_t NXTKA_CALL TKAsetRatedOutput(uint32_t port, double ratedOutput);
+NXTKA_API int32_t NXTKA_CALL TKAgetRatedOutput(uint32_t port, double *ratedOutput);
+/* Sensor text assignment: the first answer byte as the result, the second
+ * through `second` when it is not null; -1 on failure. */
+NXTKA_API int32_t NXTKA_CALL TKAgetSensorTextAssign(uint32_t port, int32_t *second);
 
 /* ---- device memory
  * 1024 bytes, read in aligned 4-byte words and written byte by byte. A status

@@ -21,6 +21,10 @@
 // above 7. WriteControl takes a non-zero divisor from bits 0-10 and the
 // channel from bit 17 when that bit changes.
 //
+// Sampling rate: bits 22-23 of the ReadSamplingRate register are the
+// amplifier's protocol (bit 22 factor linear, bit 23 frequency linear); set
+// them with setReg. WriteSamplingRate changes bits 0-21 only.
+//
 // Settings lock: at protocol level 3 or more SetModeLock locks and records its
 // 3-byte identifier, and SendId with that identifier unlocks; below level 3
 // the lock is bit 7 of the mode byte, which SendId clears. The lock is
@@ -241,6 +245,7 @@ public:
     void scriptMemory(std::size_t address, std::vector<int> statuses);
     // Linearization layout: described by a header at address 0, or the legacy one.
     void setLinearHeaderLayout(bool header);
+    std::array<std::uint8_t, 256> userText() const;       // SetUserTextChar, by cell
     // Replaces the behaviour of one code (tests and later command families).
     void setHandler(int code, Handler handler);
 
@@ -336,6 +341,7 @@ private:
     std::optional<std::bitset<256>> available_;
 
     // ---- state of the transmission family (model_transmission.cpp)
+    std::array<std::uint8_t, 256> userText_{};
 
     // ---- state of the memory family (model_memory.cpp)
     std::map<std::size_t, std::deque<int>> memoryScript_;

@@ -4,10 +4,32 @@
 
 namespace nxtka::sim {
 
+namespace {
+constexpr std::uint64_t kSamplingProtocolBits = 0xC00000;
+constexpr std::uint64_t kSamplingFields = 0x3FFFFF;
+// Timer frequency, exponent factor: 500 Hz (reload 65536 - 10000), factor 1.
+constexpr std::uint64_t kDefaultSamplingRate = 65536 - 10000;
+}  // namespace
+
 // Sampling rate, transmission, special modes, filters, CAN, device queries,
 // range table, sensor and user data.
 void AmplifierModel::installTransmissionHandlers() {
     using R = std::optional<std::uint64_t>;
+    // Sampling rate: bits 22-23 (the protocol) are the amplifier's own and
+    // are set with setReg; a write changes the frequency and factor fields.
+    regAt(cmd::kReadSamplingRate) = kDefaultSamplingRate;
+    on(cmd::kWriteSamplingRate, [this](const ReceivedCommand& c) -> R {
+        std::uint64_t& word = regAt(cmd::kReadSamplingRate);
+        word = (word & kSamplingProtocolBits) | (c.value() & kSamplingFields);
+        return std::nullopt;
+    });
+
+    // User text: one cell per command.
+    on(cmd::kSetUserTextChar, [this](const ReceivedCommand& c) -> R {
+        userText_[c.params[0]] = c.params[1];
+        return std::nullopt;
+    });
+
     // CAN settings: index, 16-bit value; the getter takes the index.
     on(cmd::kSetCanSetting, [this](const ReceivedCommand& c) -> R {
         can_[c.params[0]] = static_cast<std::uint16_t>((c.params[1] << 8) | c.params[2]);
@@ -26,6 +48,11 @@ void AmplifierModel::installTransmissionHandlers() {
     on(cmd::kIsCommandAvailable, [](const ReceivedCommand& c) -> R {
         return isDefinedCommand(c.params[0]) && isDefinedCommand(c.params[1]) ? 0xA0 : 0x00;
     });
+}
+
+std::array<std::uint8_t, 256> AmplifierModel::userText() const {
+    std::lock_guard<std::recursive_mutex> lock(mu_);
+    return userText_;
 }
 
 }  // namespace nxtka::sim

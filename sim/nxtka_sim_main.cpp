@@ -235,6 +235,12 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--special-mode", special, "special-mode word (" + answerTo(cmd::kGetSpecialMode) + ")")
         ->capture_default_str();
+    unsigned samplingProtocol = 0;
+    app.add_option("--sampling-protocol", samplingProtocol,
+                   "sampling-rate protocol 0..3 (bits 22-23 of " + answerTo(cmd::kReadSamplingRate) +
+                       "): 1 factor linear, 2 frequency linear")
+        ->check(CLI::Range(0u, 3u))
+        ->capture_default_str();
     app.add_option("--decimal-point", decimalPoint,
                    "display decimal point (" + answerTo(cmd::kDispGetDPoint) + ")")
         ->capture_default_str();
@@ -410,6 +416,8 @@ int main(int argc, char** argv) {
             for (const auto& e : rangeEntries)
                 model.setRangeEntry(static_cast<int>(e[0]), static_cast<int>(e[1]), static_cast<std::uint32_t>(e[2]));
         }
+        amp.model().setReg(cmd::kReadSamplingRate,
+                           (amp.model().reg(cmd::kReadSamplingRate) & 0x3FFFFF) | (std::uint64_t{samplingProtocol} << 22));
         std::printf("device: %s\n", amp.slavePath().c_str());
         if (!amp.symlinkPath().empty()) std::printf("link: %s\n", amp.symlinkPath().c_str());
         std::printf("ready\n");

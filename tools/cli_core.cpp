@@ -186,6 +186,27 @@ std::string decodeMode(std::int64_t mode) {
     return joinFlags(mode, 2, parts);
 }
 
+std::string decodeTxMode(std::int64_t mode) {
+    static const char* const kBits[] = {"config", "transmit4", "repeat3", "transmit5", "read-only", "bit 5", "bit 6", "bit 7"};
+    std::vector<std::string> parts;
+    for (int bit = 0; bit < 8; ++bit)
+        if ((mode >> bit) & 1) parts.push_back(kBits[bit]);
+    return joinFlags(mode, 2, parts);
+}
+
+std::string decodeSpecialMode(std::int64_t word) {
+    static const char* const kNamed[] = {"slow", "average", "filter", "max", "filter auto", "filter order 5", "sleep"};
+    std::vector<std::string> parts;
+    for (int bit = 0; bit < 16; ++bit) {
+        if (((word >> bit) & 1) == 0) continue;
+        if (bit < 7) parts.push_back(kNamed[bit]);
+        else if (bit == 14) parts.push_back("auto-zero");
+        else if (bit == 15) parts.push_back("noise cut");
+        else parts.push_back("bit " + std::to_string(bit));
+    }
+    return joinFlags(word, 4, parts);
+}
+
 std::string formatPolarity(std::int64_t bipolar) { return bipolar != 0 ? "bipolar" : "unipolar"; }
 
 std::string formatOnOff(std::int64_t flag) { return flag != 0 ? "on" : "off"; }

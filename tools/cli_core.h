@@ -53,6 +53,10 @@ std::string decodeEquipment(std::int64_t word);
 std::string decodeControl(std::int64_t word);
 // "65 (0x41): SI, linear"
 std::string decodeMode(std::int64_t mode);
+// "35 (0x23): config, transmit4, bit 5"
+std::string decodeTxMode(std::int64_t mode);
+// "32833 (0x8041): slow, sleep, noise cut"; bits 7-13 as "bit N"
+std::string decodeSpecialMode(std::int64_t word);
 // 1 "bipolar", 0 "unipolar" (as TKAisBipol answers)
 std::string formatPolarity(std::int64_t bipolar);
 // 1 "on", 0 "off" (a flag)

@@ -52,6 +52,37 @@ Outcome setMaxValue(std::uint32_t port, std::string_view value, bool apply) {
     return outcomeOf(TKAclearMaxValue(port));
 }
 
+Reading realThrough(std::int32_t (*get)(std::uint32_t, double*), std::uint32_t port) {
+    double v = 0;
+    if (get(port, &v) != 0) return {Outcome::failed, {}, {}, {}};
+    return {Outcome::ok, formatReal(v), v, {}};
+}
+Reading getDelta(std::uint32_t port) { return realThrough(TKAgetTransmissionDelta, port); }
+Reading getAdaptThreshold(std::uint32_t port) { return realThrough(TKAgetAdaptFilterThreshold, port); }
+Reading getUserOffset(std::uint32_t port) { return realThrough(TKAgetUserOffset, port); }
+Reading getCapacity(std::uint32_t port) { return realThrough(TKAgetSensorCapacity, port); }
+Reading getRatedOutput(std::uint32_t port) { return realThrough(TKAgetRatedOutput, port); }
+
+Reading getRate(std::uint32_t port) {
+    double frequency = 0;
+    std::int32_t factor = 0;
+    if (TKAreadSamplingRate(port, &frequency, &factor) != 0) return {Outcome::failed, {}, {}, {}};
+    return {Outcome::ok, formatReal(frequency) + " Hz, factor " + std::to_string(factor), frequency, "Hz"};
+}
+
+Outcome setRate(std::uint32_t port, std::string_view value, bool apply) {
+    const double frequency = parseNumber(value);
+    if (!apply) return Outcome::ok;
+    const std::int32_t factor = TKAreadSamplingFactor(port);
+    return outcomeOf(TKAwriteSamplingRate(port, frequency, factor > 0 ? factor : 1));
+}
+
+Outcome setUserText(std::uint32_t port, std::string_view value, bool apply) {
+    if (!apply) return Outcome::ok;
+    const std::string text(value);
+    return outcomeOf(TKAsetUserText(port, text.c_str()));
+}
+
 // One row per setting. Rows whose functions nxtka.h does not declare yet are
 // listed by `list --all` and start working when the header has them.
 constexpr Setting kSettings[] = {
@@ -104,14 +135,43 @@ constexpr Setting kSettings[] = {
     {"mode-lock", nullptr, NXTKA_GET(TKAgetModeLock, formatOnOff), NXTKA_NO_SET,
      "mode flag settings lock (read only here)"},
     {"switch", nullptr, NXTKA_NO_GET, NXTKA_SET_SWITCH(TKAswitch), "the amplifier's switch (on/off)"},
-    {"tx-mode", nullptr, NXTKA_GET(TKAgetTxMode, formatHex8), NXTKA_SET_INT(TKAsetTxMode, 0, 255),
-     "transmission mode byte"},
+    {"tx-mode", nullptr, NXTKA_GET(TKAgetTxMode, decodeTxMode), NXTKA_SET_INT(TKAsetTxMode, 0, 255),
+     "transmission mode byte, decoded"},
     {"amp-baud", nullptr, NXTKA_GET(TKAgetBaudRate, formatBaud), NXTKA_SET_INT(TKAsetBaudRate, 1, 0x7FFFFFFF),
      "the amplifier's line speed (reactivate with --baud afterwards)"},
     {"slow-rate", nullptr, NXTKA_GET(TKAgetSlowRate, formatDecimal), NXTKA_SET_INT(TKAsetSlowRate, 1, 65535),
      "slow transmission rate"},
-    {"special-mode", nullptr, NXTKA_GET(TKAgetSpecialMode, formatHex16),
-     NXTKA_SET_INT(TKAsetSpecialMode, 0, 65535), "special-mode word"},
+    {"special-mode", nullptr, NXTKA_GET(TKAgetSpecialMode, decodeSpecialMode),
+     NXTKA_SET_INT(TKAsetSpecialMode, 0, 65535), "special-mode word, decoded (bit 6: sleep at release)"},
+    {"sleep", nullptr, NXTKA_GET(TKAgetSpecialModeSleep, formatOnOff), NXTKA_SET_SWITCH(TKAsetSpecialModeSleep),
+     "sleep after release (on/off; on needs the sleep option)"},
+    {"auto-zero-counter", nullptr, NXTKA_GET(TKAgetAutoZeroCounter, formatDecimal),
+     NXTKA_SET_INT(TKAsetAutoZeroCounter, 1, 65535), "auto-zero counter"},
+    {"noise-cut", nullptr, NXTKA_GET(TKAgetNoiseCutThreshold, formatReal), NXTKA_SET_REAL(TKAsetNoiseCutThreshold),
+     "noise-cut threshold, normalized (1.05 end of scale)"},
+    {"delta", nullptr, "TKAgetTransmissionDelta", true, getDelta, NXTKA_SET_REAL(TKAsetTransmissionDelta),
+     "transmission delta, normalized (1.05 end of scale)"},
+    {"rate", nullptr, "TKAreadSamplingRate", true, getRate, "TKAwriteSamplingRate", true, setRate,
+     "sampling rate: frequency in Hz (the factor is kept), encoded as the amplifier's protocol needs"},
+    {"learn-values", nullptr, NXTKA_GET(TKAgetAdaptFilterLearnVals, formatDecimal),
+     NXTKA_SET_INT(TKAsetAdaptFilterLearnVals, 0, 65535), "adaptive filter: learn values"},
+    {"adapt-mask", nullptr, NXTKA_GET(TKAgetAdaptFilterMask, formatHex24),
+     NXTKA_SET_INT(TKAsetAdaptFilterMask, 0xFF0000, 0xFFFF00), "adaptive filter: mask 0xFFxx00"},
+    {"adapt-threshold", nullptr, "TKAgetAdaptFilterThreshold", true, getAdaptThreshold,
+     NXTKA_SET_REAL(TKAsetAdaptFilterThreshold), "adaptive filter: threshold, normalized"},
+    {"can-baud", nullptr, NXTKA_GET(TKAgetCanBaudRate, formatBaud), NXTKA_SET_INT(TKAsetCanBaudRate, 1, 1000000),
+     "CAN bit rate"},
+    {"can-active", nullptr, NXTKA_GET(TKAgetCanActive, formatOnOff), NXTKA_SET_SWITCH(TKAsetCanActive),
+     "CAN interface active (on/off)"},
+    {"can-20b", nullptr, NXTKA_GET(TKAgetCanMode20B, formatOnOff), NXTKA_SET_SWITCH(TKAsetCanMode20B),
+     "CAN 2.0B mode, 29-bit identifiers (on/off)"},
+    {"user-offset", nullptr, "TKAgetUserOffset", true, getUserOffset, NXTKA_SET_REAL(TKAsetUserOffset),
+     "user offset, normalized"},
+    {"user-text", nullptr, NXTKA_NO_GET, "TKAsetUserText", true, setUserText, "user text, up to 256 characters"},
+    {"capacity", nullptr, "TKAgetSensorCapacity", true, getCapacity, NXTKA_SET_REAL(TKAsetSensorCapacity),
+     "sensor capacity"},
+    {"rated-output", nullptr, "TKAgetRatedOutput", true, getRatedOutput, NXTKA_SET_REAL(TKAsetRatedOutput),
+     "sensor rated output (takes the input range's exponent)"},
     {"analog-filter", nullptr, NXTKA_GET(TKAgetAnalogFilter, formatReal), NXTKA_SET_REAL(TKAsetAnalogFilter),
      "analog filter"},
     {"gage-factor", nullptr, NXTKA_GET(TKAgetGageFactor, formatReal), NXTKA_SET_REAL(TKAsetGageFactor),

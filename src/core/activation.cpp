@@ -9,6 +9,7 @@
 #include "core/port_guard.h"
 #include "core/port_table.h"
 #include "core/serial_link.h"
+#include "core/sleep_bit.h"
 #include "core/tuning.h"
 #include "nxtka.h"
 #include "stream/receive_thread.h"
@@ -125,9 +126,7 @@ bool wakeUpWait(PortSession& s) {
             }
         }
     }
-    s.sleepMode = (mode & kSpecialModeSleep) != 0 ? 1 : 0;
-    if (s.sleepMode == 1) return sendCommandValue(s, kSetSpecialMode, mode & ~kSpecialModeSleep);
-    return true;
+    return sleepbit::takeOver(s, mode);
 }
 
 // The identification after the session is published; false ends the activation.

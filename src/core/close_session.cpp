@@ -2,6 +2,7 @@
 #include "core/command_codes.h"
 #include "core/command_exchange.h"
 #include "core/serial_link.h"
+#include "core/sleep_bit.h"
 
 namespace nxtka {
 namespace {
@@ -16,13 +17,7 @@ void unlockIf(platform::Mutex* m) {
 
 // Puts back on the amplifier what activation changed.
 void restoreAmplifier(PortSession& s) {
-    const int sleep = s.sleepMode.load();
-    if ((s.optionBits.load() & kOptionSleep) != 0 && (sleep == 0 || sleep == 1)) {
-        std::uint32_t mode = 0;
-        if (requestValue(s, kGetSpecialMode, CommandParam::none(), mode, kAnswerTimeoutMs)) {
-            sendCommandValue(s, kSetSpecialMode, (mode & ~kSpecialModeSleep) | (sleep == 1 ? kSpecialModeSleep : 0));
-        }
-    }
+    sleepbit::restore(s);
     if (s.deviceLevel.load() >= 2) {
         for (int i = 0; i < 2; ++i) {
             waitMilliseconds(10);

@@ -3,8 +3,10 @@
 #include "core/activation.h"
 #include "core/command_codes.h"
 #include "core/command_exchange.h"
+#include "core/device_rules.h"
 #include "core/display_state.h"
 #include "core/serial_link.h"
+#include "core/sleep_bit.h"
 
 namespace nxtka {
 namespace {
@@ -18,16 +20,6 @@ constexpr int kFlagNormSign = 0x01;
 
 bool exchange(PortSession& s, WordQuery query, std::uint32_t& value) {
     return requestValue(s, query, CommandParam::none(), value, kAnswerTimeoutMs);
-}
-
-// Reads the special mode, remembers the sleep bit for release and wakes the
-// amplifier up for good while the port is in use.
-bool takeSleepMode(PortSession& s) {
-    std::uint32_t mode = 0;
-    if (!exchange(s, kGetSpecialMode, mode)) return false;
-    s.sleepMode = (mode & kSpecialModeSleep) != 0 ? 1 : 0;
-    if (s.sleepMode == 1) return sendCommandValue(s, kSetSpecialMode, mode & ~kSpecialModeSleep);
-    return true;
 }
 
 }  // namespace
@@ -49,8 +41,8 @@ bool identifyAfterProbe(PortSession& s, const IdentifyOptions& o) {
         const bool haveOptions = exchange(s, kOptions, v);
         if (haveOptions) s.optionBits = static_cast<int>(v);
         if (o.readSleepMode && s.sleepMode.load() == -1) {
-            if (haveOptions && (s.optionBits.load() & kOptionSleep) != 0) {
-                if (!takeSleepMode(s)) return false;
+            if (haveOptions && rules::keepsSleepBit(s)) {
+                if (!sleepbit::readAndTakeOver(s)) return false;
             } else {
                 s.sleepMode = 0;
             }

@@ -78,4 +78,26 @@ inline constexpr Field kFirmwareDisplay{4};  // firmware at or above the display
 inline constexpr Field kActivationBit3{5};   // activated with flag bit 3
 }  // namespace displayFlag
 
+// Transmission-mode byte (commands GetTxMode / SetTxMode).
+namespace txMode {
+inline constexpr Field kConfig{0};
+inline constexpr Field kTransmit4{1};
+inline constexpr Field kRepeat3{2};
+inline constexpr Field kTransmit5{3};
+inline constexpr Field kReadOnly{4};
+}  // namespace txMode
+
+// CAN settings (commands GetCanSetting / SetCanSetting): 16-bit settings by a
+// one-byte index; bit 7 of the index selects the upper half of a 32-bit
+// quantity whose lower half sits at the index with bit 7 clear.
+namespace can {
+inline constexpr std::uint32_t kUpperHalf = 0x80;
+inline constexpr std::int32_t kBitRateIndex = 126;
+inline constexpr std::int32_t kFlagsIndex = 127;
+inline constexpr std::int32_t kModeIndex = 255;
+inline constexpr Field kPresent{0};  // in the flags setting
+inline constexpr Field kActive{1};   // in the flags setting
+inline constexpr Field kMode20B{0};  // in the mode setting: 29-bit identifiers
+}  // namespace can
+
 }  // namespace nxtka

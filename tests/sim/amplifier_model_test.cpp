@@ -172,7 +172,6 @@ TEST(AmplifierModel, ValueWrittenReadsBack) {
         {cmd::kReserved133, cmd::kReserved132},
         {cmd::kGetSlowRate, cmd::kSetSlowRate},
         {cmd::kGetSpecialMode, cmd::kSetSpecialMode},
-        {cmd::kReadSamplingRate, cmd::kWriteSamplingRate},
         {cmd::kReserved143, cmd::kReserved142},
         {cmd::kGetAnalogFilter, cmd::kSetAnalogFilter},
         {cmd::kGetNoiseCutThreshold, cmd::kSetNoiseCutThreshold},
@@ -193,6 +192,17 @@ TEST(AmplifierModel, ValueWrittenReadsBack) {
         for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<std::uint8_t>(0x11 * (i + 1) + get);
         EXPECT_TRUE(b.ask(command(set, v)).empty()) << "set " << set;
         EXPECT_EQ(b.ask({static_cast<std::uint8_t>(get)}), answer(v, n)) << "get " << get << " after " << set;
+    }
+}
+
+TEST(AmplifierModel, SamplingRateWriteKeepsTheAmplifiersProtocol) {
+    Bench b;
+    for (std::uint64_t protocol : {0u, 1u, 2u, 3u}) {
+        b.model.setReg(cmd::kReadSamplingRate, protocol << 22);
+        EXPECT_TRUE(b.ask(command(cmd::kWriteSamplingRate, 0xFFFFFF)).empty());
+        EXPECT_EQ(b.ask({cmd::kReadSamplingRate}), answer((protocol << 22) | 0x3FFFFF, 3)) << protocol;
+        EXPECT_TRUE(b.ask(command(cmd::kWriteSamplingRate, 0x030102)).empty());
+        EXPECT_EQ(b.ask({cmd::kReadSamplingRate}), answer((protocol << 22) | 0x030102, 3)) << protocol;
     }
 }
 

@@ -1,0 +1,43 @@
+// Analog filter and adaptive filter: learn values, mask, and the threshold
+// the mask stands for.
+#include "core/codecs.h"
+#include "core/export_forms.h"
+#include "nxtka.h"
+
+using namespace nxtka;
+
+NXTKA_API int32_t NXTKA_CALL TKAsetAnalogFilter(uint32_t port, double value) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        const auto word = codec::analogFilterWord(value);
+        return word && sendSetting(s, cmd::kSetAnalogFilter, *word) ? 0 : -1;
+    });
+}
+NXTKA_API double NXTKA_CALL TKAgetAnalogFilter(uint32_t port) {
+    return guardedQuery(port, cmd::kGetAnalogFilter,
+                        [](PortSession&, std::uint32_t word) { return codec::analogFilter(word); });
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterLearnVals(uint32_t port, int32_t count) {
+    return setChecked(port, cmd::kSetAdaptFilterLearnVals, count);
+}
+NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterLearnVals(uint32_t port) {
+    return guardedGet(port, cmd::kGetAdaptFilterLearnVals);
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterMask(uint32_t port, int32_t mask) {
+    if (!codec::isAdaptFilterMask(mask)) return -1;
+    return setLowBytes(port, cmd::kSetAdaptFilterMask, static_cast<std::uint32_t>(mask));
+}
+NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterMask(uint32_t port) { return guardedGet(port, cmd::kGetAdaptFilterMask); }
+
+NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterThreshold(uint32_t port, double threshold) {
+    const auto mask = codec::adaptFilterMask(threshold);
+    return mask ? TKAsetAdaptFilterMask(port, static_cast<std::int32_t>(*mask)) : -1;
+}
+NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterThreshold(uint32_t port, double* threshold) {
+    if (threshold == nullptr) return -1;
+    const auto value = codec::adaptFilterThreshold(static_cast<std::uint32_t>(TKAgetAdaptFilterMask(port)));
+    if (!value) return -1;
+    *threshold = *value;
+    return 0;
+}

@@ -1,0 +1,83 @@
+// User text and user offset; sensor capacity, rated output and the sensor
+// text assignment.
+#include "core/codecs.h"
+#include "core/export_forms.h"
+#include "nxtka.h"
+
+#include <cstring>
+
+using namespace nxtka;
+
+namespace {
+
+constexpr std::size_t kUserTextCells = 256;
+
+// A getter of a decimal-exponent number through `out`; 0 or -1.
+std::int32_t readDecimalExponent(unsigned port, WordQuery query, double* out) {
+    if (out == nullptr) return -1;
+    return guardedQuery(port, query, [&](PortSession&, std::uint32_t word) -> std::int32_t {
+        *out = codec::decimalExponentValue(word);
+        return 0;
+    });
+}
+
+}  // namespace
+
+NXTKA_API int32_t NXTKA_CALL TKAsetUserTextChar(uint32_t port, uint32_t index, int32_t character) {
+    if (index >= kUserTextCells) return -1;
+    return setLowBytes(port, cmd::kSetUserTextChar, (index << 8) | (static_cast<std::uint32_t>(character) & 0xFF));
+}
+NXTKA_API int32_t NXTKA_CALL TKAsetUserText(uint32_t port, const char* text) {
+    std::size_t n = text == nullptr ? 0 : strnlen(text, kUserTextCells);
+    return underGuard(port, [&](PortSession&) -> std::int32_t {
+        // Cell 0 is cleared first and gets the first character last.
+        std::int32_t result = TKAsetUserTextChar(port, 0, 0);
+        while (result == 0 && n > 0) {
+            --n;
+            result = TKAsetUserTextChar(port, static_cast<std::uint32_t>(n), static_cast<unsigned char>(text[n]));
+        }
+        return result;
+    });
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAsetUserOffset(uint32_t port, double offset) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        const auto raw = codec::userOffsetRaw(offset, s.bipolar.load() != 0);
+        return raw && sendSetting(s, cmd::kSetUserOffset, *raw) ? 0 : -1;
+    });
+}
+NXTKA_API int32_t NXTKA_CALL TKAgetUserOffset(uint32_t port, double* offset) {
+    if (offset == nullptr) return -1;
+    return guardedQuery(port, cmd::kGetUserOffset, [&](PortSession& s, std::uint32_t raw) -> std::int32_t {
+        *offset = codec::normalized24(raw, s.bipolar.load() != 0);
+        return 0;
+    });
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAsetSensorCapacity(uint32_t port, double capacity) {
+    const auto word = codec::sensorCapacityWord(capacity);
+    return word ? setLowBytes(port, cmd::kSetSensorCapacity, *word) : -1;
+}
+NXTKA_API int32_t NXTKA_CALL TKAgetSensorCapacity(uint32_t port, double* capacity) {
+    return readDecimalExponent(port, cmd::kGetSensorCapacity, capacity);
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAsetRatedOutput(uint32_t port, double ratedOutput) {
+    if (!(ratedOutput >= 0.001 && ratedOutput <= 350.0)) return -1;
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        double range = 0.0;  // entry 0/0 of the range table: the input range
+        if (TKAgetRanges(port, 0, 0, &range) == -1) return -1;
+        const auto word = codec::ratedOutputWord(ratedOutput, range);
+        return word && sendSetting(s, cmd::kSetRatedOutput, *word) ? 0 : -1;
+    });
+}
+NXTKA_API int32_t NXTKA_CALL TKAgetRatedOutput(uint32_t port, double* ratedOutput) {
+    return readDecimalExponent(port, cmd::kGetRatedOutput, ratedOutput);
+}
+
+NXTKA_API int32_t NXTKA_CALL TKAgetSensorTextAssign(uint32_t port, int32_t* second) {
+    return guardedQuery(port, cmd::kGetSensorTextAssign, [&](PortSession&, std::uint32_t word) -> std::int32_t {
+        if (second != nullptr) *second = static_cast<std::int32_t>(word & 0xFF);
+        return static_cast<std::int32_t>((word >> 8) & 0xFF);
+    });
+}
