@@ -8,6 +8,7 @@
 #include "json_out.h"
 #include "nxtka.h"
 #include "port_list.h"
+#include "procedures.h"
 #include "raw_exchange.h"
 #include "settings.h"
 #include "signals.h"
@@ -55,7 +56,7 @@ constexpr const char* kCommands[] = {
 #if NXTKA_CLI_DEMO
     "demo",
 #endif
-    "info", "monitor", "send", "get", "set", "list", "ports"};
+    "info", "monitor", "send", "get", "set", "list", "ports", "adjust", "ranges"};
 
 // The first word that is not an option (or an option's value), so that a
 // mistyped command is named as such.
@@ -446,6 +447,16 @@ int main(int argc, char** argv) {
     bool listJsonFlag = false;
     listCmd->add_flag("--json", listJsonFlag, "print JSON");
 
+    Target adjustTarget;
+    std::string adjustWhich;
+    CLI::App* adjustCmd = app.add_subcommand("adjust", "run an adjustment procedure: zero, scale, offset or cal");
+    adjustCmd->add_option("procedure", adjustWhich, "zero, scale, offset or cal")->required();
+    addTarget(adjustCmd, adjustTarget);
+
+    Target rangesTarget;
+    CLI::App* rangesCmd = app.add_subcommand("ranges", "print the amplifier's range table");
+    addTarget(rangesCmd, rangesTarget);
+
     bool portsAll = false, portsJson = false;
     CLI::App* portsCmd =
         app.add_subcommand("ports", "the serial ports: stable by-id names, USB vendor:product, serial, who holds them");
@@ -475,6 +486,11 @@ int main(int argc, char** argv) {
         if (sendCmd->parsed()) return runSend(merged(sendTarget, before), sendWords, sendWait, signals);
         if (getCmd->parsed()) return runGet(merged(getTarget, before), getName, getJson || jsonBefore, signals);
         if (setCmd->parsed()) return runSet(merged(setTarget, before), setName, setValue, signals);
+        if (adjustCmd->parsed()) {
+            checkProcedureName(adjustWhich);
+            return runAdjust(merged(adjustTarget, before), adjustWhich, signals);
+        }
+        if (rangesCmd->parsed()) return runRanges(merged(rangesTarget, before), signals);
     } catch (const ToolError& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "nxtka: %s\n", e.what());

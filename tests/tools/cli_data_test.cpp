@@ -447,3 +447,37 @@ TEST(Example, ReadmeProgramWaitsForTheValues) {
 
 }  // namespace
 }  // namespace nxtka_cli::test
+
+namespace nxtka_cli::test {
+namespace {
+
+// `nxtka adjust`: a refused procedure name before any device; the procedure
+// end to end with the amplifier coming back, and staying away.
+TEST(Adjust, RunsTheProcedureAndSaysWhetherTheAmplifierCameBack) {
+    const RunResult bad = tool({"adjust", "zeroo", "--device", "/dev/null/none"});
+    EXPECT_EQ(bad.status, 2) << bad.err;
+    EXPECT_NE(complaint(bad).find("zero, scale, offset or cal"), std::string::npos);
+
+    SimProcess sim(kSim, {"--adjust-ms", "300"});
+    const RunResult ok = tool({"adjust", "zero", "--device", sim.device()});
+    ASSERT_EQ(ok.status, 0) << ok.out << ok.err;
+    EXPECT_NE(ok.out.find("zero adjustment done: the amplifier came back"), std::string::npos) << ok.out;
+
+    SimProcess away(kSim, {"--adjust-ms", "7000"});
+    const RunResult late = tool({"adjust", "cal", "--device", away.device()});
+    EXPECT_EQ(late.status, 1) << late.out << late.err;
+    EXPECT_NE(late.out.find("calibration: the amplifier did not come back"), std::string::npos) << late.out;
+}
+
+// `nxtka ranges`: entries with status and value, none of the missing ones,
+// a group ended by its terminator.
+TEST(Ranges, PrintsTheEntriesOfTheRangeTable) {
+    SimProcess sim(kSim, {"--level", "5", "--ranges", "0/0=0x018000C8,0/1=0x020003E8,0/2=0x80000000,0/3=0x01000001,2/5=0x03000032"});
+    const RunResult r = tool({"ranges", "--device", sim.device()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"entry   status  value", " 0/0         1  -2.00",
+                                                       " 0/1         2  10.00", " 2/5         3  0.50"}));
+}
+
+}  // namespace
+}  // namespace nxtka_cli::test
