@@ -357,6 +357,11 @@ void AmplifierModel::setWakeHandler(std::function<void()> handler) {
     wakeHandler_ = std::move(handler);
 }
 
+void AmplifierModel::setLineSpeedHandler(std::function<void(std::uint32_t baud)> handler) {
+    std::lock_guard lk(mu_);
+    lineSpeedHandler_ = std::move(handler);
+}
+
 void AmplifierModel::setCommandObserver(CommandObserver observer) {
     std::lock_guard lk(mu_);
     observer_ = std::move(observer);

@@ -103,6 +103,9 @@ struct Config {
     std::uint8_t lockAnswer = 1;          // LockInterface
     std::uint8_t memoryWait = 5;          // GetMemoryWait: settling time in 2 ms steps
     bool reportUndefinedToStderr = true;
+    // Told a new line speed with SetBaud, the amplifier switches to it (as a
+    // real one does, once the command is in); off: it keeps its speed.
+    bool followBaudChange = false;
     StreamSettings stream;
 };
 
@@ -165,6 +168,9 @@ public:
     // Called (without the lock) when something may have become due earlier
     // than the last pump() said, so a front end waiting for it wakes up.
     void setWakeHandler(std::function<void()> handler);
+    // Called with the new speed in bit/s when the amplifier switches its line
+    // speed (Config::followBaudChange); runs with the model's lock held.
+    void setLineSpeedHandler(std::function<void(std::uint32_t baud)> handler);
     // Sees every received command (e.g. a verbose log).
     void setCommandObserver(CommandObserver observer);
 
@@ -312,6 +318,7 @@ private:
     Sink sink_;
     std::function<void()> hangUpHandler_;
     std::function<void()> wakeHandler_;
+    std::function<void(std::uint32_t)> lineSpeedHandler_;
     CommandObserver observer_;
 
     std::array<Handler, 256> handlers_;

@@ -1,6 +1,7 @@
 #include "amplifier_model.h"
 
 #include "core/command_table.h"
+#include "core/speed_tables.h"
 
 namespace nxtka::sim {
 
@@ -15,6 +16,13 @@ constexpr std::uint64_t kDefaultSamplingRate = 65536 - 10000;
 // range table, sensor and user data.
 void AmplifierModel::installTransmissionHandlers() {
     using R = std::optional<std::uint64_t>;
+    // Line speed by its position in the speed table.
+    on(cmd::kSetBaud, [this](const ReceivedCommand& c) -> R {
+        regAt(cmd::kGetBaud) = c.params[0];
+        const std::int32_t baud = speeds::rateAt(speeds::kSerial, c.params[0]);
+        if (config_.followBaudChange && baud > 0 && lineSpeedHandler_) lineSpeedHandler_(static_cast<std::uint32_t>(baud));
+        return std::nullopt;
+    });
     // Sampling rate: bits 22-23 (the protocol) are the amplifier's own and
     // are set with setReg; a write changes the frequency and factor fields.
     regAt(cmd::kReadSamplingRate) = kDefaultSamplingRate;

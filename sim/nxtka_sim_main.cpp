@@ -262,6 +262,7 @@ int main(int argc, char** argv) {
     app.add_option("--period", period, "values per ramp or sine period")->capture_default_str();
     app.add_option("--seed", cfg.stream.seed, "noise seed")->capture_default_str();
     app.add_option("--baud", opt.baud, "line speed the output is paced to (0: no pacing)")->capture_default_str();
+    app.add_flag("--follow-baud", cfg.followBaudChange, "switch the pacing to the speed the host sets with SetBaud (130)");
     app.add_option("--symlink", opt.symlink, "make this path a symlink to the slave device");
     Adjustment adjustment;
     std::string adjustEnd = "value";

@@ -75,6 +75,10 @@ PtyAmplifier::PtyAmplifier(Config config, Options options)
     }
 
     model_.setSink([this](const std::uint8_t* bytes, std::size_t count) { write(bytes, count); });
+    model_.setLineSpeedHandler([this](std::uint32_t baud) {
+        std::lock_guard lk(fdMu_);
+        pacer_.setBaud(baud);
+    });
     model_.setHangUpHandler([this] {
         hangUpRequested_ = true;
         signalWake();
@@ -94,6 +98,7 @@ void PtyAmplifier::stop() {
     pump_.stop();
     model_.setSink(nullptr);
     model_.setHangUpHandler(nullptr);
+    model_.setLineSpeedHandler(nullptr);
     {
         std::lock_guard lk(fdMu_);
         closeFd(masterFd_);

@@ -13,6 +13,7 @@ VirtualAmplifier::VirtualAmplifier(Config config, Options options)
         link_->peerWrite(bytes, count);
     });
     model_.setHangUpHandler([this] { link_->hangUp(); });
+    model_.setLineSpeedHandler([this](std::uint32_t baud) { pacer_.setBaud(baud); });
     link_->registerAs(options_.name);
     pump_.start();
     reader_ = std::thread([this] { readLoop(); });
@@ -30,6 +31,7 @@ void VirtualAmplifier::stop() {
     platform::VirtualLink::unregister(options_.name);
     model_.setSink(nullptr);
     model_.setHangUpHandler(nullptr);
+    model_.setLineSpeedHandler(nullptr);
 }
 
 void VirtualAmplifier::readLoop() {

@@ -134,6 +134,23 @@ TEST(AmplifierModel, AnswersTheActivationAndReleaseSequence) {
     EXPECT_EQ(b.model.commandCount(cmd::kUnlockInterface), 2u);
 }
 
+// SetBaud by position: the amplifier keeps its speed unless it is set to
+// follow; then index 5 is 115200 bit/s and index 7 is 625000.
+TEST(AmplifierModel, SwitchesItsLineSpeedOnlyWhenSetToFollow) {
+    for (const bool follow : {false, true}) {
+        Config cfg = Bench::quietConfig();
+        cfg.followBaudChange = follow;
+        Bench b(cfg);
+        std::vector<std::uint32_t> speeds;
+        b.model.setLineSpeedHandler([&](std::uint32_t baud) { speeds.push_back(baud); });
+        b.ask({cmd::kSetBaud, 5});
+        b.ask({cmd::kSetBaud, 7});
+        b.ask({cmd::kSetBaud, 12});  // beyond the table: no speed
+        EXPECT_EQ(b.ask({cmd::kGetBaud}), answer(12, 1));
+        EXPECT_EQ(speeds, follow ? (std::vector<std::uint32_t>{115200, 625000}) : std::vector<std::uint32_t>{});
+    }
+}
+
 TEST(AmplifierModel, LockAnswerIsConfigurable) {
     Config cfg = Bench::quietConfig();
     cfg.lockAnswer = 0;
