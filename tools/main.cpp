@@ -8,6 +8,7 @@
 #include "json_out.h"
 #include "nxtka.h"
 #include "port_list.h"
+#include "linear_commands.h"
 #include "memory_commands.h"
 #include "procedures.h"
 #include "raw_exchange.h"
@@ -57,7 +58,7 @@ constexpr const char* kCommands[] = {
 #if NXTKA_CLI_DEMO
     "demo",
 #endif
-    "info", "monitor", "send", "get", "set", "list", "ports", "adjust", "ranges", "memory"};
+    "info", "monitor", "send", "get", "set", "list", "ports", "adjust", "ranges", "memory", "linear"};
 
 // The first word that is not an option (or an option's value), so that a
 // mistyped command is named as such.
@@ -474,6 +475,15 @@ int main(int argc, char** argv) {
     memWriteCmd->add_option("bytes", memWriteBytes, "bytes in hex: 0a0b or 0a 0b")->required();
     addTarget(memWriteCmd, memWriteTarget);
 
+    LinearRun linear;
+    CLI::App* linearCmd = app.add_subcommand("linear", "the linearization table as CSV: read, write or check");
+    linearCmd->add_option("action", linear.action, "read, write or check")->required();
+    linearCmd->add_option("--table", linear.table, "CSV file, rows input,output; the last row is the extra record")
+        ->required();
+    linearCmd->add_flag("--check", linear.checkOnly, "validate the table without writing it");
+    linearCmd->add_flag("--sort", linear.sort, "sort the points by input first");
+    addTarget(linearCmd, linear.target);
+
     bool portsAll = false, portsJson = false;
     CLI::App* portsCmd =
         app.add_subcommand("ports", "the serial ports: stable by-id names, USB vendor:product, serial, who holds them");
@@ -511,6 +521,10 @@ int main(int argc, char** argv) {
         if (memDumpCmd->parsed()) {
             memDump.target = merged(memDump.target, before);
             return runMemoryDump(memDump, signals);
+        }
+        if (linearCmd->parsed()) {
+            linear.target = merged(linear.target, before);
+            return runLinear(linear, signals);
         }
         if (memWriteCmd->parsed())
             return runMemoryWrite(merged(memWriteTarget, before), memWriteAddress, memWriteBytes, signals);
