@@ -1,4 +1,4 @@
-// `nxtka memory dump` and `nxtka memory write` run as a test bench uses them,
+// `nxtka memory dump`, `nxtka memory write` and `nxtka linear` run as a test bench uses them,
 // against the simulator program with a known memory image.
 #include "tool_run.h"
 
@@ -85,6 +85,92 @@ TEST(MemoryTool, FailedWriteSaysWhyInWords) {
     const std::string line = complaint(r);
     EXPECT_NE(line.find("writing memory at 40"), std::string::npos) << line;
     EXPECT_NE(line.find("no answer"), std::string::npos) << line;
+}
+
+// ---------------------------------------------------------------- linearization
+
+// An amplifier of level 5 with linearization (option bit 0x80), its tables in
+// the layout without a header, range 1: the extra record is (0, -1).
+const std::vector<std::string> kLinearAmp = {"--level", "5", "--options", "0x80"};
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::vector<std::pair<double, double>> csvRows(const std::string& text) {
+    std::vector<std::pair<double, double>> rows;
+    for (const std::string& l : lines(text)) {
+        double x = 0, y = 0;
+        if (std::sscanf(l.c_str(), "%lf,%lf", &x, &y) == 2) rows.emplace_back(x, y);
+    }
+    return rows;
+}
+
+TEST(LinearTool, WrittenTableReadsBack) {
+    SimProcess sim(kSim, kLinearAmp);
+    const std::string in = tempPath("table.csv"), out = tempPath("back.csv");
+    writeFile(in, "input,output\n0,0\n0.5,0.25\n1,1\n0,-1\n");
+
+    // --check validates and writes nothing: the amplifier still holds no points.
+    const RunResult c = tool({"linear", "write", "--check", "--device", sim.device(), "--table", in});
+    EXPECT_EQ(c.status, 0) << c.err;
+    EXPECT_EQ(tool({"linear", "read", "--device", sim.device(), "--table", out}).status, 0);
+    EXPECT_EQ(csvRows(readFile(out)).size(), 1u) << readFile(out);
+
+    const RunResult w = tool({"linear", "write", "--device", sim.device(), "--table", in});
+    EXPECT_EQ(w.status, 0) << w.err;
+    const RunResult r = tool({"linear", "read", "--device", sim.device(), "--table", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The 16-bit point format keeps a step of 3.204345703125e-5 of the scale.
+    const std::vector<std::pair<double, double>> expected = {{0, 0}, {0.5, 0.25}, {1, 1}, {0, -1}};
+    const auto back = csvRows(readFile(out));
+    ASSERT_EQ(back.size(), expected.size()) << readFile(out);
+    for (std::size_t i = 0; i < back.size(); ++i) {
+        EXPECT_NEAR(back[i].first, expected[i].first, 3.3e-5) << i;
+        EXPECT_NEAR(back[i].second, expected[i].second, 3.3e-5) << i;
+    }
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+// The error code comes in words with the index of the offending point.
+TEST(LinearTool, ErrorsNameTheirPoint) {
+    SimProcess sim(kSim, kLinearAmp);
+    struct Row {
+        std::string table;
+        std::string words;
+    };
+    const Row rows[] = {
+        {"0,0\n0.5,0.6\n0.4,0.7\n0,-1\n", "0x1500: input not increasing between point 1 and 2"},
+        {"0,0\n0.5,1.2\n1,1.3\n0,-1\n", "0x1200: output cannot be encoded at point 1"},
+        {"0,0\n0.5,0.5\n0.7,0.4\n0,-1\n", "0x1600: output decreasing between point 1 and 2"},
+        {"0,0\n1,1\n0,-2\n", "0x2C00"},
+    };
+    const std::string in = tempPath("bad.csv");
+    for (const Row& row : rows) {
+        writeFile(in, row.table);
+        for (const char* action : {"write", "check"}) {
+            const RunResult r = tool({"linear", action, "--device", sim.device(), "--table", in});
+            EXPECT_EQ(r.status, 1) << action << " " << row.words;
+            EXPECT_NE(complaint(r).find(row.words), std::string::npos) << r.err;
+        }
+    }
+    std::remove(in.c_str());
+}
+
+TEST(LinearTool, ArgumentErrorsExitTwo) {
+    const std::string in = tempPath("args.csv");
+    writeFile(in, "0,0\n1,1\nzero,-1\n");
+    const std::vector<std::vector<std::string>> rows = {
+        {"linear", "frob", "--table", in},
+        {"linear", "write", "--table", tempPath("missing.csv")},
+        {"linear", "write", "--table", in},
+        {"linear", "read"},
+    };
+    for (std::vector<std::string> args : rows) {
+        args.insert(args.end(), {"--device", "/dev/nxtka-mistyped"});
+        const RunResult r = tool(args);
+        EXPECT_EQ(r.status, 2) << args[1] << ": " << r.err;
+    }
+    std::remove(in.c_str());
 }
 
 }  // namespace
