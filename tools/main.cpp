@@ -8,6 +8,8 @@
 #include "json_out.h"
 #include "nxtka.h"
 #include "port_list.h"
+#include "linear_commands.h"
+#include "memory_commands.h"
 #include "procedures.h"
 #include "raw_exchange.h"
 #include "settings.h"
@@ -56,7 +58,7 @@ constexpr const char* kCommands[] = {
 #if NXTKA_CLI_DEMO
     "demo",
 #endif
-    "info", "monitor", "send", "get", "set", "list", "ports", "adjust", "ranges"};
+    "info", "monitor", "send", "get", "set", "list", "ports", "adjust", "ranges", "memory", "linear"};
 
 // The first word that is not an option (or an option's value), so that a
 // mistyped command is named as such.
@@ -457,6 +459,31 @@ int main(int argc, char** argv) {
     CLI::App* rangesCmd = app.add_subcommand("ranges", "print the amplifier's range table");
     addTarget(rangesCmd, rangesTarget);
 
+    CLI::App* memoryCmd = app.add_subcommand("memory", "the amplifier's 1024 bytes of memory");
+    memoryCmd->require_subcommand(1);
+    MemoryDump memDump;
+    CLI::App* memDumpCmd = memoryCmd->add_subcommand("dump", "hex dump of the memory, like xxd");
+    memDumpCmd->add_option("--from", memDump.from, "first address (0..1023)");
+    memDumpCmd->add_option("--count", memDump.count, "number of bytes (1..1024)");
+    memDumpCmd->add_option("--out", memDump.out, "write the dump to FILE");
+    addTarget(memDumpCmd, memDump.target);
+    Target memWriteTarget;
+    std::string memWriteAddress;
+    std::vector<std::string> memWriteBytes;
+    CLI::App* memWriteCmd = memoryCmd->add_subcommand("write", "write bytes from an address");
+    memWriteCmd->add_option("address", memWriteAddress, "first address (0..1023)")->required();
+    memWriteCmd->add_option("bytes", memWriteBytes, "bytes in hex: 0a0b or 0a 0b")->required();
+    addTarget(memWriteCmd, memWriteTarget);
+
+    LinearRun linear;
+    CLI::App* linearCmd = app.add_subcommand("linear", "the linearization table as CSV: read, write or check");
+    linearCmd->add_option("action", linear.action, "read, write or check")->required();
+    linearCmd->add_option("--table", linear.table, "CSV file, rows input,output; the last row is the extra record")
+        ->required();
+    linearCmd->add_flag("--check", linear.checkOnly, "validate the table without writing it");
+    linearCmd->add_flag("--sort", linear.sort, "sort the points by input first");
+    addTarget(linearCmd, linear.target);
+
     bool portsAll = false, portsJson = false;
     CLI::App* portsCmd =
         app.add_subcommand("ports", "the serial ports: stable by-id names, USB vendor:product, serial, who holds them");
@@ -491,6 +518,16 @@ int main(int argc, char** argv) {
             return runAdjust(merged(adjustTarget, before), adjustWhich, signals);
         }
         if (rangesCmd->parsed()) return runRanges(merged(rangesTarget, before), signals);
+        if (memDumpCmd->parsed()) {
+            memDump.target = merged(memDump.target, before);
+            return runMemoryDump(memDump, signals);
+        }
+        if (linearCmd->parsed()) {
+            linear.target = merged(linear.target, before);
+            return runLinear(linear, signals);
+        }
+        if (memWriteCmd->parsed())
+            return runMemoryWrite(merged(memWriteTarget, before), memWriteAddress, memWriteBytes, signals);
     } catch (const ToolError& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "nxtka: %s\n", e.what());

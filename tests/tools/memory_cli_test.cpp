@@ -1,0 +1,177 @@
+// `nxtka memory dump`, `nxtka memory write` and `nxtka linear` run as a test bench uses them,
+// against the simulator program with a known memory image.
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace nxtka_cli::test {
+namespace {
+
+// "Hello!" at 14..19, everything else 0.
+const std::vector<std::string> kImage = {"--memory", "14:48656c6c6f21"};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(MemoryTool, DumpsAKnownImageLikeXxd) {
+    SimProcess sim(kSim, kImage);
+    struct Row {
+        std::vector<std::string> range;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {{"--from", "0", "--count", "32"},
+         "00000000: 0000 0000 0000 0000 0000 0000 0000 4865  ..............He\n"
+         "00000010: 6c6c 6f21 0000 0000 0000 0000 0000 0000  llo!............\n"},
+        {{"--from", "16", "--count", "4"}, "00000010: 6c6c 6f21                                llo!\n"},
+        {{"--from", "0x0e", "--count", "2"}, "0000000e: 4865                                     He\n"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args{"memory", "dump", "--device", sim.device()};
+        args.insert(args.end(), row.range.begin(), row.range.end());
+        const RunResult r = tool(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, row.expected) << row.range[1];
+    }
+    const std::string file = tempPath("dump.txt");
+    const RunResult r = tool({"memory", "dump", "--device", sim.device(), "--from", "16", "--count", "4", "--out", file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readFile(file), rows[1].expected);
+    std::remove(file.c_str());
+}
+
+TEST(MemoryTool, WrittenBytesDumpBack) {
+    SimProcess sim(kSim, kImage);
+    const RunResult w = tool({"memory", "write", "--device", sim.device(), "40", "0a0b", "ff"});
+    EXPECT_EQ(w.status, 0) << w.err;
+    const RunResult r = tool({"memory", "dump", "--device", sim.device(), "--from", "32", "--count", "16"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "00000020: 0000 0000 0000 0000 0a0b ff00 0000 0000  ................\n");
+}
+
+// Bad arguments are found before any device is opened: the device named here
+// does not exist, and the status is 2 all the same.
+TEST(MemoryTool, ArgumentErrorsExitTwo) {
+    const std::vector<std::string> dev{"--device", "/dev/nxtka-mistyped"};
+    const std::vector<std::vector<std::string>> rows = {
+        {"memory", "dump", "--from", "1024"},
+        {"memory", "dump", "--count", "0"},
+        {"memory", "dump", "--from", "1020", "--count", "8"},
+        {"memory", "write", "1023", "0102"},
+        {"memory", "write", "1024", "00"},
+        {"memory", "write", "0", "zz"},
+        {"memory"},
+    };
+    for (std::vector<std::string> args : rows) {
+        if (args.size() > 1) args.insert(args.end(), dev.begin(), dev.end());
+        const RunResult r = tool(args);
+        EXPECT_EQ(r.status, 2) << args.back() << ": " << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(MemoryTool, FailedWriteSaysWhyInWords) {
+    SimProcess sim(kSim, {"--silent", "WriteMemory"});
+    const RunResult r = tool({"memory", "write", "--device", sim.device(), "40", "0a"});
+    EXPECT_EQ(r.status, 1);
+    const std::string line = complaint(r);
+    EXPECT_NE(line.find("writing memory at 40"), std::string::npos) << line;
+    EXPECT_NE(line.find("no answer"), std::string::npos) << line;
+}
+
+// ---------------------------------------------------------------- linearization
+
+// An amplifier of level 5 with linearization (option bit 0x80), its tables in
+// the layout without a header, range 1: the extra record is (0, -1).
+const std::vector<std::string> kLinearAmp = {"--level", "5", "--options", "0x80"};
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::vector<std::pair<double, double>> csvRows(const std::string& text) {
+    std::vector<std::pair<double, double>> rows;
+    for (const std::string& l : lines(text)) {
+        double x = 0, y = 0;
+        if (std::sscanf(l.c_str(), "%lf,%lf", &x, &y) == 2) rows.emplace_back(x, y);
+    }
+    return rows;
+}
+
+TEST(LinearTool, WrittenTableReadsBack) {
+    SimProcess sim(kSim, kLinearAmp);
+    const std::string in = tempPath("table.csv"), out = tempPath("back.csv");
+    writeFile(in, "input,output\n0,0\n0.5,0.25\n1,1\n0,-1\n");
+
+    // --check validates and writes nothing: the amplifier still holds no points.
+    const RunResult c = tool({"linear", "write", "--check", "--device", sim.device(), "--table", in});
+    EXPECT_EQ(c.status, 0) << c.err;
+    EXPECT_EQ(tool({"linear", "read", "--device", sim.device(), "--table", out}).status, 0);
+    EXPECT_EQ(csvRows(readFile(out)).size(), 1u) << readFile(out);
+
+    const RunResult w = tool({"linear", "write", "--device", sim.device(), "--table", in});
+    EXPECT_EQ(w.status, 0) << w.err;
+    const RunResult r = tool({"linear", "read", "--device", sim.device(), "--table", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The 16-bit point format keeps a step of 3.204345703125e-5 of the scale.
+    const std::vector<std::pair<double, double>> expected = {{0, 0}, {0.5, 0.25}, {1, 1}, {0, -1}};
+    const auto back = csvRows(readFile(out));
+    ASSERT_EQ(back.size(), expected.size()) << readFile(out);
+    for (std::size_t i = 0; i < back.size(); ++i) {
+        EXPECT_NEAR(back[i].first, expected[i].first, 3.3e-5) << i;
+        EXPECT_NEAR(back[i].second, expected[i].second, 3.3e-5) << i;
+    }
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+// The error code comes in words with the index of the offending point.
+TEST(LinearTool, ErrorsNameTheirPoint) {
+    SimProcess sim(kSim, kLinearAmp);
+    struct Row {
+        std::string table;
+        std::string words;
+    };
+    const Row rows[] = {
+        {"0,0\n0.5,0.6\n0.4,0.7\n0,-1\n", "0x1500: input not increasing between point 1 and 2"},
+        {"0,0\n0.5,1.2\n1,1.3\n0,-1\n", "0x1200: output cannot be encoded at point 1"},
+        {"0,0\n0.5,0.5\n0.7,0.4\n0,-1\n", "0x1600: output decreasing between point 1 and 2"},
+        {"0,0\n1,1\n0,-2\n", "0x2C00"},
+    };
+    const std::string in = tempPath("bad.csv");
+    for (const Row& row : rows) {
+        writeFile(in, row.table);
+        for (const char* action : {"write", "check"}) {
+            const RunResult r = tool({"linear", action, "--device", sim.device(), "--table", in});
+            EXPECT_EQ(r.status, 1) << action << " " << row.words;
+            EXPECT_NE(complaint(r).find(row.words), std::string::npos) << r.err;
+        }
+    }
+    std::remove(in.c_str());
+}
+
+TEST(LinearTool, ArgumentErrorsExitTwo) {
+    const std::string in = tempPath("args.csv");
+    writeFile(in, "0,0\n1,1\nzero,-1\n");
+    const std::vector<std::vector<std::string>> rows = {
+        {"linear", "frob", "--table", in},
+        {"linear", "write", "--table", tempPath("missing.csv")},
+        {"linear", "write", "--table", in},
+        {"linear", "read"},
+    };
+    for (std::vector<std::string> args : rows) {
+        args.insert(args.end(), {"--device", "/dev/nxtka-mistyped"});
+        const RunResult r = tool(args);
+        EXPECT_EQ(r.status, 2) << args[1] << ": " << r.err;
+    }
+    std::remove(in.c_str());
+}
+
+}  // namespace
+}  // namespace nxtka_cli::test
