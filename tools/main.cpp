@@ -467,6 +467,13 @@ int main(int argc, char** argv) {
     memDumpCmd->add_option("--count", memDump.count, "number of bytes (1..1024)");
     memDumpCmd->add_option("--out", memDump.out, "write the dump to FILE");
     addTarget(memDumpCmd, memDump.target);
+    MemoryDump memCheck;
+    CLI::App* memCheckCmd =
+        memoryCmd->add_subcommand("check", "each byte's status, read as a check; the faulty ones in words");
+    memCheckCmd->add_option("--from", memCheck.from, "first address (0..1023)");
+    memCheckCmd->add_option("--count", memCheck.count, "number of bytes (1..1024)");
+    addTarget(memCheckCmd, memCheck.target);
+
     Target memWriteTarget;
     std::string memWriteAddress;
     std::vector<std::string> memWriteBytes;
@@ -521,6 +528,10 @@ int main(int argc, char** argv) {
         if (memDumpCmd->parsed()) {
             memDump.target = merged(memDump.target, before);
             return runMemoryDump(memDump, signals);
+        }
+        if (memCheckCmd->parsed()) {
+            memCheck.target = merged(memCheck.target, before);
+            return runMemoryCheck(memCheck, signals);
         }
         if (linearCmd->parsed()) {
             linear.target = merged(linear.target, before);

@@ -147,4 +147,23 @@ int runMemoryWrite(const Target& target, const std::string& address, const std::
     return 0;
 }
 
+int runMemoryCheck(const MemoryDump& range, SignalWatch& signals) {
+    checkMemoryDump(range);
+    const auto from = static_cast<std::uint32_t>(parseInteger(range.from, 0, kMemorySize - 1));
+    const auto count = static_cast<std::int32_t>(parseInteger(range.count, 1, kMemorySize));
+    ActivePort port(range.target, signals);
+    std::vector<std::uint8_t> statuses(static_cast<std::size_t>(count));
+    if (TKAcheckMemory(port.port(), count, from, statuses.data()) != count)
+        throw ToolError("checking memory from " + std::to_string(from) + " failed (" + lastFailure() + ")");
+    int failed = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::int32_t status = statuses[static_cast<std::size_t>(i)];
+        if (status <= 15) continue;
+        std::printf("%4u  %s\n", from + static_cast<std::uint32_t>(i), memoryStatusWords(status).c_str());
+        ++failed;
+    }
+    std::printf("%d of %d bytes from %u checked without fault\n", count - failed, count, from);
+    return failed == 0 ? 0 : 1;
+}
+
 }  // namespace nxtka_cli

@@ -29,6 +29,10 @@ void checkMemoryWrite(const std::string& address, const std::vector<std::string>
 int runMemoryWrite(const Target& target, const std::string& address, const std::vector<std::string>& bytes,
                    SignalWatch& signals);
 
+// Reads every byte of the range as a check, without stopping at a failure,
+// and prints each byte whose status is not a success; exit 1 when any.
+int runMemoryCheck(const MemoryDump& range, SignalWatch& signals);
+
 // A memory status code in words.
 std::string memoryStatusWords(std::int32_t status);
 

@@ -87,6 +87,23 @@ TEST(MemoryTool, FailedWriteSaysWhyInWords) {
     EXPECT_NE(line.find("no answer"), std::string::npos) << line;
 }
 
+// Every byte's status: all good, or each faulty byte in words (a silent
+// amplifier: no answer for any byte of the word, after its retries).
+TEST(MemoryTool, CheckListsTheFaultyBytes) {
+    SimProcess good(kSim, {});
+    const RunResult ok = tool({"memory", "check", "--device", good.device(), "--from", "16", "--count", "8"});
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(lines(ok.out), (std::vector<std::string>{"8 of 8 bytes from 16 checked without fault"}));
+
+    SimProcess silent(kSim, {"--silent", "ReadMemory"});
+    const RunResult bad = tool({"memory", "check", "--device", silent.device(), "--from", "8", "--count", "2"});
+    EXPECT_EQ(bad.status, 1) << bad.err;
+    const auto out = lines(bad.out);
+    ASSERT_EQ(out.size(), 3u) << bad.out;
+    EXPECT_EQ(out[0], "   8  status 255: no answer, or an address the amplifier does not have");
+    EXPECT_EQ(out[2], "0 of 2 bytes from 8 checked without fault");
+}
+
 // ---------------------------------------------------------------- linearization
 
 // An amplifier of level 5 with linearization (option bit 0x80), its tables in
