@@ -29,10 +29,7 @@ Bytes wireOf(SimPort& sp, const test::Call& call, double expected) {
     return bytes;
 }
 
-template <class F>
-test::Call call(F f) {
-    return [f](unsigned port) { return static_cast<double>(f(port)); };
-}
+using test::call;
 
 // Reads every waiting value; how many there were.
 int takeAll(unsigned port) {

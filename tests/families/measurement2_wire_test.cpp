@@ -15,10 +15,7 @@ using test::WireRow;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-template <class F>
-test::Call call(F f) {
-    return [f](unsigned port) { return static_cast<double>(f(port)); };
-}
+using test::call;
 
 // One output of a getter with two outputs; -1 when the getter failed.
 template <class Get>
@@ -153,18 +150,9 @@ const WireRow kRows[] = {
 
 class Measurement2Wire : public ::testing::TestWithParam<WireRow> {};
 
-TEST_P(Measurement2Wire, GoodCallSendsItsBytesBadCallNothing) {
-    SimPort sp(401, LineKind::Virtual);
-    ASSERT_EQ(sp.activate(), 0);
-    test::checkRow(sp, GetParam());
-}
+TEST_P(Measurement2Wire, GoodCallSendsItsBytesBadCallNothing) { test::checkRowOnActivePort(401, GetParam()); }
 
-TEST_P(Measurement2Wire, FailsOnAPortThatIsNotActive) {
-    SimPort sp(402, LineKind::Virtual);
-    EXPECT_EQ(GetParam().good(402), -1.0);
-    EXPECT_EQ(GetParam().good(1024), -1.0);
-    EXPECT_TRUE(sp.model().commands().empty());
-}
+TEST_P(Measurement2Wire, FailsOnAPortThatIsNotActive) { test::checkRowOnInactivePort(402, GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Measurement2Wire, ::testing::ValuesIn(kRows), test::rowName);
 

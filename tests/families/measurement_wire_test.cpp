@@ -15,10 +15,7 @@ using test::WireRow;
 
 const unsigned char kId[3] = {0x11, 0x22, 0x33};
 
-template <class F>
-test::Call call(F f) {
-    return [f](unsigned port) { return static_cast<double>(f(port)); };
-}
+using test::call;
 
 // Level 3, no options: the simulator's defaults.
 const WireRow kRows[] = {
@@ -93,18 +90,9 @@ const WireRow kRows[] = {
 
 class MeasurementWire : public ::testing::TestWithParam<WireRow> {};
 
-TEST_P(MeasurementWire, GoodCallSendsItsBytesBadCallNothing) {
-    SimPort sp(301, LineKind::Virtual);
-    ASSERT_EQ(sp.activate(), 0);
-    test::checkRow(sp, GetParam());
-}
+TEST_P(MeasurementWire, GoodCallSendsItsBytesBadCallNothing) { test::checkRowOnActivePort(301, GetParam()); }
 
-TEST_P(MeasurementWire, FailsOnAPortThatIsNotActive) {
-    SimPort sp(302, LineKind::Virtual);
-    EXPECT_EQ(GetParam().good(302), -1.0);
-    EXPECT_EQ(GetParam().good(1024), -1.0);
-    EXPECT_TRUE(sp.model().commands().empty());
-}
+TEST_P(MeasurementWire, FailsOnAPortThatIsNotActive) { test::checkRowOnInactivePort(302, GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Rows, MeasurementWire, ::testing::ValuesIn(kRows), test::rowName);
 

@@ -11,10 +11,7 @@ using test::LineKind;
 using test::SimPort;
 using test::WireRow;
 
-template <class F>
-test::Call call(F f) {
-    return [f](unsigned port) { return static_cast<double>(f(port)); };
-}
+using test::call;
 
 std::uint8_t buffer[8] = {};
 std::int32_t status = 0;

@@ -37,10 +37,7 @@ Bytes wireOf(SimPort& sp, const test::Call& call, double expected) {
     return bytes;
 }
 
-template <class F>
-test::Call call(F f) {
-    return [f](unsigned port) { return static_cast<double>(f(port)); };
-}
+using test::call;
 
 class TransmissionEdges : public ::testing::TestWithParam<LineKind> {};
 

@@ -10,10 +10,7 @@ using test::LineKind;
 using test::SimPort;
 using test::WireRow;
 
-template <class F>
-test::Call call(F f) {
-    return [f](unsigned port) { return static_cast<double>(f(port)); };
-}
+using test::call;
 
 int readRate(unsigned p) {
     double f = 0;
@@ -184,18 +181,9 @@ const WireRow kRows[] = {
 
 class TransmissionWire : public ::testing::TestWithParam<WireRow> {};
 
-TEST_P(TransmissionWire, GoodCallSendsItsBytesBadCallNothing) {
-    SimPort sp(501, LineKind::Virtual);
-    ASSERT_EQ(sp.activate(), 0);
-    test::checkRow(sp, GetParam());
-}
+TEST_P(TransmissionWire, GoodCallSendsItsBytesBadCallNothing) { test::checkRowOnActivePort(501, GetParam()); }
 
-TEST_P(TransmissionWire, FailsOnAPortThatIsNotActive) {
-    SimPort sp(502, LineKind::Virtual);
-    EXPECT_EQ(GetParam().good(502), -1.0);
-    EXPECT_EQ(GetParam().good(1024), -1.0);
-    EXPECT_TRUE(sp.model().commands().empty());
-}
+TEST_P(TransmissionWire, FailsOnAPortThatIsNotActive) { test::checkRowOnInactivePort(502, GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Rows, TransmissionWire, ::testing::ValuesIn(kRows), test::rowName);
 

@@ -21,6 +21,12 @@ namespace nxtka::test {
 
 using Call = std::function<double(unsigned port)>;
 
+// An export called with the port alone, its result as a double.
+template <class F>
+Call call(F f) {
+    return [f](unsigned port) { return static_cast<double>(f(port)); };
+}
+
 struct Answer {
     int code;
     std::uint64_t value;
@@ -74,6 +80,20 @@ inline void checkRow(SimPort& sp, const WireRow& row) {
         EXPECT_TRUE(wireOf(sp, row.bad, result).empty());
         EXPECT_EQ(result, -1.0);
     }
+}
+
+// The row's good call on an active port (checkRow), and on a port that is
+// not active and one out of range: -1 with nothing sent.
+inline void checkRowOnActivePort(unsigned port, const WireRow& row) {
+    SimPort sp(port, LineKind::Virtual);
+    ASSERT_EQ(sp.activate(), 0);
+    checkRow(sp, row);
+}
+inline void checkRowOnInactivePort(unsigned port, const WireRow& row) {
+    SimPort sp(port, LineKind::Virtual);
+    EXPECT_EQ(row.good(port), -1.0);
+    EXPECT_EQ(row.good(1024), -1.0);
+    EXPECT_TRUE(sp.model().commands().empty());
 }
 
 }  // namespace nxtka::test
