@@ -1,0 +1,69 @@
+"""Python access to the nxtka driver library for measuring amplifiers on a serial line.
+
+>>> import nxtka
+>>> with nxtka.Port(3, device="/dev/ttyUSB0", ring=10000) as amp:
+...     amp.gain = 3
+...     amp.mode.text = False
+...     values = amp.read_values(1000)      # a NumPy array of normalized values
+
+The shared library is found through the environment variable
+``NXTKA_LIBRARY``, next to this package, or by the system's loader.
+"""
+
+from ._library import ActivationParams, LinearPoint, library
+from .errors import (
+    AbortedError,
+    AlreadyActiveError,
+    ArgumentError,
+    BusyError,
+    DeviceError,
+    Failure,
+    LinearTableError,
+    LineFailedError,
+    NoAnswerError,
+    NotActiveError,
+    NxtkaError,
+    PortRangeError,
+    WriteError,
+    last_failure,
+)
+from .memory import MemoryTransferError
+from .port import (
+    Port,
+    abort_activation,
+    device_name,
+    request_values,
+    send_bytes_to_devices,
+    set_device_name,
+    version,
+)
+
+__version__ = "1.53.0"
+
+__all__ = [
+    "AbortedError",
+    "ActivationParams",
+    "AlreadyActiveError",
+    "ArgumentError",
+    "BusyError",
+    "DeviceError",
+    "Failure",
+    "LineFailedError",
+    "LinearPoint",
+    "LinearTableError",
+    "MemoryTransferError",
+    "NoAnswerError",
+    "NotActiveError",
+    "NxtkaError",
+    "Port",
+    "PortRangeError",
+    "WriteError",
+    "abort_activation",
+    "device_name",
+    "last_failure",
+    "library",
+    "request_values",
+    "send_bytes_to_devices",
+    "set_device_name",
+    "version",
+]

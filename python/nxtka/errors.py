@@ -1,0 +1,121 @@
+"""Exceptions that carry the library's reason for a failed call."""
+
+import ctypes
+import enum
+
+from ._library import library
+
+
+class Failure(enum.IntEnum):
+    """Why the last call failed: the numbers of ``NXgetLastFailure`` (stable across releases)."""
+
+    NONE = 0
+    PORT_RANGE = 1
+    NOT_ACTIVE = 2
+    BUSY = 3
+    ARGUMENT = 4
+    TIMEOUT = 5
+    WRITE = 6
+    DEVICE = 7
+    ALREADY_ACTIVE = 8
+    ABORTED = 9
+
+
+class NxtkaError(Exception):
+    """A library call failed.
+
+    ``function`` is the export that failed, ``failure`` a :class:`Failure`,
+    ``reason`` the library's text for it (empty when the library recorded none).
+    """
+
+    def __init__(self, function, failure, reason):
+        self.function = function
+        self.failure = Failure(failure) if failure in Failure._value2member_map_ else failure
+        self.reason = reason
+        super().__init__(f"{function} failed: {reason}" if reason else f"{function} failed")
+
+
+class PortRangeError(NxtkaError, ValueError):
+    """The port number is above 1023."""
+
+
+class NotActiveError(NxtkaError):
+    """The port is not active (or is being released)."""
+
+
+class BusyError(NxtkaError):
+    """An asynchronous write is outstanding, or none is there to finish."""
+
+
+class ArgumentError(NxtkaError, ValueError):
+    """An argument was refused; nothing was sent."""
+
+
+class NoAnswerError(NxtkaError, TimeoutError):
+    """The amplifier did not answer within the time-out."""
+
+
+class WriteError(NxtkaError, OSError):
+    """Writing to the device failed."""
+
+
+class DeviceError(NxtkaError, OSError):
+    """The device could not be opened or used (the system's text is in ``reason``)."""
+
+
+class AlreadyActiveError(NxtkaError):
+    """The port is active or being activated already."""
+
+
+class AbortedError(NxtkaError):
+    """The activation was ended by ``abort_activation``."""
+
+
+class LineFailedError(DeviceError):
+    """The line has failed (a peer that hung up, an unplugged adapter) and no values are left: release the port."""
+
+
+class LinearTableError(NxtkaError):
+    """A linearization table was refused or could not be moved.
+
+    ``code`` is the error code without bit 31 (``0x1500`` and so on, the point's
+    index in the low 8 bits for the point errors), ``point`` that index or None.
+    """
+
+    def __init__(self, function, code, text):
+        self.code = code
+        self.point = code & 0xFF if 0x1100 <= code < 0x1900 else None
+        super().__init__(function, Failure.NONE, text)
+
+
+_CLASSES = {
+    Failure.PORT_RANGE: PortRangeError,
+    Failure.NOT_ACTIVE: NotActiveError,
+    Failure.BUSY: BusyError,
+    Failure.ARGUMENT: ArgumentError,
+    Failure.TIMEOUT: NoAnswerError,
+    Failure.WRITE: WriteError,
+    Failure.DEVICE: DeviceError,
+    Failure.ALREADY_ACTIVE: AlreadyActiveError,
+    Failure.ABORTED: AbortedError,
+}
+
+
+def last_failure():
+    """The calling thread's last failure as ``(Failure, text)``."""
+    text = ctypes.create_string_buffer(256)
+    number = library().NXgetLastFailure(text, len(text))
+    return (Failure(number) if number in Failure._value2member_map_ else number), text.value.decode(errors="replace")
+
+
+def error_for(function):
+    """The exception for a failed call of ``function``, with the reason the library recorded for this thread."""
+    failure, text = last_failure()
+    return _CLASSES.get(failure, NxtkaError)(function, failure, text)
+
+
+def check(function, result, failed=-1):
+    """Returns ``result``, or raises the failure's exception when it equals ``failed``."""
+    if result == failed:
+        raise error_for(function)
+    return result

@@ -1,0 +1,82 @@
+"""The amplifier's 1024-byte memory, moved as NumPy arrays of bytes (methods of :class:`~nxtka.Port`)."""
+
+import ctypes
+
+import numpy as np
+
+from ._library import library
+from .errors import NxtkaError, check, last_failure
+
+#: Status codes: 0..15 success, 16..31 the amplifier's failure (16 also an unknown answer), 255 no answer.
+STATUS_NO_ANSWER = 255
+
+
+class MemoryTransferError(NxtkaError):
+    """A memory transfer stopped early or a step failed.
+
+    ``done`` is the number of bytes moved before the failure (None for a
+    single step), ``status`` the step's status code (None for a block).
+    """
+
+    def __init__(self, function, text, done=None, status=None):
+        failure, reason = last_failure()
+        self.done = done
+        self.status = status
+        super().__init__(function, failure, f"{text}: {reason}" if reason else text)
+
+
+def _byte_pointer(array):
+    return array.ctypes.data_as(ctypes.POINTER(ctypes.c_uint8))
+
+
+def read_memory(self, address, count):
+    """Reads ``count`` bytes from ``address`` as a uint8 array."""
+    data = np.zeros(max(count, 1), dtype=np.uint8)
+    n = check("TKAcopyMemory", library().TKAcopyMemory(self._port, count, address, _byte_pointer(data)))
+    if n != count:
+        raise MemoryTransferError("TKAcopyMemory", f"read {n} of {count} bytes from {address}", done=n)
+    return data[:count]
+
+
+def write_memory(self, address, data):
+    """Writes the bytes of ``data`` (bytes or an array of 0..255) from ``address``, one command each."""
+    array = np.ascontiguousarray(np.frombuffer(bytes(data), dtype=np.uint8) if isinstance(data, (bytes, bytearray))
+                                 else np.asarray(data, dtype=np.uint8))
+    count = len(array)
+    if count == 0:
+        return
+    n = check("TKAcopyMemory", library().TKAcopyMemory(self._port, -count, address, _byte_pointer(array)))
+    if n != count:
+        raise MemoryTransferError("TKAcopyMemory", f"wrote {n} of {count} bytes from {address}", done=n)
+
+
+def check_memory(self, address, count=None, data=None):
+    """Status code of every byte as a uint8 array: reads ``count`` bytes, or with ``data`` writes them
+    with the amplifier's special flag. Never stops early; the range must lie within the 1024 bytes."""
+    if (count is None) == (data is None):
+        raise TypeError("give either count (read) or data (write)")
+    if data is None:
+        buffer = np.zeros(max(count, 1), dtype=np.uint8)
+        length = count
+    else:
+        buffer = np.array(bytearray(bytes(data)) if isinstance(data, (bytes, bytearray)) else data, dtype=np.uint8)
+        length = -len(buffer)
+    check("TKAcheckMemory", library().TKAcheckMemory(self._port, length, address, _byte_pointer(buffer)))
+    return buffer[: abs(length)]
+
+
+def read_memory_word(self, address):
+    """Reads the 4-byte word at ``address`` (a multiple of 4) as ``(uint8 array, status code)``."""
+    data = np.zeros(4, dtype=np.uint8)
+    status = ctypes.c_int32(STATUS_NO_ANSWER)
+    if library().TKAreadMemory(self._port, address, _byte_pointer(data), ctypes.byref(status)) != 0:
+        raise MemoryTransferError("TKAreadMemory", f"status {status.value}", status=status.value)
+    return data, status.value
+
+
+def write_memory_byte(self, address, value, flag=False):
+    """Writes one byte to ``address``; ``flag`` marks the amplifier's special form. Returns the status code."""
+    status = ctypes.c_int32(STATUS_NO_ANSWER)
+    if library().TKAwriteMemory(self._port, address, 1 if flag else 0, value, ctypes.byref(status)) != 0:
+        raise MemoryTransferError("TKAwriteMemory", f"status {status.value}", status=status.value)
+    return status.value
