@@ -1,5 +1,6 @@
 // Reading measured values: only the ring mutex is taken, so values can be read
 // while another thread waits for a command's answer on the same port.
+#include "core/last_failure.h"
 #include "core/port_guard.h"
 #include "nxtka.h"
 #include "stream/value_conversion.h"
@@ -9,11 +10,19 @@
 namespace nxtka {
 namespace {
 
+// True (with the reason recorded) once the receive thread's reads have failed.
+bool lineFailed(const PortSession& s) {
+    const std::uint32_t error = s.commError.load();
+    if (error == 0) return false;
+    recordDeviceFailure("device failed while reading", error);
+    return true;
+}
+
 // Takes up to `max` values; 1 when some were delivered, 0 when none were
 // waiting, -1 when none are waiting and the device has failed.
 int takeValues(PortSession& s, double* values, unsigned char* statuses, std::int32_t max, std::int32_t& delivered) {
     SampleRing& ring = s.ring;
-    if (ring.count() == 0) return s.commError.load() != 0 ? -1 : 0;
+    if (ring.count() == 0) return lineFailed(s) ? -1 : 0;
     const bool bipolar = s.bipolar.load() != 0;
     const double norm = s.displayNorm.load();
     const int flags = s.displayFlags.load();
@@ -36,7 +45,10 @@ using namespace nxtka;
 extern "C" {
 
 NXTKA_API int32_t NXTKA_CALL TKAreadStatus(uint32_t port, double* value, unsigned char* status) {
-    if (value == nullptr) return -1;
+    if (value == nullptr) {
+        recordFailure(Failure::Argument, "no room for values");
+        return -1;
+    }
     RingGuard guard(port);
     if (!guard.ok()) return -1;
     std::int32_t delivered = 0;
@@ -47,7 +59,10 @@ NXTKA_API int32_t NXTKA_CALL TKAread(uint32_t port, double* value) { return TKAr
 
 NXTKA_API int32_t NXTKA_CALL TKAreadStatusMultiple(uint32_t port, double* values, unsigned char* statuses,
                                                    int32_t maxCount, int32_t* delivered) {
-    if (maxCount < 1 || values == nullptr || delivered == nullptr) return -1;
+    if (maxCount < 1 || values == nullptr || delivered == nullptr) {
+        recordFailure(Failure::Argument, "no room for values");
+        return -1;
+    }
     RingGuard guard(port);
     if (!guard.ok()) return -1;
     std::int32_t n = 0;
@@ -65,7 +80,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreceived(uint32_t port) {
     if (!guard.ok()) return -1;
     PortSession& s = guard.session();
     if (s.ring.count() != 0) return 1;
-    return s.commError.load() != 0 ? -1 : 0;
+    return lineFailed(s) ? -1 : 0;
 }
 
 NXTKA_API int32_t NXTKA_CALL NXinternalStatus(uint32_t port) {

@@ -89,6 +89,31 @@ TEST(LastFailure, EachCauseGivesItsNumberAndText) {
              return r;
          },
          NXTKA_FAILURE_DEVICE, "device failed while reading: Protocol error"},
+        {"value read on a failed line",
+         [](SimPort& sp) {
+             sp.link()->injectReadError(EPROTO);
+             double v = 0;
+             int32_t r = 0;
+             eventually([&] { return (r = TKAread(sp.port(), &v)) == -1; });
+             return r;
+         },
+         NXTKA_FAILURE_DEVICE, "device failed while reading: Protocol error"},
+        {"block read on a failed line",
+         [](SimPort& sp) {
+             sp.link()->injectReadError(EPROTO);
+             double v[4];
+             int32_t n = 0, r = 0;
+             eventually([&] { return (r = TKAreadMultiple(sp.port(), v, 4, &n)) == -1; });
+             return r;
+         },
+         NXTKA_FAILURE_DEVICE, "device failed while reading: Protocol error"},
+        {"no room for values",
+         [](SimPort& sp) {
+             double v = 0;
+             int32_t n = 0;
+             return TKAreadMultiple(sp.port(), &v, 0, &n);
+         },
+         NXTKA_FAILURE_ARGUMENT, "argument refused: no room for values"},
         {"asynchronous write outstanding",
          [&](SimPort& sp) {
              setLinkFaults(sp, [](auto& f) { f.holdWrites = true; });
