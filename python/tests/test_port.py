@@ -1,0 +1,186 @@
+"""Port against the simulated amplifier on a pseudo-terminal.
+
+Expected numbers come from the amplifier's encodings: measured values and
+levels on the normalized scale (1.05 end of scale) travel bipolar as
+offset-binary with 2^23 steps of 1.05 / 2^23 (24 bits) or 2^15 steps of
+1.05 / 2^15 (16 bits); the simulator starts bipolar (control word 40).
+"""
+
+import select
+
+import numpy as np
+import pytest
+
+import nxtka
+from nxtka import Failure
+
+STEP_24 = 1.05 / 2**23  # one step of a 24-bit bipolar value
+STEP_16 = 1.05 / 2**15  # one step of a 16-bit bipolar level
+
+
+def test_context_manager_activates_and_releases(simulator, port):
+    sim = simulator("--level", "3", "--firmware", "0x0C11", "--rate", "0")
+    amp = nxtka.Port(port, device=sim.device, ring=100)
+    assert not amp.active
+    with amp as inside:
+        assert inside is amp and amp.active
+        assert nxtka.device_name(port) == sim.device
+        assert (amp.model, amp.firmware, amp.serial_number) == (3, 0x0C11, "12345678")
+    assert not amp.active
+    with pytest.raises(nxtka.NotActiveError) as e:
+        amp.gain
+    assert (e.value.failure, e.value.reason) == (Failure.NOT_ACTIVE, "port not active")
+    # the port can be activated again after release
+    with amp:
+        assert amp.model == 3
+
+
+def test_values_come_as_arrays(simulator, port):
+    sim = simulator("--rate", "200", "--value", "0.25", "--status", "0x5A")
+    with nxtka.Port(port, device=sim.device) as amp:
+        values = amp.wait_until(20, timeout=5)
+        assert values.dtype == np.float64 and values.ndim == 1 and len(values) >= 20
+        # 0.25 is 1997537.28 steps: stored as 1997537, read back within half a step
+        assert np.all(np.abs(values - 0.25) <= STEP_24 / 2 + 1e-12)
+
+        assert amp.wait(5)
+        values, statuses = amp.read_values(3, status=True)
+        assert 1 <= len(values) <= 3 and statuses.dtype == np.uint8
+        assert statuses.tolist() == [0x5A] * len(values)
+        assert amp.read_values(10_000).shape[0] <= 10_000
+        # a port is a waitable object: its descriptor is readable while values wait
+        assert select.select([amp], [], [], 5)[0] == [amp]
+
+
+# (setting path, value written, value expected back, tolerance)
+READ_BACK = [
+    ("gain", 5, 5, 0),  # control word
+    ("mode.text", True, True, 0),  # operating modes
+    ("threshold", (0.5, 0.25), (0.5, 0.25), STEP_16 / 2),  # threshold pairs
+    ("bridge.type", 3, 3, 0),  # bridge and strain gauges
+    ("gage_factor", 2.05, 2.05, 0.005),
+    ("tx_mode.transmit4", True, True, 0),  # transmission
+    ("slow_rate", 500, 500, 0),
+    ("special_mode.filter", True, True, 0),  # special modes
+    ("noise_cut_threshold", 0.5, 0.5, STEP_24 / 2 + 1e-12),
+    ("analog_filter", 10.5, 10.5, 0),  # filters
+    ("adapt_filter.learn_values", 1000, 1000, 0),
+    ("can.baud_rate", 125000, 125000, 0),  # CAN
+    ("user_offset", 0.1, 0.1, STEP_24 / 2 + 1e-12),  # sensor and user data
+    ("sensor_capacity", 1234.5, 1234.5, 1e-9),
+    ("display.digits", 5, 5, 0),  # display
+    ("display.unit", 7, 7, 0),
+]
+
+# Whole words after one flag was set on a zero word: only the flag's bit.
+WORDS_AFTER = [("mode", 0x02), ("tx_mode", 0x02), ("special_mode", 0x04)]
+
+
+def _resolve(amp, path):
+    *groups, name = path.split(".")
+    target = amp
+    for group in groups:
+        target = getattr(target, group)
+    return target, name
+
+
+def test_one_setting_of_each_family_reads_back(simulator, port):
+    sim = simulator("--rate", "0")
+    with nxtka.Port(port, device=sim.device) as amp:
+        for path, written, expected, tolerance in READ_BACK:
+            target, name = _resolve(amp, path)
+            setattr(target, name, written)
+            back = getattr(target, name)
+            assert np.allclose(back, expected, rtol=0, atol=tolerance), (path, back)
+            assert type(back) is type(expected) or isinstance(expected, tuple), (path, type(back))
+        for group, word in WORDS_AFTER:
+            assert int(getattr(amp, group)) == word, group
+        amp.mode = 0x41  # assigning a number writes the whole word
+        assert (amp.mode.value, amp.mode.si, amp.mode.text, amp.mode.linear) == (0x41, True, False, True)
+
+
+def test_memory_moves_arrays_of_bytes(simulator, port):
+    sim = simulator("--rate", "0", "--memory", "14:48656c6c6f21")
+    with nxtka.Port(port, device=sim.device) as amp:
+        # 14..19 start and end inside words: partial words at both ends
+        assert amp.read_memory(14, 6).tobytes() == b"Hello!"
+        amp.write_memory(41, b"\x0a\x0b\x0c")
+        back = amp.read_memory(40, 5)
+        assert back.dtype == np.uint8 and back.tolist() == [0, 10, 11, 12, 0]
+        data, status = amp.read_memory_word(16)
+        assert (data.tobytes(), status) == (b"llo!", 0)
+        assert amp.check_memory(12, count=8).tolist() == [0] * 8
+
+
+LINEAR_AMP = ("--rate", "0", "--level", "5", "--options", "0x80")  # range 1: extra record (0, -1)
+
+
+def test_linearization_table_written_and_read_back(simulator, port):
+    sim = simulator(*LINEAR_AMP)
+    points = np.array([[0.0, 0.0], [0.5, 0.25], [1.0, 1.0]])
+    with nxtka.Port(port, device=sim.device) as amp:
+        assert amp.probe_linear() == (True, 18)  # the layout without a header holds 18 points
+        amp.check_linear_table(points, (0, -1))
+        assert len(amp.read_linear_table()[0]) == 0  # a check writes nothing
+        amp.write_linear_table(points[::-1], (0, -1), sort=True)
+        back, extra = amp.read_linear_table()
+        # 16-bit points: a step of 1.05 / 2^15 = 3.204345703125e-5
+        assert back.shape == (3, 2) and np.allclose(back, points, rtol=0, atol=3.3e-5)
+        assert extra == (0.0, -1.0)
+
+
+# (points, expected code, index of the point named)
+BAD_TABLES = [
+    ([[0, 0], [0.5, 0.6], [0.4, 0.7]], 0x1501, 1),  # input falls from point 1 to 2
+    ([[0, 0], [0.5, 0.5], [0.7, 0.4]], 0x1601, 1),  # output falls from point 1 to 2
+    ([[0, 0], [0.5, 1.2], [1, 1.3]], 0x1201, 1),  # 1.2 / 3.204345703125e-5 + 32768 = 70217 > 65535
+    ([[0.5, 0.5]], 0x0C00, None),  # a single point
+]
+
+
+@pytest.mark.parametrize("points, code, index", BAD_TABLES)
+def test_refused_tables_raise_with_code_and_point(simulator, port, points, code, index):
+    sim = simulator(*LINEAR_AMP)
+    with nxtka.Port(port, device=sim.device) as amp:
+        for operation in (amp.check_linear_table, amp.write_linear_table):
+            with pytest.raises(nxtka.LinearTableError) as e:
+                operation(points, (0, -1))
+            assert (e.value.code, e.value.point) == (code, index)
+            assert f"0x{code:X}: " in str(e.value)
+
+
+def test_failures_raise_with_the_library_reason(simulator, port):
+    sim = simulator("--rate", "0", "--silent", "GetMode")
+    amp = nxtka.Port(port, device=sim.device)
+    other = nxtka.Port(port + 500, device="/nonexistent/ttyNX9")
+    rows = [
+        (lambda: setattr(amp, "gain", 9), nxtka.ArgumentError, Failure.ARGUMENT, "argument refused: 9 outside 0..7"),
+        (lambda: amp.mode.value, nxtka.NoAnswerError, Failure.TIMEOUT,
+         "no answer from the amplifier within the time-out"),
+        (amp.activate, nxtka.AlreadyActiveError, Failure.ALREADY_ACTIVE, "port already active or being activated"),
+        (lambda: nxtka.Port(1024).gain, nxtka.PortRangeError, Failure.PORT_RANGE, "port number out of range (0..1023)"),
+        (other.activate, nxtka.DeviceError, Failure.DEVICE, "cannot open /nonexistent/ttyNX9: No such file or directory"),
+    ]
+    with amp:
+        for call, kind, failure, reason in rows:
+            with pytest.raises(kind) as e:
+                call()
+            assert isinstance(e.value, nxtka.NxtkaError)
+            assert (e.value.failure, e.value.reason) == (failure, reason)
+            assert reason in str(e.value)
+
+
+def test_value_iterator_ends_with_an_exception_on_hang_up(simulator, port):
+    sim = simulator("--rate", "100")
+    with nxtka.Port(port, device=sim.device) as amp:
+        blocks = amp.blocks(timeout=5)
+        first = next(blocks)
+        assert len(first) >= 1
+        sim.kill()
+        with pytest.raises(nxtka.LineFailedError) as e:
+            for _ in blocks:
+                pass
+        assert e.value.failure == Failure.DEVICE
+        assert e.value.reason.startswith("device failed while reading")
+        with pytest.raises(nxtka.LineFailedError):
+            amp.read()
