@@ -108,3 +108,26 @@ def test_library_has_every_declared_function_and_refuses_undeclared_arguments():
         lib.NXsetDeviceName(1, "/dev/ttyUSB0")
     with pytest.raises(ctypes.ArgumentError):
         lib.TKAsetGain(1, 2.5)
+
+
+def test_every_public_name_has_a_docstring():
+    import inspect
+
+    import nxtka
+    from nxtka import linear, memory, settings
+
+    missing = []
+    objects = [(name, getattr(nxtka, name)) for name in nxtka.__all__]
+    objects += [(f"settings.{name}", cls) for name, cls in settings.GROUP_CLASSES.items()]
+    for module in (nxtka, linear, memory, settings):
+        objects.append((module.__name__, module))
+    for name, obj in objects:
+        if not inspect.getdoc(obj):
+            missing.append(name)
+        if inspect.isclass(obj) and obj.__module__.startswith("nxtka"):
+            for attribute, member in vars(obj).items():
+                if attribute.startswith("_") or not (callable(member) or isinstance(member, property)):
+                    continue
+                if not inspect.getdoc(member):
+                    missing.append(f"{name}.{attribute}")
+    assert missing == []
