@@ -31,6 +31,8 @@ def _byte_pointer(array):
 
 def read_memory(self, address, count):
     """Reads ``count`` bytes from ``address`` as a uint8 array."""
+    if count < 0:
+        raise ValueError("count must not be negative")
     data = np.zeros(max(count, 1), dtype=np.uint8)
     n = check("TKAcopyMemory", library().TKAcopyMemory(self._port, count, address, _byte_pointer(data)))
     if n != count:
