@@ -358,7 +358,7 @@ class Port:
     read_linear_flag = linear.read_linear_flag
     linear_command = linear.linear_command
 
-    def wait_until(self, count, timeout):
+    def collect(self, count, timeout):
         """Collects at least ``count`` values within ``timeout`` seconds (fewer if the time runs out)."""
         deadline = time.monotonic() + timeout
         chunks, have = [], 0

@@ -52,7 +52,19 @@ def test_pip_installs_the_package_with_the_system_setuptools(tmp_path):
         capture_output=True, text=True, timeout=120,
     )
     assert r.returncode == 0, r.stderr
-    probe = run_python(["-c", "import nxtka; print(nxtka.__file__); print(nxtka.version()[:2])"],
-                       {"PYTHONPATH": str(target)}, cwd=str(tmp_path))
-    assert probe.returncode == 0, probe.stderr
-    assert probe.stdout.splitlines() == [str(target / "nxtka" / "__init__.py"), "(1, 53)"]
+    # the library next to the package, or by the system's loader, when NXTKA_LIBRARY is not set
+    built = os.environ["NXTKA_LIBRARY"]
+    beside = target / "nxtka" / "libnxtka.so.1"
+    without = {k: v for k, v in os.environ.items() if k != "NXTKA_LIBRARY"}
+    show = "import nxtka; print(nxtka.__file__); print(nxtka.library()._name); print(nxtka.version()[:2])"
+    rows = [
+        ({"LD_LIBRARY_PATH": os.path.dirname(built)}, None, "libnxtka.so.1"),
+        ({}, beside, str(beside)),
+    ]
+    for env_changes, copy_to, loaded in rows:
+        if copy_to:
+            shutil.copy(built, copy_to)
+        probe = subprocess.run([sys.executable, "-c", show], env={**without, "PYTHONPATH": str(target), **env_changes},
+                               cwd=str(tmp_path), capture_output=True, text=True, timeout=60)
+        assert probe.returncode == 0, probe.stderr
+        assert probe.stdout.splitlines() == [str(target / "nxtka" / "__init__.py"), loaded, "(1, 53)"]

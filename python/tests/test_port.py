@@ -38,7 +38,7 @@ def test_context_manager_activates_and_releases(simulator, port):
 def test_values_come_as_arrays(simulator, port):
     sim = simulator("--rate", "200", "--value", "0.25", "--status", "0x5A")
     with nxtka.Port(port, device=sim.device) as amp:
-        values = amp.wait_until(20, timeout=5)
+        values = amp.collect(20, timeout=5)
         assert values.dtype == np.float64 and values.ndim == 1 and len(values) >= 20
         # 0.25 is 1997537.28 steps: stored as 1997537, read back within half a step
         assert np.all(np.abs(values - 0.25) <= STEP_24 / 2 + 1e-12)
@@ -47,7 +47,6 @@ def test_values_come_as_arrays(simulator, port):
         values, statuses = amp.read_values(3, status=True)
         assert 1 <= len(values) <= 3 and statuses.dtype == np.uint8
         assert statuses.tolist() == [0x5A] * len(values)
-        assert amp.read_values(10_000).shape[0] <= 10_000
         # a port is a waitable object: its descriptor is readable while values wait
         assert select.select([amp], [], [], 5)[0] == [amp]
 
