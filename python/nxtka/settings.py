@@ -261,6 +261,8 @@ def _make_group(group):
     if "value" in attributes:
         attributes["__int__"] = lambda self: self.value
         attributes["__index__"] = lambda self: self.value
+        attributes["__eq__"] = lambda self, other: self.value == other if isinstance(other, int) else NotImplemented
+        attributes["__hash__"] = None
     cls = type("".join(p.capitalize() for p in group.split("_")) + "Settings", (Group,), attributes)
     return cls
 

@@ -47,6 +47,11 @@ def test_values_come_as_arrays(simulator, port):
         values, statuses = amp.read_values(3, status=True)
         assert 1 <= len(values) <= 3 and statuses.dtype == np.uint8
         assert statuses.tolist() == [0x5A] * len(values)
+        # single values: from the iterator and with their status
+        assert abs(next(iter(amp)) - 0.25) <= STEP_24 / 2 + 1e-12
+        assert amp.wait(5)
+        value, status = amp.read_status()
+        assert abs(value - 0.25) <= STEP_24 / 2 + 1e-12 and status == 0x5A
         # a port is a waitable object: its descriptor is readable while values wait
         assert select.select([amp], [], [], 5)[0] == [amp]
 
@@ -93,7 +98,7 @@ def test_one_setting_of_each_family_reads_back(simulator, port):
             assert np.allclose(back, expected, rtol=0, atol=tolerance), (path, back)
             assert type(back) is type(expected) or isinstance(expected, tuple), (path, type(back))
         for group, word in WORDS_AFTER:
-            assert int(getattr(amp, group)) == word, group
+            assert int(getattr(amp, group)) == word and getattr(amp, group) == word, group
         amp.mode = 0x41  # assigning a number writes the whole word
         assert (amp.mode.value, amp.mode.si, amp.mode.text, amp.mode.linear) == (0x41, True, False, True)
 
