@@ -2,8 +2,8 @@
 //
 // The text of a text frame must convert exactly as the C library's "%f" does
 // in the "C" locale, whatever the process's locale: the process runs in a
-// locale with a decimal comma when one is installed, and the reference
-// conversion switches this thread to "C" for itself. A record of any kind
+// locale with a decimal comma, and the reference conversion switches this
+// thread to "C" for itself. A record of any kind
 // must convert as the scale defines it: the factors are 1.05 times a power
 // of two, so a binary value is one product with std::ldexp(1.05, -k).
 //
@@ -15,7 +15,10 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <locale.h>
+#include <string>
 
 namespace {
 
@@ -73,19 +76,42 @@ void checkRecord(std::uint8_t kind, std::uint32_t raw, bool bipolar, double norm
     }
 }
 
+bool enterCommaLocale(const char* name) {
+    if (std::setlocale(LC_ALL, name) == nullptr) return false;
+    if (std::strcmp(std::localeconv()->decimal_point, ",") == 0) return true;
+    std::setlocale(LC_ALL, "C");
+    return false;
+}
+
+std::string scratchLocales;
+
+void removeScratchLocales() { std::filesystem::remove_all(scratchLocales); }
+
 }  // namespace
 
+// The process runs in a locale with a decimal comma: an installed one, or one
+// made with localedef in a scratch directory.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
     FUZZ_CHECK(cLocale != static_cast<locale_t>(0));
     for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE", "fr_FR"}) {
-        if (std::setlocale(LC_ALL, name) != nullptr && std::strcmp(std::localeconv()->decimal_point, ",") == 0) {
+        if (enterCommaLocale(name)) {
             std::fprintf(stderr, "text_value: the process runs in %s (decimal comma)\n", name);
             return 0;
         }
     }
-    std::setlocale(LC_ALL, "C");
-    std::fprintf(stderr, "text_value: no decimal-comma locale installed, the process runs in \"C\"\n");
+    char dir[] = "/tmp/nxtka-fuzz-locale.XXXXXX";
+    if (mkdtemp(dir) != nullptr) {
+        scratchLocales = dir;
+        std::atexit(removeScratchLocales);
+        const std::string make = "localedef -i de_DE -f ISO-8859-1 " + scratchLocales + "/de_DE >/dev/null 2>&1";
+        setenv("LOCPATH", dir, 1);
+        if (std::system(make.c_str()) == 0 && enterCommaLocale("de_DE")) {
+            std::fprintf(stderr, "text_value: the process runs in de_DE made by localedef (decimal comma)\n");
+            return 0;
+        }
+    }
+    std::fprintf(stderr, "text_value: no decimal-comma locale could be had, the process runs in \"C\"\n");
     return 0;
 }
 
