@@ -5,7 +5,12 @@
 // whole stream, written here from the frame formats, and leave the same
 // unconsumed bytes. After every piece the buffer state must be sound.
 //
-// Input: pending command, buffer size, split flags, split lengths, stream.
+// A third feed requests an input discard at the k-th record and must see the
+// parse stop there.
+//
+// Input: pending command, buffer size, flags (bit 0: pieces of at least the
+// missing bytes; bits 1-4: split lengths - 1; bits 5-7: k), split lengths,
+// stream.
 #include "core/command_table.h"
 #include "fuzz_input.h"
 #include "stream/frame_parser.h"
@@ -47,7 +52,9 @@ public:
             pending_ = kNoCommand;
         }
         events.push_back({Event::Record, r.value, r.status, r.kind, 0, 0, {}});
-        return false;
+        ++records_;
+        stopped = records_ == stopAfter;  // an input discard was requested meanwhile
+        return stopped;
     }
     void completeAnswer(int code, const std::uint8_t* bytes, int count, int level) override {
         FUZZ_CHECK(pending_ != kNoCommand && code == pending_);
@@ -57,9 +64,12 @@ public:
     }
 
     std::vector<Event> events;
+    int stopAfter = -1;
+    bool stopped = false;
 
 private:
     int pending_;
+    int records_ = 0;
 };
 
 // ---------------------------------------------------------------- reference walk
@@ -237,6 +247,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(f->sink.events == expected.events);
         FUZZ_CHECK(f->kept() == n - ref.stop);
         FUZZ_CHECK(f->want() == ref.want);
+    }
+
+    // A discard requested at the k-th record: the parse stops right behind
+    // it and drops the rest of the buffer.
+    const int discardAt = flags >> 5;
+    if (discardAt == 0) return 0;
+    Feeder discarding(bufferSize, pending, stream, n);
+    discarding.sink.stopAfter = discardAt;
+    for (std::size_t i = 0; discarding.left() != 0 && !discarding.sink.stopped; ++i)
+        discarding.deliver(std::min({splits[i % splits.size()], discarding.room(), discarding.left()}));
+    const std::vector<Event>& got = discarding.sink.events;
+    FUZZ_CHECK(got.size() <= expected.events.size());
+    FUZZ_CHECK(std::equal(got.begin(), got.end(), expected.events.begin()));
+    if (discarding.sink.stopped) {
+        FUZZ_CHECK(got.back().kind == Event::Record);
+        FUZZ_CHECK(discarding.kept() == 0 && discarding.want() == 0);
     }
     return 0;
 }
