@@ -68,8 +68,8 @@ std::int32_t headerLayout(const std::uint8_t header[kHeaderBytes], Layout& layou
 void sortByX(LinearPoint* points, std::size_t n);
 
 // Encodes n points and their slopes into `image` (indexed by memory
-// address) and sets the count byte. Mode 0..3: 1 and more skip the point
-// limit, 2 and more accept a single point, 3 skips order and slopes. 0, or
+// address) and sets the count byte. Mode 0..3: 2 and more skip the point
+// limit, 3 accepts a single point and skips order and slopes. 0, or
 // the error code plus the index; a slot outside `image` is never written
 // (kTooManyPoints).
 std::int32_t encodeTable(const Layout& layout, const LinearPoint* points, std::uint32_t n, std::int32_t mode,

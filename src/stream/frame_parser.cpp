@@ -4,6 +4,7 @@
 #include "core/command_table.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace nxtka {
@@ -29,20 +30,22 @@ std::uint32_t be24(const std::uint8_t* p) { return std::uint32_t{p[0]} << 16 | s
 struct Step {
     std::uint32_t consumed;  // bytes used up (0 with `missing` set: incomplete)
     std::uint32_t missing;   // bytes the frame still needs
+    bool open = false;       // a text frame: `missing` is a guess, its length unknown
 };
 
 Step incomplete(std::uint32_t missing) { return {0, missing}; }
+Step incompleteText(std::uint32_t missing) { return {0, missing, true}; }
 Step consumed(std::uint32_t n) { return {n, 0}; }
 
 // A text frame: sign, spaces, up to ten characters, anything more, line feed.
 Step parseText(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& stop) {
     if (n < 4) return incomplete(4 - n);
     const auto missingAtEnd = [&] {
-        return (p[n - 1] & 0x7F) == kCarriageReturn ? 1u : 2u;
+        return incompleteText((p[n - 1] & 0x7F) == kCarriageReturn ? 1u : 2u);
     };
     std::uint32_t i = 1;
     while (i < n && p[i] == kSpace) ++i;
-    if (i == n) return incomplete(missingAtEnd());
+    if (i == n) return missingAtEnd();
 
     char text[2 + kTextChars];
     int len = 0;
@@ -52,7 +55,7 @@ Step parseText(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& st
         ++i;
     }
     while (i < n && p[i] != kLineFeed) ++i;  // characters beyond the tenth
-    if (i == n) return incomplete(missingAtEnd());
+    if (i == n) return missingAtEnd();
     text[len] = '\0';
 
     float value = 0.0f;
@@ -123,15 +126,18 @@ void parseFrames(RxState& rx, FrameSink& sink) {
             return;
         }
         if (s.consumed == 0) {
-            if (left + s.missing > rx.size) {
-                // The frame could never fit: give up its first byte and resynchronise.
+            // A frame that cannot fit gives up its first byte and the parser
+            // resynchronises. A text frame's length is open (one line feed
+            // may end it), so it gives up only once it fills the buffer: how
+            // the stream was split never changes what it yields.
+            if (s.open ? left == rx.size : left + s.missing > rx.size) {
                 ++pos;
                 --left;
                 continue;
             }
             if (pos != 0) std::memmove(rx.buffer, rx.buffer + pos, left);
             rx.kept = left;
-            rx.want = s.missing;
+            rx.want = std::min(s.missing, rx.size - left);
             return;
         }
         pos += s.consumed;

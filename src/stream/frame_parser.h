@@ -39,9 +39,9 @@ struct RxState {
 
 // Parses the `read` bytes at the start of the buffer. Afterwards the bytes of
 // an incomplete frame are at the start of the buffer (`kept`) and `want` says
-// how many more it needs; kept + want never exceeds the buffer size (a text
-// frame that would outgrow the buffer loses its first byte, which
-// resynchronises the parser).
+// how many more it needs; kept + want never exceeds the buffer size. A frame
+// that cannot fit loses its first byte, which resynchronises the parser; a
+// text frame loses it once it fills the whole buffer without a line feed.
 void parseFrames(RxState& rx, FrameSink& sink);
 
 // Converts the text of a text frame (sign included, at most 11 characters) to

@@ -283,5 +283,40 @@ TEST(FrameParser, EndlessTextNeverOutgrowsTheBuffer) {
     EXPECT_EQ(sink.records.back().value, 0x0102u);
 }
 
+TEST(FrameParser, TextFrameThatFillsTheBufferGivesItsValueHoweverItWasSplit) {
+    // "+123456\n" is exactly the 8 bytes of the buffer; "+1234567" and more
+    // never meet a line feed inside it and lose their sign once it is full.
+    const std::vector<std::uint8_t> fits{'+', '1', '2', '3', '4', '5', '6', '\n', 0xA5, 0x00, 0x07};
+    const std::vector<std::uint8_t> outgrows{'+', '1', '2', '3', '4', '5', '6', '7', '\n', 0xA5, 0x00, 0x07};
+    const struct {
+        const std::vector<std::uint8_t>* stream;
+        std::vector<std::uint32_t> pieces;
+        std::vector<std::uint32_t> values;  // 123456 as a float's bits, then the 0xA5 value
+    } rows[] = {
+        {&fits, {8, 3}, {0x47F12000u, 7u}},
+        {&fits, {5, 2, 1, 3}, {0x47F12000u, 7u}},
+        {&fits, {4, 3, 1, 1, 1, 1}, {0x47F12000u, 7u}},
+        {&fits, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, {0x47F12000u, 7u}},
+        {&outgrows, {8, 4}, {7u}},
+        {&outgrows, {5, 2, 1, 1, 3}, {7u}},
+        {&outgrows, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, {7u}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(::testing::Message() << r.stream->size() << " bytes in " << r.pieces.size() << " pieces");
+        RecordingSink sink;
+        Feeder f(8);
+        std::size_t at = 0;
+        for (std::uint32_t n : r.pieces) {
+            f.deliver(std::vector<std::uint8_t>(r.stream->begin() + at, r.stream->begin() + at + n), sink);
+            at += n;
+        }
+        ASSERT_EQ(at, r.stream->size());
+        std::vector<std::uint32_t> values;
+        for (const SampleRecord& rec : sink.records) values.push_back(rec.value);
+        EXPECT_EQ(values, r.values);
+        EXPECT_EQ(f.rx().kept, 0u);
+    }
+}
+
 }  // namespace
 }  // namespace nxtka
