@@ -27,6 +27,7 @@
 #include <string>
 #include <sys/epoll.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -160,6 +161,10 @@ void fullSpeedRound(WriterFarm& farm, int eventFd, std::uint64_t frames, FullSpe
         checkCount("bulk read", farm.written(), got / 5);
     }
     {
+        // It leaves the line with VMIN 0 (a blocking read then returns 0 at
+        // once); the settings go back afterwards.
+        termios saved{};
+        tcgetattr(farm.slave(1), &saved);
         sp_port* port = nullptr;
         nxtka_bench_opening = 1;
         const bool opened =
@@ -182,6 +187,7 @@ void fullSpeedRound(WriterFarm& farm, int eventFd, std::uint64_t frames, FullSpe
             std::fprintf(stderr, "serial port library cannot open %s: %s\n", farm.path(1).c_str(), sp_last_error_message());
         }
         if (port != nullptr) sp_free_port(port);
+        tcsetattr(farm.slave(1), TCSANOW, &saved);
     }
     {
         std::vector<double> buf(4096);
