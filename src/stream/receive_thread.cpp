@@ -23,7 +23,9 @@ public:
     SessionSink& operator=(const SessionSink&) = delete;
 
     int pendingCommand() override { return s_.pendingCommand.load(std::memory_order_acquire); }
-    bool storeSample(const SampleRecord& r) override { return nxtka::storeSample(s_, r, ringHeld_); }
+    bool storeSamples(const SampleRecord* r, std::uint32_t n) override {
+        return nxtka::storeSamples(s_, r, n, ringHeld_);
+    }
     void completeAnswer(int code, const std::uint8_t* bytes, int count, int level) override {
         nxtka::completeAnswer(s_, code, bytes, count, level);
     }
@@ -33,9 +35,9 @@ private:
     bool ringHeld_ = false;
 };
 
-void countHeld(PortSession& s) {
-    std::uint32_t n = s.heldFrames.load(std::memory_order_relaxed);
-    if (n != 0xFFFFFFFFu) s.heldFrames.store(n + 1, std::memory_order_relaxed);
+void countHeld(PortSession& s, std::uint32_t count) {
+    const std::uint32_t n = s.heldFrames.load(std::memory_order_relaxed);
+    s.heldFrames.store(count > 0xFFFFFFFFu - n ? 0xFFFFFFFFu : n + count, std::memory_order_relaxed);
 }
 
 void acknowledgeDiscard(PortSession& s) {
@@ -58,11 +60,11 @@ void signalFailure(PortSession& s) {
 
 }  // namespace
 
-bool storeSample(PortSession& s, const SampleRecord& record, bool& ringHeld) {
+bool storeSamples(PortSession& s, const SampleRecord* records, std::uint32_t count, bool& ringHeld) {
     completeByValueFrame(s);
     if (!ringHeld) {
         if (s.holdValues.load()) {
-            countHeld(s);
+            countHeld(s, count);
             return false;
         }
         platform::Mutex& m = *s.ringMutex;
@@ -71,7 +73,7 @@ bool storeSample(PortSession& s, const SampleRecord& record, bool& ringHeld) {
                 // Whoever holds the ring may be waiting for an answer that
                 // comes behind this value: once values are held, drop it and go on.
                 if (s.holdValues.load()) {
-                    countHeld(s);
+                    countHeld(s, count);
                     return false;
                 }
             }
@@ -79,11 +81,11 @@ bool storeSample(PortSession& s, const SampleRecord& record, bool& ringHeld) {
         ringHeld = true;
     }
     if (s.holdValues.load()) {
-        countHeld(s);
+        countHeld(s, count);
         return false;
     }
     if (s.discardInput.load() != 0) return true;
-    if (s.ring.append(record) && s.dataEvent) s.dataEvent->set();
+    if (s.ring.append(records, count) && s.dataEvent) s.dataEvent->set();
     return s.discardInput.load() != 0;
 }
 
