@@ -16,15 +16,13 @@ constexpr std::uint32_t kRingWaitStepMs = 100;
 class SessionSink final : public FrameSink {
 public:
     explicit SessionSink(PortSession& s) : s_(s) {}
-    ~SessionSink() {
-        if (ringHeld_) s_.ringMutex->unlock();
-    }
+    ~SessionSink() { releaseRing(s_, hold_); }
     SessionSink(const SessionSink&) = delete;
     SessionSink& operator=(const SessionSink&) = delete;
 
     int pendingCommand() override { return s_.pendingCommand.load(std::memory_order_acquire); }
     bool storeSamples(const SampleRecord* r, std::uint32_t n) override {
-        return nxtka::storeSamples(s_, r, n, ringHeld_);
+        return nxtka::storeSamples(s_, r, n, hold_);
     }
     void completeAnswer(int code, const std::uint8_t* bytes, int count, int level) override {
         nxtka::completeAnswer(s_, code, bytes, count, level);
@@ -32,7 +30,7 @@ public:
 
 private:
     PortSession& s_;
-    bool ringHeld_ = false;
+    RingHold hold_;
 };
 
 void countHeld(PortSession& s, std::uint32_t count) {
@@ -60,9 +58,9 @@ void signalFailure(PortSession& s) {
 
 }  // namespace
 
-bool storeSamples(PortSession& s, const SampleRecord* records, std::uint32_t count, bool& ringHeld) {
+bool storeSamples(PortSession& s, const SampleRecord* records, std::uint32_t count, RingHold& hold) {
     completeByValueFrame(s);
-    if (!ringHeld) {
+    if (!hold.held) {
         if (s.holdValues.load()) {
             countHeld(s, count);
             return false;
@@ -78,15 +76,22 @@ bool storeSamples(PortSession& s, const SampleRecord* records, std::uint32_t cou
                 }
             }
         }
-        ringHeld = true;
+        hold.held = true;
     }
     if (s.holdValues.load()) {
         countHeld(s, count);
         return false;
     }
     if (s.discardInput.load() != 0) return true;
-    if (s.ring.append(records, count) && s.dataEvent) s.dataEvent->set();
+    if (s.ring.append(records, count)) hold.filled = true;
     return s.discardInput.load() != 0;
+}
+
+void releaseRing(PortSession& s, RingHold& hold) {
+    if (!hold.held) return;
+    if (hold.filled && s.dataEvent && s.ring.count() != 0) s.dataEvent->set();
+    hold = RingHold{};
+    s.ringMutex->unlock();
 }
 
 void receiveOnce(PortSession& s) {

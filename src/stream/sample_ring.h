@@ -79,6 +79,17 @@ public:
         return r;
     }
 
+    // Takes the `n` oldest records (n <= count()) off the ring into `out`,
+    // oldest first; `out` needs no alignment.
+    void take(void* out, std::uint32_t n) {
+        auto* dest = static_cast<unsigned char*>(out);
+        const std::uint32_t first = std::min(n, capacity_ - tail_);
+        std::memcpy(dest, &slots_[tail_], first * sizeof(SampleRecord));
+        std::memcpy(dest + first * sizeof(SampleRecord), &slots_[0], (n - first) * sizeof(SampleRecord));
+        tail_ = n - first != 0 ? n - first : (tail_ + first == capacity_ ? 0 : tail_ + first);
+        count_ -= n;
+    }
+
     // Drops every unread record, keeping the write position; returns how many.
     std::uint32_t dropAll() {
         const std::uint32_t n = count_;

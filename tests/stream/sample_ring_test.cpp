@@ -76,6 +76,36 @@ TEST(SampleRing, AppendingARunActsAsSingleAppendsInOrder) {
     }
 }
 
+TEST(SampleRing, TakingSeveralCopiesTheOldestFirstAcrossTheEnd) {
+    struct Case {
+        const char* name;
+        std::uint32_t skipped;  // appended and taken off first, to move the tail
+        std::uint32_t stored;   // then values 1..stored appended
+        std::uint32_t taken;
+        std::uint32_t tail;     // tail afterwards
+    };
+    const Case cases[] = {
+        {"from slot 0", 0, 3, 2, 2},
+        {"across the end", 3, 4, 3, 2},
+        {"up to the end exactly", 2, 3, 2, 0},
+        {"everything", 1, 4, 4, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleRing r;
+        ASSERT_TRUE(r.allocate(4));
+        for (std::uint32_t i = 0; i < c.skipped; ++i) r.append(rec(100));
+        for (std::uint32_t i = 0; i < c.skipped; ++i) r.takeOldest();
+        for (std::uint32_t v = 1; v <= c.stored; ++v) r.append(rec(v));
+        std::vector<SampleRecord> out(c.taken + 1, rec(0xEEEE));
+        r.take(out.data(), c.taken);
+        for (std::uint32_t i = 0; i < c.taken; ++i) EXPECT_EQ(out[i].value, i + 1);
+        EXPECT_EQ(out[c.taken].value, 0xEEEEu);
+        EXPECT_EQ(r.tail(), c.tail);
+        EXPECT_EQ(r.count(), c.stored - c.taken);
+    }
+}
+
 TEST(SampleRing, DropAllKeepsTheInvariantClearRestarts) {
     SampleRing r;
     ASSERT_TRUE(r.allocate(5));
