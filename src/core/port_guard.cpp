@@ -92,8 +92,12 @@ RingGuard::RingGuard(unsigned port) {
     session_ = s;
 }
 
-RingGuard::~RingGuard() {
+RingGuard::~RingGuard() { release(); }
+
+void RingGuard::release() {
     if (mutex_ != nullptr) mutex_->unlock();
+    mutex_ = nullptr;
+    session_ = nullptr;
 }
 
 }  // namespace nxtka

@@ -60,6 +60,8 @@ public:
 
     bool ok() const { return session_ != nullptr; }
     PortSession& session() const { return *session_; }
+    // Releases the ring mutex early; the session must not be touched after.
+    void release();
 
 private:
     platform::Mutex* mutex_ = nullptr;

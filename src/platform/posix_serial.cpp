@@ -245,8 +245,9 @@ public:
                 rxHead_ = 0;
                 rxTail_ = avail;
             }
-            // After a read that did not fill the buffer the kernel queue is
-            // most likely empty: wait first instead of a read that fails.
+            // Read before waiting while the line is busy; after a short read
+            // the kernel queue is most likely empty: wait first instead of a
+            // read that fails.
             if (!queueEmpty_) {
                 // Nothing buffered and room enough in the caller's buffer: read
                 // straight into it, one copy instead of two.
@@ -256,7 +257,7 @@ public:
                 const ssize_t got = ::read(fd_, target, space);
                 if (got > 0) {
                     const auto n = static_cast<std::size_t>(got);
-                    queueEmpty_ = n < space;
+                    queueEmpty_ = n < space && n < kBusyReadBytes;
                     if (!direct) {
                         rxTail_ += n;
                         continue;
@@ -357,7 +358,10 @@ private:
 
     const int fd_;
     static constexpr std::size_t kDirectReadBytes = 4096;
-    bool queueEmpty_ = false;  // the last read() left nothing in the kernel queue
+    // A read that brought this much says the line is busy: the next read
+    // comes before any wait. Slow lines bring a frame or two a read.
+    static constexpr std::size_t kBusyReadBytes = 1024;
+    bool queueEmpty_ = false;  // the last read() most likely left nothing in the kernel queue
     const int rxWake_;  // wakes a read blocked in poll()
     const int txWake_;  // wakes the writer blocked in poll()
 

@@ -23,8 +23,32 @@ constexpr std::uint8_t kLineFeed = 0x0A;
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr int kTextChars = 10;  // significant characters after the sign
 
+// Binary value frames in a row are decoded here and handed over in one call.
+constexpr std::uint32_t kRunRecords = 256;
+
 std::uint32_t be16(const std::uint8_t* p) { return std::uint32_t{p[0]} << 8 | p[1]; }
 std::uint32_t be24(const std::uint8_t* p) { return std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2]; }
+
+// The length of the complete, valid binary value frame at `p` (decoded into
+// `r`), or 0 when none starts there.
+inline std::uint32_t decodeBinary(const std::uint8_t* p, std::uint32_t n, SampleRecord& r) {
+    switch (p[0]) {
+    case kComma:
+        if (n < 5) return 0;
+        r = SampleRecord{be24(p + 2), p[1], kKind24, 0};
+        return 5;
+    case kAmp:
+        if (n < 4 || (p[1] & 0xE0) != 0xA0) return 0;
+        r = SampleRecord{be16(p + 2), static_cast<std::uint8_t>(p[1] & 0x1F), kKind16, 0};
+        return 4;
+    case kKind16:
+        if (n < 3) return 0;
+        r = SampleRecord{be16(p + 1), 0, kKind16, 0};
+        return 3;
+    default:
+        return 0;
+    }
+}
 
 // Outcome of looking at the frame that starts at the first unconsumed byte.
 struct Step {
@@ -63,28 +87,19 @@ Step parseText(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& st
     SampleRecord r{};
     std::memcpy(&r.value, &value, sizeof value);
     r.kind = p[0];
-    stop = sink.storeSample(r);
+    stop = sink.storeSamples(&r, 1);
     return consumed(i + 1);
 }
 
+// Complete binary value frames never get here: the run in parseFrames took them.
 Step parseOne(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& stop) {
     switch (p[0]) {
-    case kComma: {
-        if (n < 5) return incomplete(5 - n);
-        stop = sink.storeSample(SampleRecord{be24(p + 2), p[1], kKind24, 0});
-        return consumed(5);
-    }
-    case kAmp: {
-        if (n < 4) return incomplete(4 - n);
-        if ((p[1] & 0xE0) != 0xA0) return consumed(1);
-        stop = sink.storeSample(SampleRecord{be16(p + 2), static_cast<std::uint8_t>(p[1] & 0x1F), kKind16, 0});
-        return consumed(4);
-    }
-    case kKind16: {
-        if (n < 3) return incomplete(3 - n);
-        stop = sink.storeSample(SampleRecord{be16(p + 1), 0, kKind16, 0});
-        return consumed(3);
-    }
+    case kComma:
+        return incomplete(5 - n);
+    case kAmp:
+        return n < 4 ? incomplete(4 - n) : consumed(1);  // a status byte without 101 on top
+    case kKind16:
+        return incomplete(3 - n);
     case kMinus:
     case kPlus:
         return parseText(p, n, sink, stop);
@@ -117,8 +132,24 @@ void parseFrames(RxState& rx, FrameSink& sink) {
     rx.want = 0;
     std::uint32_t pos = 0;
     std::uint32_t left = rx.read;
+    SampleRecord run[kRunRecords];
     while (left != 0) {
+        std::uint32_t count = 0;
+        for (std::uint32_t len; count < kRunRecords && left != 0 &&
+                                (len = decodeBinary(rx.buffer + pos, left, run[count])) != 0;) {
+            ++count;
+            pos += len;
+            left -= len;
+        }
         bool stop = false;
+        if (count != 0) {
+            if (sink.storeSamples(run, count)) {
+                rx.kept = 0;
+                rx.want = 0;
+                return;
+            }
+            continue;
+        }
         const Step s = parseOne(rx.buffer + pos, left, sink, stop);
         if (stop) {
             rx.kept = 0;

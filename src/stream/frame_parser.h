@@ -16,9 +16,10 @@ class FrameSink {
 public:
     // The command whose answer is awaited, or kNoCommand.
     virtual int pendingCommand() = 0;
-    // A measured value. True tells the parser to stop and drop the rest of the
-    // buffer (an input discard was requested).
-    virtual bool storeSample(const SampleRecord& record) = 0;
+    // Measured values in arrival order: a run of binary frames that followed
+    // each other in the buffer, or one text value. True tells the parser to
+    // stop and drop the rest of the buffer (an input discard was requested).
+    virtual bool storeSamples(const SampleRecord* records, std::uint32_t count) = 0;
     // An answer frame for `code` (the command pending when the frame began):
     // `count` bytes, and the protocol level of a '$' answer, 0 for a ';'
     // answer to the identification request, -1 for other answers.

@@ -16,26 +16,26 @@ constexpr std::uint32_t kRingWaitStepMs = 100;
 class SessionSink final : public FrameSink {
 public:
     explicit SessionSink(PortSession& s) : s_(s) {}
-    ~SessionSink() {
-        if (ringHeld_) s_.ringMutex->unlock();
-    }
+    ~SessionSink() { releaseRing(s_, hold_); }
     SessionSink(const SessionSink&) = delete;
     SessionSink& operator=(const SessionSink&) = delete;
 
     int pendingCommand() override { return s_.pendingCommand.load(std::memory_order_acquire); }
-    bool storeSample(const SampleRecord& r) override { return nxtka::storeSample(s_, r, ringHeld_); }
+    bool storeSamples(const SampleRecord* r, std::uint32_t n) override {
+        return nxtka::storeSamples(s_, r, n, hold_);
+    }
     void completeAnswer(int code, const std::uint8_t* bytes, int count, int level) override {
         nxtka::completeAnswer(s_, code, bytes, count, level);
     }
 
 private:
     PortSession& s_;
-    bool ringHeld_ = false;
+    RingHold hold_;
 };
 
-void countHeld(PortSession& s) {
-    std::uint32_t n = s.heldFrames.load(std::memory_order_relaxed);
-    if (n != 0xFFFFFFFFu) s.heldFrames.store(n + 1, std::memory_order_relaxed);
+void countHeld(PortSession& s, std::uint32_t count) {
+    const std::uint32_t n = s.heldFrames.load(std::memory_order_relaxed);
+    s.heldFrames.store(count > 0xFFFFFFFFu - n ? 0xFFFFFFFFu : n + count, std::memory_order_relaxed);
 }
 
 void acknowledgeDiscard(PortSession& s) {
@@ -58,11 +58,11 @@ void signalFailure(PortSession& s) {
 
 }  // namespace
 
-bool storeSample(PortSession& s, const SampleRecord& record, bool& ringHeld) {
+bool storeSamples(PortSession& s, const SampleRecord* records, std::uint32_t count, RingHold& hold) {
     completeByValueFrame(s);
-    if (!ringHeld) {
+    if (!hold.held) {
         if (s.holdValues.load()) {
-            countHeld(s);
+            countHeld(s, count);
             return false;
         }
         platform::Mutex& m = *s.ringMutex;
@@ -71,20 +71,27 @@ bool storeSample(PortSession& s, const SampleRecord& record, bool& ringHeld) {
                 // Whoever holds the ring may be waiting for an answer that
                 // comes behind this value: once values are held, drop it and go on.
                 if (s.holdValues.load()) {
-                    countHeld(s);
+                    countHeld(s, count);
                     return false;
                 }
             }
         }
-        ringHeld = true;
+        hold.held = true;
     }
     if (s.holdValues.load()) {
-        countHeld(s);
+        countHeld(s, count);
         return false;
     }
     if (s.discardInput.load() != 0) return true;
-    if (s.ring.append(record) && s.dataEvent) s.dataEvent->set();
+    if (s.ring.append(records, count)) hold.filled = true;
     return s.discardInput.load() != 0;
+}
+
+void releaseRing(PortSession& s, RingHold& hold) {
+    if (!hold.held) return;
+    if (hold.filled && s.dataEvent && s.ring.count() != 0) s.dataEvent->set();
+    hold = RingHold{};
+    s.ringMutex->unlock();
 }
 
 void receiveOnce(PortSession& s) {

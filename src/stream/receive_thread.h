@@ -13,11 +13,22 @@ inline constexpr std::size_t kReceiveThreadStack = 65536;
 // Thread entry; `arg` is the PortSession. Ends once stopThread is seen.
 void receiveThreadMain(void* arg);
 
-// Stores one measured value (or counts it while values are held). True when
+// What the parse of one buffer holds of the ring: its mutex, from the first
+// stored run to the end of the buffer, and whether the ring turned non-empty
+// meanwhile. The data event is set once, when the buffer is done and just
+// before the mutex goes, so a woken reader does not find the ring locked.
+struct RingHold {
+    bool held = false;
+    bool filled = false;
+};
+
+// Stores measured values (or counts them while values are held). True when
 // an input discard is requested, which ends the parse of the current buffer.
-// `ringHeld` says whether the caller already owns the ring mutex; the first
-// stored value takes it and leaves it owned for the rest of the buffer.
-bool storeSample(PortSession& s, const SampleRecord& record, bool& ringHeld);
+bool storeSamples(PortSession& s, const SampleRecord* records, std::uint32_t count, RingHold& hold);
+
+// Ends the buffer: sets the data event if the ring turned non-empty, then
+// releases the ring mutex.
+void releaseRing(PortSession& s, RingHold& hold);
 
 // Reads one buffer's worth from the device and handles it; the loop body.
 void receiveOnce(PortSession& s);

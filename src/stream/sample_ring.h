@@ -3,7 +3,9 @@
 // per frame. Not synchronised: every user holds the port's ring mutex.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -39,15 +41,33 @@ public:
 
     // Appends, dropping the oldest record when full. True when the record
     // entered an empty ring (the moment the data event is set).
-    bool append(const SampleRecord& r) {
+    bool append(const SampleRecord& r) { return append(&r, 1); }
+
+    // Appends `n` records in order, as n single appends would: when they do
+    // not fit, the oldest (already stored or among these) are dropped. True
+    // when the ring was empty before and `n` is not 0.
+    bool append(const SampleRecord* r, std::uint32_t n) {
+        if (n == 0) return false;
         const bool wasEmpty = count_ == 0;
-        if (count_ < capacity_) {
-            ++count_;
-        } else {
-            tail_ = next(tail_);
+        const bool overflows = n > capacity_ - count_;
+        if (n > capacity_) {
+            // Only the newest `capacity_` survive; they land where single
+            // appends would have put them.
+            const std::uint32_t skip = n - capacity_;
+            head_ = static_cast<std::uint32_t>((static_cast<std::uint64_t>(head_) + skip) % capacity_);
+            r += skip;
+            n = capacity_;
         }
-        slots_[head_] = r;
-        head_ = next(head_);
+        const std::uint32_t first = std::min(n, capacity_ - head_);
+        std::memcpy(&slots_[head_], r, first * sizeof(SampleRecord));
+        std::memcpy(&slots_[0], r + first, (n - first) * sizeof(SampleRecord));
+        head_ = n - first != 0 ? n - first : (head_ + first == capacity_ ? 0 : head_ + first);
+        if (overflows) {
+            count_ = capacity_;
+            tail_ = head_;
+        } else {
+            count_ += n;
+        }
         return wasEmpty;
     }
 
@@ -57,6 +77,17 @@ public:
         tail_ = next(tail_);
         --count_;
         return r;
+    }
+
+    // Takes the `n` oldest records (n <= count()) off the ring into `out`,
+    // oldest first; `out` needs no alignment.
+    void take(void* out, std::uint32_t n) {
+        auto* dest = static_cast<unsigned char*>(out);
+        const std::uint32_t first = std::min(n, capacity_ - tail_);
+        std::memcpy(dest, &slots_[tail_], first * sizeof(SampleRecord));
+        std::memcpy(dest + first * sizeof(SampleRecord), &slots_[0], (n - first) * sizeof(SampleRecord));
+        tail_ = n - first != 0 ? n - first : (tail_ + first == capacity_ ? 0 : tail_ + first);
+        count_ -= n;
     }
 
     // Drops every unread record, keeping the write position; returns how many.

@@ -6,9 +6,12 @@
 #include "stream/value_conversion.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace nxtka {
 namespace {
+
+static_assert(sizeof(SampleRecord) == sizeof(double));
 
 // True (with the reason recorded) once the receive thread's reads have failed.
 bool lineFailed(const PortSession& s) {
@@ -19,20 +22,28 @@ bool lineFailed(const PortSession& s) {
 }
 
 // Takes up to `max` values; 1 when some were delivered, 0 when none were
-// waiting, -1 when none are waiting and the device has failed.
-int takeValues(PortSession& s, double* values, unsigned char* statuses, std::int32_t max, std::int32_t& delivered) {
+// waiting, -1 when none are waiting and the device has failed. Under the ring
+// mutex the raw records are only copied into the caller's value array (a
+// record is as large as a double); the guard is released before they are
+// converted in place, so the receive thread waits for a copy, not for the
+// conversion.
+int takeValues(RingGuard& guard, double* values, unsigned char* statuses, std::int32_t max, std::int32_t& delivered) {
+    PortSession& s = guard.session();
     SampleRing& ring = s.ring;
     if (ring.count() == 0) return lineFailed(s) ? -1 : 0;
     const bool bipolar = s.bipolar.load() != 0;
     const double norm = s.displayNorm.load();
     const int flags = s.displayFlags.load();
     const std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(max), ring.count());
+    ring.take(values, n);
+    if (ring.count() == 0 && s.dataEvent) s.dataEvent->reset();
+    guard.release();
     for (std::uint32_t i = 0; i < n; ++i) {
-        const SampleRecord r = ring.takeOldest();
+        SampleRecord r;
+        std::memcpy(&r, &values[i], sizeof r);
         values[i] = convertRecord(r, bipolar, norm, flags);
         if (statuses != nullptr) statuses[i] = r.status;
     }
-    if (ring.count() == 0 && s.dataEvent) s.dataEvent->reset();
     delivered = static_cast<std::int32_t>(n);
     return 1;
 }
@@ -52,7 +63,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreadStatus(uint32_t port, double* value, unsigne
     RingGuard guard(port);
     if (!guard.ok()) return -1;
     std::int32_t delivered = 0;
-    return takeValues(guard.session(), value, status, 1, delivered);
+    return takeValues(guard, value, status, 1, delivered);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAread(uint32_t port, double* value) { return TKAreadStatus(port, value, nullptr); }
@@ -66,7 +77,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreadStatusMultiple(uint32_t port, double* values
     RingGuard guard(port);
     if (!guard.ok()) return -1;
     std::int32_t n = 0;
-    const int result = takeValues(guard.session(), values, statuses, maxCount, n);
+    const int result = takeValues(guard, values, statuses, maxCount, n);
     if (result >= 0) *delivered = n;
     return result;
 }

@@ -20,15 +20,20 @@ struct Answer {
 class RecordingSink final : public FrameSink {
 public:
     int pending = kNoCommand;
-    int discardAfter = -1;  // storeSample returns true once this many records were stored
+    int discardAfter = -1;  // stores at most this many records, then asks to stop
     std::vector<SampleRecord> records;
     std::vector<Answer> answers;
 
     int pendingCommand() override { return pending; }
-    bool storeSample(const SampleRecord& r) override {
-        records.push_back(r);
+    bool storeSamples(const SampleRecord* r, std::uint32_t n) override {
+        ++calls;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (discardAfter >= 0 && static_cast<int>(records.size()) >= discardAfter) return true;
+            records.push_back(r[i]);
+        }
         return discardAfter >= 0 && static_cast<int>(records.size()) >= discardAfter;
     }
+    int calls = 0;
     void completeAnswer(int code, const std::uint8_t* b, int n, int level) override {
         answers.push_back({code, std::vector<std::uint8_t>(b, b + n), level});
         pending = kNoCommand;
@@ -260,6 +265,56 @@ TEST(FrameParser, DiscardStopsTheParseAndDropsTheRest) {
     EXPECT_EQ(sink.records.size(), 1u);
     EXPECT_EQ(f.rx().kept, 0u);
     EXPECT_EQ(f.rx().want, 0u);
+}
+
+TEST(FrameParser, BinaryRunsArriveInOrderInOneCallPerRun) {
+    // 24-bit frames carrying their own index, so order and loss show.
+    const auto frames24 = [](std::uint32_t from, std::uint32_t n) {
+        std::vector<std::uint8_t> b;
+        for (std::uint32_t i = from; i < from + n; ++i) {
+            b.insert(b.end(), {',', 0x02, static_cast<std::uint8_t>(i >> 16), static_cast<std::uint8_t>(i >> 8),
+                               static_cast<std::uint8_t>(i)});
+        }
+        return b;
+    };
+    const auto join = [](std::initializer_list<std::vector<std::uint8_t>> parts) {
+        std::vector<std::uint8_t> all;
+        for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        int pending;
+        std::uint32_t records;
+        int calls;
+        std::size_t answers;
+    };
+    const Case cases[] = {
+        {"three kinds in a row", {0xA5, 0, 0, ',', 2, 0, 0, 0, '&', 0xA2, 0, 2}, kNoCommand, 3, 1, 0},
+        {"600 frames: 256 + 256 + 88", frames24(0, 600), kNoCommand, 600, 3, 0},
+        {"a text value splits the run", join({frames24(0, 2), {'+', '1', '\n'}, frames24(2, 2)}), kNoCommand, 5, 3, 0},
+        {"garbage splits the run", join({frames24(0, 2), {0x00, 0x7F}, frames24(2, 3)}), kNoCommand, 5, 2, 0},
+        {"an answer splits the run", join({frames24(0, 1), {';', 0x0C, 0x10}, frames24(1, 1)}), 43, 2, 2, 1},
+        {"a bad status byte splits the run", join({frames24(0, 1), {'&', 0x43, 0, 0}, frames24(1, 1)}), kNoCommand, 2, 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingSink sink;
+        sink.pending = c.pending;
+        Feeder f;
+        f.deliver(c.bytes, sink);
+        ASSERT_EQ(sink.records.size(), c.records);
+        EXPECT_EQ(sink.calls, c.calls);
+        EXPECT_EQ(sink.answers.size(), c.answers);
+        std::uint32_t next24 = 0;
+        for (const SampleRecord& r : sink.records) {
+            if (r.kind != kKind24 || r.status != 2) continue;
+            EXPECT_EQ(r.value, next24);
+            ++next24;
+        }
+        EXPECT_EQ(f.rx().kept, 0u);
+    }
 }
 
 TEST(FrameParser, EndlessTextNeverOutgrowsTheBuffer) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 namespace nxtka {
 namespace {
@@ -37,6 +38,72 @@ TEST(SampleRing, FullRingDropsTheOldestAndReportsOnlyTheFirstEntryIntoAnEmptyRin
     EXPECT_EQ(r.takeOldest().value, 3u);
     EXPECT_EQ(r.count(), 0u);
     EXPECT_TRUE(r.append(rec(4)));
+}
+
+TEST(SampleRing, AppendingARunActsAsSingleAppendsInOrder) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint32_t> before;  // appended one at a time first
+        std::uint32_t taken;                // then taken off
+        std::vector<std::uint32_t> run;     // appended in one call
+        bool enteredEmpty;
+        std::uint32_t head;
+        std::vector<std::uint32_t> oldestFirst;
+    };
+    const Case cases[] = {
+        {"into an empty ring", {}, 0, {1, 2}, true, 2, {1, 2}},
+        {"exactly filling, across the end", {1, 2, 3}, 2, {4, 5, 6}, false, 2, {3, 4, 5, 6}},
+        {"two too many drop the two oldest", {1, 2, 3}, 0, {4, 5, 6}, false, 2, {3, 4, 5, 6}},
+        {"longer than the ring keeps its newest", {}, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, true, 2, {7, 8, 9, 10}},
+        {"longer than the ring from the middle", {1, 2, 3}, 3, {4, 5, 6, 7, 8, 9}, true, 1, {6, 7, 8, 9}},
+        {"an empty run changes nothing", {1}, 1, {}, false, 1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleRing r;
+        ASSERT_TRUE(r.allocate(4));
+        for (std::uint32_t v : c.before) r.append(rec(v));
+        for (std::uint32_t i = 0; i < c.taken; ++i) r.takeOldest();
+        std::vector<SampleRecord> run;
+        for (std::uint32_t v : c.run) run.push_back(rec(v));
+        EXPECT_EQ(r.append(run.data(), static_cast<std::uint32_t>(run.size())), c.enteredEmpty);
+        EXPECT_EQ(r.head(), c.head);
+        ASSERT_EQ(r.count(), c.oldestFirst.size());
+        if (r.count() == r.capacity()) {
+            EXPECT_EQ(r.tail(), r.head());
+        }
+        for (std::uint32_t v : c.oldestFirst) EXPECT_EQ(r.takeOldest().value, v);
+    }
+}
+
+TEST(SampleRing, TakingSeveralCopiesTheOldestFirstAcrossTheEnd) {
+    struct Case {
+        const char* name;
+        std::uint32_t skipped;  // appended and taken off first, to move the tail
+        std::uint32_t stored;   // then values 1..stored appended
+        std::uint32_t taken;
+        std::uint32_t tail;     // tail afterwards
+    };
+    const Case cases[] = {
+        {"from slot 0", 0, 3, 2, 2},
+        {"across the end", 3, 4, 3, 2},
+        {"up to the end exactly", 2, 3, 2, 0},
+        {"everything", 1, 4, 4, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleRing r;
+        ASSERT_TRUE(r.allocate(4));
+        for (std::uint32_t i = 0; i < c.skipped; ++i) r.append(rec(100));
+        for (std::uint32_t i = 0; i < c.skipped; ++i) r.takeOldest();
+        for (std::uint32_t v = 1; v <= c.stored; ++v) r.append(rec(v));
+        std::vector<SampleRecord> out(c.taken + 1, rec(0xEEEE));
+        r.take(out.data(), c.taken);
+        for (std::uint32_t i = 0; i < c.taken; ++i) EXPECT_EQ(out[i].value, i + 1);
+        EXPECT_EQ(out[c.taken].value, 0xEEEEu);
+        EXPECT_EQ(r.tail(), c.tail);
+        EXPECT_EQ(r.count(), c.stored - c.taken);
+    }
 }
 
 TEST(SampleRing, DropAllKeepsTheInvariantClearRestarts) {
