@@ -46,16 +46,24 @@ public:
     explicit Sink(int pending) : pending_(pending) {}
 
     int pendingCommand() override { return pending_; }
-    bool storeSample(const SampleRecord& r) override {
+    // A run of records; an input discard requested at the k-th record drops
+    // the rest of the run, as the session's sink does.
+    bool storeSamples(const SampleRecord* run, std::uint32_t count) override {
+        FUZZ_CHECK(count > 0);
         if (pending_ != kNoCommand && answerBytesOf(pending_) == 0) {
             events.push_back({Event::CompletedByValue, 0, 0, 0, pending_, 0, {}});
             pending_ = kNoCommand;
         }
-        events.push_back({Event::Record, r.value, r.status, r.kind, 0, 0, {}});
-        ++records_;
-        stopped = records_ == stopAfter;  // an input discard was requested meanwhile
-        return stopped;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const SampleRecord& r = run[i];
+            events.push_back({Event::Record, r.value, r.status, r.kind, 0, 0, {}});
+            ++records_;
+            stopped = records_ == stopAfter;  // an input discard was requested meanwhile
+            if (stopped) return true;
+        }
+        return false;
     }
+    bool storeSample(const SampleRecord& r) { return storeSamples(&r, 1); }
     void completeAnswer(int code, const std::uint8_t* bytes, int count, int level) override {
         FUZZ_CHECK(pending_ != kNoCommand && code == pending_);
         FUZZ_CHECK(count >= 0 && count <= 8);
