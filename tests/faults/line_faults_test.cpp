@@ -156,7 +156,15 @@ const FloodRow kFloods[] = {
     // Text frames that never end: longer than the 32768-byte receive buffer.
     {"DigitsAfterASign", [] { return repeated("+", '1', 100000); }},
     {"SpacesAfterASign", [] { return repeated("-", ' ', 100000); }},
-    {"SignsOnly", [] { return repeated("", '+', 40000); }},
+    {"SignsOnly", [] { return repeated("", '+', 36000); }},
+    // An amplifier that ends its text frames with a carriage return alone.
+    {"TextWithoutLineFeeds",
+     [] {
+         const std::string frame = "+    0.2500\r";
+         std::vector<std::uint8_t> v;
+         while (v.size() < 40000) v.insert(v.end(), frame.begin(), frame.end());
+         return v;
+     }},
 };
 
 class Floods : public LineFaults, public ::testing::WithParamInterface<FloodRow> {};
