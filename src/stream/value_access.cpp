@@ -1,5 +1,6 @@
 // Reading measured values: only the ring mutex is taken, so values can be read
 // while another thread waits for a command's answer on the same port.
+#include "core/export_forms.h"
 #include "core/port_guard.h"
 #include "nxtka.h"
 #include "stream/value_conversion.h"
@@ -36,7 +37,7 @@ using namespace nxtka;
 extern "C" {
 
 NXTKA_API int32_t NXTKA_CALL TKAreadStatus(uint32_t port, double* value, unsigned char* status) {
-    if (value == nullptr) return -1;
+    if (value == nullptr) return refuseArgument("null value pointer");
     RingGuard guard(port);
     if (!guard.ok()) return -1;
     std::int32_t delivered = 0;
@@ -47,7 +48,9 @@ NXTKA_API int32_t NXTKA_CALL TKAread(uint32_t port, double* value) { return TKAr
 
 NXTKA_API int32_t NXTKA_CALL TKAreadStatusMultiple(uint32_t port, double* values, unsigned char* statuses,
                                                    int32_t maxCount, int32_t* delivered) {
-    if (maxCount < 1 || values == nullptr || delivered == nullptr) return -1;
+    if (maxCount < 1 || values == nullptr || delivered == nullptr) {
+        return refuseArgument("count below 1, or null pointer");
+    }
     RingGuard guard(port);
     if (!guard.ok()) return -1;
     std::int32_t n = 0;

@@ -1,7 +1,8 @@
 // Bad arguments to every exported function: a port number out of range, an
 // inactive port, null pointers, negative and huge counts. Each gives the
 // export's failure result, leaves every buffer it was given as it was, never
-// runs the callback and puts nothing on any line.
+// runs the callback, puts nothing on any line and leaves its own reason for
+// NXgetLastFailure.
 //
 // The table of exports is generated from the export list and the header's
 // prototypes; what to pass for each parameter follows from its type and its
@@ -201,6 +202,29 @@ struct ScenarioRow {
     const char* name;
     Scenario scenario;
 };
+
+// The reason a failing call may leave (a value refused before the port is
+// looked at gives ARGUMENT in every scenario), and a call that leaves a
+// different one first, so that a reason left over from before shows.
+struct Reasons {
+    std::set<int> allowed;
+    std::function<void()> leaveOther;
+};
+
+Reasons reasonsOf(Scenario sc) {
+    const auto notActive = [] { EXPECT_EQ(TKAmodel(kInactive), -1); };
+    const auto portRange = [] { EXPECT_EQ(TKAmodel(4096), -1); };
+    switch (sc) {
+    case Scenario::PortAbove:
+    case Scenario::PortMinusOne:
+        return {{NXTKA_FAILURE_PORT_RANGE, NXTKA_FAILURE_ARGUMENT}, notActive};
+    case Scenario::InactivePort:
+        // Activating the port opens its (missing) device.
+        return {{NXTKA_FAILURE_NOT_ACTIVE, NXTKA_FAILURE_ARGUMENT, NXTKA_FAILURE_DEVICE}, portRange};
+    default:
+        return {{NXTKA_FAILURE_ARGUMENT}, notActive};
+    }
+}
 void PrintTo(const ScenarioRow& r, std::ostream* os) { *os << r.name; }
 
 // Fills the buffers as a caller would: port lists name the plan's port, an
@@ -328,6 +352,7 @@ TEST_P(BadArguments, FailWithoutTouchingAnything) {
     NXsetDeviceName(kInactive, "/nonexistent/nxtka-fault-suite");
     SimPort* sims[] = {&low, &high};
 
+    const Reasons reasons = reasonsOf(GetParam().scenario);
     int checked = 0;
     for (const ExportRow& row : allExports()) {
         for (auto& [what, plan] : plansFor(GetParam().scenario, row)) {
@@ -335,8 +360,21 @@ TEST_P(BadArguments, FailWithoutTouchingAnything) {
             for (SimPort* sp : sims) sp->model().clearRecord();
             const CallPlan before = plan;
             callbackCalls = 0;
+            reasons.leaveOther();
+            const int reasonBefore = NXgetLastFailure(nullptr, 0);
             const double result = row.call(plan);
+            const int reason = NXgetLastFailure(nullptr, 0);
             ++checked;
+            if (kAnyPort.count(row.name) != 0) {
+                // Device names leave the record as it is.
+                EXPECT_EQ(reason, reasonBefore);
+            } else if (row.returnsVoid) {
+                // Release has no failure; it forgets the previous reason.
+                EXPECT_TRUE(reason == NXTKA_FAILURE_NONE || reasons.allowed.count(reason) == 1)
+                    << "reason left: " << reason;
+            } else {
+                EXPECT_EQ(reasons.allowed.count(reason), 1u) << "reason left: " << reason;
+            }
             if (!row.returnsVoid) {
                 EXPECT_EQ(result, failureOf(row));
             }
