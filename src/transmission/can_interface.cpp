@@ -40,7 +40,8 @@ NXTKA_API int32_t NXTKA_CALL TKAsetCanBaud(uint32_t port, int32_t index) {
 NXTKA_API int32_t NXTKA_CALL TKAgetCanBaud(uint32_t port) { return TKAgetCanSetting(port, can::kBitRateIndex); }
 NXTKA_API int32_t NXTKA_CALL TKAsetCanBaudRate(uint32_t port, int32_t rate) {
     const std::int32_t index = speeds::positionOf(speeds::kCan, rate);
-    return index < 0 ? refuseArgument("CAN bit rate not in the table") : TKAsetCanSetting(port, can::kBitRateIndex, index);
+    return index < 0 ? refuseArgument("CAN bit rate not in the table")
+                     : TKAsetCanSetting(port, can::kBitRateIndex, index);
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetCanBaudRate(uint32_t port) {
     const std::int32_t index = TKAgetCanSetting(port, can::kBitRateIndex);

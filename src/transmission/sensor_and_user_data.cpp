@@ -57,7 +57,8 @@ NXTKA_API int32_t NXTKA_CALL TKAgetUserOffset(uint32_t port, double* offset) {
 
 NXTKA_API int32_t NXTKA_CALL TKAsetSensorCapacity(uint32_t port, double capacity) {
     const auto word = codec::sensorCapacityWord(capacity);
-    return word ? setLowBytes(port, cmd::kSetSensorCapacity, *word) : refuseArgument("sensor capacity outside 0.1..9999999");
+    return word ? setLowBytes(port, cmd::kSetSensorCapacity, *word)
+                : refuseArgument("sensor capacity outside 0.1..9999999");
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetSensorCapacity(uint32_t port, double* capacity) {
     return readDecimalExponent(port, cmd::kGetSensorCapacity, capacity);
