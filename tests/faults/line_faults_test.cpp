@@ -203,7 +203,7 @@ class HangUp : public LineFaults, public ::testing::WithParamInterface<WaitingCa
 
 TEST_P(HangUp, WaitingCommandFailsAndReleaseCompletes) {
     const int fds = countEntries("/proc/self/fd");
-    const int threads = countEntries("/proc/self/task");
+    const int threads = test::settledThreadCount();
     {
         SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
         ASSERT_EQ(sp.activate(64), 0);

@@ -63,7 +63,7 @@ protected:
 TEST_P(NotSerial, ActivationFailsWithAReasonAndLeavesNothingBehind) {
     constexpr unsigned kPort = 40;
     const int fds = countEntries("/proc/self/fd");
-    const int threads = countEntries("/proc/self/task");
+    const int threads = test::settledThreadCount();
     ASSERT_EQ(NXsetDeviceName(kPort, path_.c_str()), 0);
 
     // A device that blocks its opener (a fifo without a writer) must not hang.

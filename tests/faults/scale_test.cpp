@@ -44,7 +44,7 @@ TEST(Scale, ManyPortsAtOnceThenEverythingGivenBack) {
     raiseDescriptorLimit();
     setSettleAfterOpenMs(0);
     const int fdsAtStart = countEntries("/proc/self/fd");
-    const int threadsAtStart = countEntries("/proc/self/task");
+    const int threadsAtStart = test::settledThreadCount();
 
     // A streaming amplifier per port: 20 values/s of 0.525 on a bipolar
     // input, which reads as (0xC00000 - 0x800000) x 1.05 / 2^23 = 0.525.

@@ -3,6 +3,8 @@
 
 #include <dirent.h>
 
+#include <thread>
+
 namespace nxtka::test {
 
 // Entries of a /proc directory such as /proc/self/fd or /proc/self/task (the
@@ -16,6 +18,13 @@ inline int countEntries(const char* path) {
     }
     closedir(d);
     return n;
+}
+
+// The number of threads, counted once any helper thread of a sanitizer's
+// runtime (started with the process's first new thread) exists.
+inline int settledThreadCount() {
+    std::thread([] {}).join();
+    return countEntries("/proc/self/task");
 }
 
 }  // namespace nxtka::test
