@@ -1,6 +1,7 @@
 // Reading measured values: only the ring mutex is taken, so values can be read
 // while another thread waits for a command's answer on the same port.
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "core/port_guard.h"
 #include "nxtka.h"
 #include "stream/value_conversion.h"
@@ -10,11 +11,20 @@
 namespace nxtka {
 namespace {
 
+// The result of a read that finds no value: 0, or -1 with the device's
+// failure as the reason once the receive thread has seen one.
+int nothingWaiting(const PortSession& s) {
+    const std::uint32_t error = s.commError.load();
+    if (error == 0) return 0;
+    recordDeviceFailure("device failed while reading", error);
+    return -1;
+}
+
 // Takes up to `max` values; 1 when some were delivered, 0 when none were
 // waiting, -1 when none are waiting and the device has failed.
 int takeValues(PortSession& s, double* values, unsigned char* statuses, std::int32_t max, std::int32_t& delivered) {
     SampleRing& ring = s.ring;
-    if (ring.count() == 0) return s.commError.load() != 0 ? -1 : 0;
+    if (ring.count() == 0) return nothingWaiting(s);
     const bool bipolar = s.bipolar.load() != 0;
     const double norm = s.displayNorm.load();
     const int flags = s.displayFlags.load();
@@ -68,7 +78,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreceived(uint32_t port) {
     if (!guard.ok()) return -1;
     PortSession& s = guard.session();
     if (s.ring.count() != 0) return 1;
-    return s.commError.load() != 0 ? -1 : 0;
+    return nothingWaiting(s);
 }
 
 NXTKA_API int32_t NXTKA_CALL NXinternalStatus(uint32_t port) {

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -195,8 +196,27 @@ double failureOf(const ExportRow& row) {
 constexpr unsigned kActive = 0;        // 1024 & 1023
 constexpr unsigned kActiveHigh = 1023; // 0xFFFFFFFF & 1023
 constexpr unsigned kInactive = 5;
+constexpr unsigned kDead = 6;
 
-enum class Scenario { PortAbove, PortMinusOne, InactivePort, NullPointer, CountMinusOne, CountMin, HugeCountNulls };
+// What an active port answers without asking its amplifier (cached at
+// activation, kept by the library, or the caller's own callback), release,
+// which would end the port, and re-identification, which forgets the
+// amplifier's protocol level when it fails (level-gated exports such as
+// TKAisCanAvailable then answer 0 without asking).
+const std::set<std::string> kNeedsNoAmplifier = {"TKAmodel",         "NXinternalStatus",       "NXrequestEvent",
+                                                 "NXreservedExec",   "TKAsetSpecialModeSleep", "TKAgetSpecialModeSleep",
+                                                 "TKArelease",       "TKAgetLocalBaudRate",    "TKAinitialize"};
+
+enum class Scenario {
+    PortAbove,
+    PortMinusOne,
+    InactivePort,
+    NullPointer,
+    CountMinusOne,
+    CountMin,
+    HugeCountNulls,
+    DeadLine,  // good arguments, but the port's line has hung up
+};
 
 struct ScenarioRow {
     const char* name;
@@ -221,6 +241,10 @@ Reasons reasonsOf(Scenario sc) {
     case Scenario::InactivePort:
         // Activating the port opens its (missing) device.
         return {{NXTKA_FAILURE_NOT_ACTIVE, NXTKA_FAILURE_ARGUMENT, NXTKA_FAILURE_DEVICE}, portRange};
+    case Scenario::DeadLine:
+        return {{NXTKA_FAILURE_BUSY, NXTKA_FAILURE_ARGUMENT, NXTKA_FAILURE_TIMEOUT, NXTKA_FAILURE_WRITE,
+                 NXTKA_FAILURE_DEVICE, NXTKA_FAILURE_ALREADY_ACTIVE, NXTKA_FAILURE_NOT_ACTIVE},
+                portRange};
     default:
         return {{NXTKA_FAILURE_ARGUMENT}, notActive};
     }
@@ -284,6 +308,10 @@ std::vector<std::pair<std::string, CallPlan>> plansFor(Scenario sc, const Export
             p.count = sc == Scenario::CountMinusOne ? -1 : std::numeric_limits<std::int32_t>::min();
             out.emplace_back("count " + std::to_string(p.count), std::move(p));
         }
+        break;
+    case Scenario::DeadLine:
+        if (hasPort && kAnyPort.count(row.name) == 0 && kNeedsNoAmplifier.count(row.name) == 0)
+            out.emplace_back("dead line", base(kDead));
         break;
     case Scenario::HugeCountNulls:
         if (hasCount) {
@@ -351,6 +379,15 @@ TEST_P(BadArguments, FailWithoutTouchingAnything) {
     ASSERT_EQ(high.activate(16), 0);
     NXsetDeviceName(kInactive, "/nonexistent/nxtka-fault-suite");
     SimPort* sims[] = {&low, &high};
+    std::unique_ptr<SimPort> dead;
+    if (GetParam().scenario == Scenario::DeadLine) {
+        sim::Config linear = c;
+        linear.options = 0x80;  // with linearization tables, so that TKAcopyLinear asks
+        dead = std::make_unique<SimPort>(kDead, LineKind::Pty, linear);
+        ASSERT_EQ(dead->activate(16), 0);
+        dead->model().hangUp();
+        ASSERT_TRUE(test::eventually([] { return TKAreceived(kDead) == -1; }));
+    }
 
     const Reasons reasons = reasonsOf(GetParam().scenario);
     int checked = 0;
@@ -405,7 +442,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, BadArguments,
                                            ScenarioRow{"NullPointer", Scenario::NullPointer},
                                            ScenarioRow{"CountMinusOne", Scenario::CountMinusOne},
                                            ScenarioRow{"CountMin", Scenario::CountMin},
-                                           ScenarioRow{"HugeCountNulls", Scenario::HugeCountNulls}),
+                                           ScenarioRow{"HugeCountNulls", Scenario::HugeCountNulls},
+                                           ScenarioRow{"DeadLine", Scenario::DeadLine}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
