@@ -284,7 +284,11 @@ NXTKA_API int32_t NXTKA_CALL TKAabortActivate(uint32_t port) {
 }
 
 NXTKA_API void NXTKA_CALL TKArelease(uint32_t port) {
-    if (port >= kPortCount) return;
+    clearFailure();
+    if (port >= kPortCount) {
+        recordFailure(Failure::PortRange);
+        return;
+    }
     Library& lib = library();
     PortSlot& slot = lib.slot(port);
     platform::Mutex* api = slot.apiMutex.load();

@@ -109,13 +109,13 @@ NXTKA_API int32_t NXTKA_CALL TKADispGetDPoint(uint32_t port) {
 NXTKA_API int32_t NXTKA_CALL TKADispSetNorm(uint32_t port, double norm) {
     const bool negative = norm < 0.0;
     const auto code = codec::displayNormCode(std::fabs(norm));
-    if (!code) return -1;
+    if (!code) return refuseArgument("display norm outside 0.16..10^8");
     BothGuard guard(port);
     if (!guard.ok()) return -1;
     PortSession& s = guard.session();
     const int maxExponent = rules::hasWideDisplayNorm(s) ? kWideMaxExponent : kNarrowMaxExponent;
-    if (code->exponent > maxExponent) return -1;
-    if (negative && !rules::allowsNegativeDisplayNorm(s)) return -1;
+    if (code->exponent > maxExponent) return refuseArgument("display norm too large for this amplifier");
+    if (negative && !rules::allowsNegativeDisplayNorm(s)) return refuseArgument("negative display norm");
 
     const HeldValues held(s);
     const bool sentPoint = sendSetting(s, cmd::kDispSetDPoint, static_cast<std::uint32_t>(code->exponent));

@@ -58,7 +58,7 @@ NXTKA_API int32_t NXTKA_CALL TKAsetOffset(uint32_t port) { return runProcedure(p
 
 NXTKA_API int32_t NXTKA_CALL NXsetCal(uint32_t port, double factor) {
     const auto raw = codec::calibrationDivisor(factor);
-    return raw ? setLowBytes(port, cmd::kSetCal, *raw) : -1;
+    return raw ? setLowBytes(port, cmd::kSetCal, *raw) : refuseArgument("calibration factor outside its range");
 }
 NXTKA_API double NXTKA_CALL NXgetCal(uint32_t port) {
     return guardedQuery(port, cmd::kGetCal,
@@ -66,7 +66,8 @@ NXTKA_API double NXTKA_CALL NXgetCal(uint32_t port) {
 }
 NXTKA_API int32_t NXTKA_CALL NXsetOffsetWait(uint32_t port, double time) {
     const auto raw = codec::offsetWaitRaw(time);
-    return raw ? setLowBytes(port, cmd::kSetOffsetWait, *raw) : -1;
+    return raw ? setLowBytes(port, cmd::kSetOffsetWait, *raw)
+               : refuseArgument("offset waiting time outside 0..1.5841 s");
 }
 NXTKA_API double NXTKA_CALL NXgetOffsetWait(uint32_t port) {
     return guardedQuery(port, cmd::kGetOffsetWait, [](PortSession&, std::uint32_t raw) { return codec::offsetWait(raw); });

@@ -14,7 +14,9 @@ NXTKA_API int32_t NXTKA_CALL TKAsetBridge(uint32_t port, int32_t value) {
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetBridgeType(uint32_t port) { return fieldOf(TKAgetBridge(port), bridge::kType); }
 NXTKA_API int32_t NXTKA_CALL TKAsetBridgeType(uint32_t port, int32_t type) {
-    if (type < 0 || static_cast<std::uint32_t>(type) > (bridge::kType.mask() >> bridge::kType.shift)) return -1;
+    if (type < 0 || static_cast<std::uint32_t>(type) > (bridge::kType.mask() >> bridge::kType.shift)) {
+        return refuseArgument("bridge type outside 0..7");
+    }
     return setField(port, TKAgetBridge, TKAsetBridge, bridge::kType, static_cast<std::uint32_t>(type));
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetBridgeInternal(uint32_t port) {
@@ -26,14 +28,14 @@ NXTKA_API int32_t NXTKA_CALL TKAsetBridgeInternal(uint32_t port, int32_t on) {
 
 NXTKA_API int32_t NXTKA_CALL TKAsetGageFactor(uint32_t port, double k) {
     const auto raw = codec::gageFactorRaw(k);
-    return raw ? setLowBytes(port, cmd::kSetGageFactor, *raw) : -1;
+    return raw ? setLowBytes(port, cmd::kSetGageFactor, *raw) : refuseArgument("gage factor outside 0..655.35");
 }
 NXTKA_API double NXTKA_CALL TKAgetGageFactor(uint32_t port) {
     return guardedQuery(port, cmd::kGetGageFactor, [](PortSession&, std::uint32_t raw) { return codec::gageFactor(raw); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetPoisson(uint32_t port, double nu) {
     const auto raw = codec::poissonRaw(nu);
-    return raw ? setLowBytes(port, cmd::kSetPoisson, *raw) : -1;
+    return raw ? setLowBytes(port, cmd::kSetPoisson, *raw) : refuseArgument("Poisson ratio outside 0..0.51");
 }
 NXTKA_API double NXTKA_CALL TKAgetPoisson(uint32_t port) {
     return guardedQuery(port, cmd::kGetPoisson, [](PortSession&, std::uint32_t raw) { return codec::poisson(raw); });
@@ -43,9 +45,12 @@ NXTKA_API double NXTKA_CALL TKAgetPoisson(uint32_t port) {
 // the range table, a negative number of hundredths.
 NXTKA_API int32_t NXTKA_CALL NXwriteRange(uint32_t port, double range) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        if (rules::usesRangeTable(s)) return range >= 0.0 ? TKAsetRanges(port, 0, 0, -range) : -1;
+        if (rules::usesRangeTable(s)) {
+            return range >= 0.0 ? TKAsetRanges(port, 0, 0, -range) : refuseArgument("negative input range");
+        }
         const auto raw = codec::inputRangeRaw(range);
-        return raw && sendSetting(s, cmd::kWriteRange, *raw) ? 0 : -1;
+        if (!raw) return refuseArgument("input range outside 0..25.5");
+        return sendSetting(s, cmd::kWriteRange, *raw) ? 0 : -1;
     });
 }
 NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port) {
@@ -62,6 +67,6 @@ NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port) {
     });
 }
 NXTKA_API int32_t NXTKA_CALL NXwriteRanges(uint32_t port, uint32_t first, uint32_t second, uint32_t value) {
-    if (first > 15 || second > 15 || value > 0xFFFFFF) return -1;
+    if (first > 15 || second > 15 || value > 0xFFFFFF) return refuseArgument("range entry or value outside its range");
     return setLowBytes(port, cmd::kWriteRanges, (first << 28) | (second << 24) | value);
 }

@@ -53,6 +53,7 @@ NXTKA_API double NXTKA_CALL TKAgetFreq(uint32_t port) {
 NXTKA_API int32_t NXTKA_CALL TKAsetFreq(uint32_t port, double frequency) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         const auto divisor = codec::frequencyDivisor(frequency, rules::hasExtendedFrequency(s));
-        return divisor && sendSetting(s, cmd::kSetFreq, *divisor) ? 0 : -1;
+        if (!divisor) return refuseArgument("sampling frequency outside the divisor's range");
+        return sendSetting(s, cmd::kSetFreq, *divisor) ? 0 : -1;
     });
 }

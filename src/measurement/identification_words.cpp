@@ -51,7 +51,7 @@ NXTKA_API int32_t NXTKA_CALL TKAfirmwareVersion(uint32_t port) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAgetSerialNo(uint32_t port, char* text) {
-    if (text == nullptr) return -1;
+    if (text == nullptr) return refuseArgument("null text");
     text[0] = 0;  // an empty text after any failure
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         if (!requestAnswer(s, cmd::kGetSerialNo, CommandParam::none(), text, kAnswerTimeoutMs)) return -1;

@@ -12,12 +12,13 @@ namespace {
 std::int32_t setPair(unsigned port, ValueCommand command, double upper, double lower) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         const auto word = codec::thresholdPair(upper, lower, s.bipolar.load() != 0);
-        return word && sendSetting(s, command, *word) ? 0 : -1;
+        if (!word) return refuseArgument("threshold levels outside the scale or not in order");
+        return sendSetting(s, command, *word) ? 0 : -1;
     });
 }
 
 std::int32_t getPair(unsigned port, WordQuery query, double* upper, double* lower) {
-    if (upper == nullptr || lower == nullptr) return -1;
+    if (upper == nullptr || lower == nullptr) return refuseArgument("null level pointer");
     return guardedQuery(port, query, [&](PortSession& s, std::uint32_t word) -> std::int32_t {
         const bool bipolar = s.bipolar.load() != 0;
         *upper = codec::thresholdLevel(word >> 16, bipolar);

@@ -105,7 +105,9 @@ using namespace nxtka;
 
 NXTKA_API int32_t NXTKA_CALL TKAreadMemory(uint32_t port, uint32_t address, uint8_t* data, int32_t* status) {
     setStatus(status, memory::kNoAnswer);
-    if (address >= memory::kSize || address % 4 != 0 || data == nullptr) return -1;
+    if (address >= memory::kSize || address % 4 != 0 || data == nullptr) {
+        return refuseArgument("address not a word in memory, or null data");
+    }
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         std::uint8_t answer[8] = {};
         if (!requestAnswer(s, cmd::kReadMemory, CommandParam::of(address / 4), answer, kAnswerTimeoutMs))
@@ -119,7 +121,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreadMemory(uint32_t port, uint32_t address, uint
 NXTKA_API int32_t NXTKA_CALL TKAwriteMemory(uint32_t port, uint32_t address, int32_t flag, int32_t data,
                                             int32_t* status) {
     setStatus(status, memory::kNoAnswer);
-    if (address >= memory::kSize) return -1;
+    if (address >= memory::kSize) return refuseArgument("address beyond memory");
     const std::uint32_t p1 = ((address >> 8) & 3u) | (flag != 0 ? 0x80u : 0u);
     const std::uint32_t params = (p1 << 16) | ((address & 0xFFu) << 8) | (static_cast<std::uint32_t>(data) & 0xFFu);
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
@@ -137,7 +139,7 @@ NXTKA_API double NXTKA_CALL TKAgetMemoryWait(uint32_t port) {
 NXTKA_API int32_t NXTKA_CALL TKAcopyMemory(uint32_t port, int32_t length, uint32_t address, uint8_t* buffer) {
     std::int64_t count = 0;
     if (buffer == nullptr || address >= memory::kSize || length == INT32_MIN || !rangeOf(length, address, count))
-        return -1;
+        return refuseArgument("null buffer, or a range beyond 2^32");
     return underGuard(port, [&](PortSession&) -> std::int32_t {
         if (length == 0) return 0;
         std::uint32_t settle = 0;
@@ -171,7 +173,9 @@ NXTKA_API int32_t NXTKA_CALL TKAcopyMemory(uint32_t port, int32_t length, uint32
 
 NXTKA_API int32_t NXTKA_CALL TKAcheckMemory(uint32_t port, int32_t length, uint32_t address, uint8_t* buffer) {
     const std::int64_t count = std::llabs(static_cast<std::int64_t>(length));
-    if (address >= memory::kSize || address + count > memory::kSize || buffer == nullptr) return -1;
+    if (address >= memory::kSize || address + count > memory::kSize || buffer == nullptr) {
+        return refuseArgument("range beyond memory, or null buffer");
+    }
     return underGuard(port, [&](PortSession&) -> std::int32_t {
         if (length == 0) return 0;
         std::uint32_t settle = 0;

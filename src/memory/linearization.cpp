@@ -250,7 +250,7 @@ Code flagCommand(unsigned port, const PortSession& s, const Layout& l, std::int3
         info = byte;
         return 0;
     }
-    if (count < -4 || count > -1) return -1;
+    if (count < -4 || count > -1) return refuseArgument("flag command outside -4..-1");
     std::uint32_t settle = 0;
     if (!memory::settlingMs(port, settle)) return -1;
     const std::uint8_t byte = count >= -2 ? 'S' : 'I';
@@ -318,12 +318,18 @@ NXTKA_API int32_t NXTKA_CALL TKAcopyLinear(uint32_t port, LinearPoint* table, in
     };
     if (table != nullptr && count <= 0) {
         const std::int64_t n = -static_cast<std::int64_t>(count);
-        if (n > linear::kMostPoints) return fail(error::kTooManyPoints);
+        if (n > linear::kMostPoints) {
+            refuseArgument("more points than a table holds");
+            return fail(error::kTooManyPoints);
+        }
         if ((mode & linear::kSortFlag) != 0) {
             linear::sortByX(table, static_cast<std::size_t>(n));
             mode &= ~linear::kSortFlag;
         }
-        if (mode < 0 || mode > 3) return fail(error::kMode);
+        if (mode < 0 || mode > 3) {
+            refuseArgument("linearization mode outside 0..3");
+            return fail(error::kMode);
+        }
     }
     CommandGuard guard(port);
     if (!guard.ok()) return fail(-1);

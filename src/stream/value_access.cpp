@@ -1,5 +1,6 @@
 // Reading measured values: only the ring mutex is taken, so values can be read
 // while another thread waits for a command's answer on the same port.
+#include "core/export_forms.h"
 #include "core/last_failure.h"
 #include "core/port_guard.h"
 #include "nxtka.h"
@@ -13,12 +14,13 @@ namespace {
 
 static_assert(sizeof(SampleRecord) == sizeof(double));
 
-// True (with the reason recorded) once the receive thread's reads have failed.
-bool lineFailed(const PortSession& s) {
+// The result of a read that finds no value: 0, or -1 with the device's
+// failure as the reason once the receive thread has seen one.
+int nothingWaiting(const PortSession& s) {
     const std::uint32_t error = s.commError.load();
-    if (error == 0) return false;
+    if (error == 0) return 0;
     recordDeviceFailure("device failed while reading", error);
-    return true;
+    return -1;
 }
 
 // Takes up to `max` values; 1 when some were delivered, 0 when none were
@@ -30,7 +32,7 @@ bool lineFailed(const PortSession& s) {
 int takeValues(RingGuard& guard, double* values, unsigned char* statuses, std::int32_t max, std::int32_t& delivered) {
     PortSession& s = guard.session();
     SampleRing& ring = s.ring;
-    if (ring.count() == 0) return lineFailed(s) ? -1 : 0;
+    if (ring.count() == 0) return nothingWaiting(s);
     const bool bipolar = s.bipolar.load() != 0;
     const double norm = s.displayNorm.load();
     const int flags = s.displayFlags.load();
@@ -56,10 +58,7 @@ using namespace nxtka;
 extern "C" {
 
 NXTKA_API int32_t NXTKA_CALL TKAreadStatus(uint32_t port, double* value, unsigned char* status) {
-    if (value == nullptr) {
-        recordFailure(Failure::Argument, "no room for values");
-        return -1;
-    }
+    if (value == nullptr) return refuseArgument("null value pointer");
     RingGuard guard(port);
     if (!guard.ok()) return -1;
     std::int32_t delivered = 0;
@@ -71,8 +70,7 @@ NXTKA_API int32_t NXTKA_CALL TKAread(uint32_t port, double* value) { return TKAr
 NXTKA_API int32_t NXTKA_CALL TKAreadStatusMultiple(uint32_t port, double* values, unsigned char* statuses,
                                                    int32_t maxCount, int32_t* delivered) {
     if (maxCount < 1 || values == nullptr || delivered == nullptr) {
-        recordFailure(Failure::Argument, "no room for values");
-        return -1;
+        return refuseArgument("count below 1, or null pointer");
     }
     RingGuard guard(port);
     if (!guard.ok()) return -1;
@@ -91,7 +89,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreceived(uint32_t port) {
     if (!guard.ok()) return -1;
     PortSession& s = guard.session();
     if (s.ring.count() != 0) return 1;
-    return lineFailed(s) ? -1 : 0;
+    return nothingWaiting(s);
 }
 
 NXTKA_API int32_t NXTKA_CALL NXinternalStatus(uint32_t port) {

@@ -24,7 +24,9 @@ std::uint32_t upperHalfIndex(std::int32_t index) { return static_cast<std::uint3
 NXTKA_API int32_t NXTKA_CALL TKAsetCanSetting(uint32_t port, int32_t index, int32_t value) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         const auto i = static_cast<std::uint32_t>(index);
-        if (i > 0xFF || (i & ~can::kUpperHalf) == 0 || value < 0 || value > 0xFFFF) return -1;
+        if (i > 0xFF || (i & ~can::kUpperHalf) == 0 || value < 0 || value > 0xFFFF) {
+            return refuseArgument("CAN setting index or value outside its range");
+        }
         return sendSetting(s, cmd::kSetCanSetting, (i << 16) | static_cast<std::uint32_t>(value)) ? 0 : -1;
     });
 }
@@ -38,7 +40,8 @@ NXTKA_API int32_t NXTKA_CALL TKAsetCanBaud(uint32_t port, int32_t index) {
 NXTKA_API int32_t NXTKA_CALL TKAgetCanBaud(uint32_t port) { return TKAgetCanSetting(port, can::kBitRateIndex); }
 NXTKA_API int32_t NXTKA_CALL TKAsetCanBaudRate(uint32_t port, int32_t rate) {
     const std::int32_t index = speeds::positionOf(speeds::kCan, rate);
-    return index < 0 ? -1 : TKAsetCanSetting(port, can::kBitRateIndex, index);
+    return index < 0 ? refuseArgument("CAN bit rate not in the table")
+                     : TKAsetCanSetting(port, can::kBitRateIndex, index);
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetCanBaudRate(uint32_t port) {
     const std::int32_t index = TKAgetCanSetting(port, can::kBitRateIndex);

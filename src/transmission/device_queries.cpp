@@ -19,7 +19,7 @@ NXTKA_API int32_t NXTKA_CALL TKAgetDeviceType(uint32_t port) { return guardedGet
 NXTKA_API int32_t NXTKA_CALL TKAgetLastError(uint32_t port) { return guardedGet(port, cmd::kGetLastError); }
 NXTKA_API int32_t NXTKA_CALL TKAisCommandAvailable(uint32_t port, uint32_t first, uint32_t second) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        if (first > kLargestCode || second > kLargestCode) return -1;
+        if (first > kLargestCode || second > kLargestCode) return refuseArgument("command code above 255");
         const std::uint32_t codes = (std::max(first, second) << 8) | std::min(first, second);
         std::uint32_t answer = 0;
         if (!requestValue(s, cmd::kIsCommandAvailable, CommandParam::of(codes), answer)) return -1;
@@ -29,7 +29,7 @@ NXTKA_API int32_t NXTKA_CALL TKAisCommandAvailable(uint32_t port, uint32_t first
 NXTKA_API int32_t NXTKA_CALL TKAlockUII(uint32_t port) { return guardedGet(port, cmd::kLockInterface); }
 NXTKA_API int32_t NXTKA_CALL TKAunlockUII(uint32_t port) { return sendAlone(port, cmd::kUnlockInterface); }
 NXTKA_API int32_t NXTKA_CALL TKAgetRanges(uint32_t port, uint32_t first, uint32_t second, double* value) {
-    if (first > kLargestSelector || second > kLargestSelector) return -1;
+    if (first > kLargestSelector || second > kLargestSelector) return refuseArgument("range entry outside 0..15");
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         std::uint32_t answer = 0;
         if (!requestValue(s, cmd::kGetRanges, CommandParam::of((first << 4) | second), answer)) return -1;
@@ -40,6 +40,6 @@ NXTKA_API int32_t NXTKA_CALL TKAgetRanges(uint32_t port, uint32_t first, uint32_
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetRanges(uint32_t port, int32_t first, int32_t second, double value) {
     const auto raw = codec::signMagnitudeHundredths(value);
-    if (!raw) return -1;
+    if (!raw) return refuseArgument("range value outside 0.01..83886.07");
     return NXwriteRanges(port, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(second), *raw);
 }

@@ -9,7 +9,8 @@ using namespace nxtka;
 NXTKA_API int32_t NXTKA_CALL TKAsetAnalogFilter(uint32_t port, double value) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         const auto word = codec::analogFilterWord(value);
-        return word && sendSetting(s, cmd::kSetAnalogFilter, *word) ? 0 : -1;
+        if (!word) return refuseArgument("analog filter outside 0.5..32767.5");
+        return sendSetting(s, cmd::kSetAnalogFilter, *word) ? 0 : -1;
     });
 }
 NXTKA_API double NXTKA_CALL TKAgetAnalogFilter(uint32_t port) {
@@ -25,17 +26,18 @@ NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterLearnVals(uint32_t port) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterMask(uint32_t port, int32_t mask) {
-    if (!codec::isAdaptFilterMask(mask)) return -1;
+    if (!codec::isAdaptFilterMask(mask)) return refuseArgument("not an adaptive-filter mask");
     return setLowBytes(port, cmd::kSetAdaptFilterMask, static_cast<std::uint32_t>(mask));
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterMask(uint32_t port) { return guardedGet(port, cmd::kGetAdaptFilterMask); }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterThreshold(uint32_t port, double threshold) {
     const auto mask = codec::adaptFilterMask(threshold);
-    return mask ? TKAsetAdaptFilterMask(port, static_cast<std::int32_t>(*mask)) : -1;
+    return mask ? TKAsetAdaptFilterMask(port, static_cast<std::int32_t>(*mask))
+                : refuseArgument("adaptive-filter threshold not above 0");
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterThreshold(uint32_t port, double* threshold) {
-    if (threshold == nullptr) return -1;
+    if (threshold == nullptr) return refuseArgument("null threshold");
     const auto value = codec::adaptFilterThreshold(static_cast<std::uint32_t>(TKAgetAdaptFilterMask(port)));
     if (!value) return -1;
     *threshold = *value;

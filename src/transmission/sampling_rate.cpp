@@ -41,13 +41,13 @@ NXTKA_API int32_t NXTKA_CALL TKAwriteSamplingRate(uint32_t port, double frequenc
         const auto p = static_cast<std::uint32_t>(protocol);
         const auto f = codec::samplingFrequencyField(frequency, (p & codec::kProtocolFrequencyLinear) != 0);
         const auto e = codec::samplingFactorField(factor, (p & codec::kProtocolFactorLinear) != 0);
-        if (!f || !e) return -1;
+        if (!f || !e) return refuseArgument("frequency or factor the encoding cannot carry");
         return sendSetting(s, cmd::kWriteSamplingRate, codec::samplingRateWord(p, *e, *f)) ? 0 : -1;
     });
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAreadSamplingRate(uint32_t port, double* frequency, int32_t* factor) {
-    if (frequency == nullptr || factor == nullptr) return -1;
+    if (frequency == nullptr || factor == nullptr) return refuseArgument("null output");
     return guardedQuery(port, cmd::kReadSamplingRate, [&](PortSession& s, std::uint32_t word) -> std::int32_t {
         s.samplingProtocol = static_cast<int>(codec::samplingProtocolOf(word));
         *factor = codec::samplingFactorOf(word);

@@ -14,7 +14,7 @@ constexpr std::size_t kUserTextCells = 256;
 
 // A getter of a decimal-exponent number through `out`; 0 or -1.
 std::int32_t readDecimalExponent(unsigned port, WordQuery query, double* out) {
-    if (out == nullptr) return -1;
+    if (out == nullptr) return refuseArgument("null output");
     return guardedQuery(port, query, [&](PortSession&, std::uint32_t word) -> std::int32_t {
         *out = codec::decimalExponentValue(word);
         return 0;
@@ -24,7 +24,7 @@ std::int32_t readDecimalExponent(unsigned port, WordQuery query, double* out) {
 }  // namespace
 
 NXTKA_API int32_t NXTKA_CALL TKAsetUserTextChar(uint32_t port, uint32_t index, int32_t character) {
-    if (index >= kUserTextCells) return -1;
+    if (index >= kUserTextCells) return refuseArgument("user text cell above 255");
     return setLowBytes(port, cmd::kSetUserTextChar, (index << 8) | (static_cast<std::uint32_t>(character) & 0xFF));
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetUserText(uint32_t port, const char* text) {
@@ -43,11 +43,12 @@ NXTKA_API int32_t NXTKA_CALL TKAsetUserText(uint32_t port, const char* text) {
 NXTKA_API int32_t NXTKA_CALL TKAsetUserOffset(uint32_t port, double offset) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         const auto raw = codec::userOffsetRaw(offset, s.bipolar.load() != 0);
-        return raw && sendSetting(s, cmd::kSetUserOffset, *raw) ? 0 : -1;
+        if (!raw) return refuseArgument("user offset outside the scale");
+        return sendSetting(s, cmd::kSetUserOffset, *raw) ? 0 : -1;
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetUserOffset(uint32_t port, double* offset) {
-    if (offset == nullptr) return -1;
+    if (offset == nullptr) return refuseArgument("null offset");
     return guardedQuery(port, cmd::kGetUserOffset, [&](PortSession& s, std::uint32_t raw) -> std::int32_t {
         *offset = codec::normalized24(raw, s.bipolar.load() != 0);
         return 0;
@@ -56,19 +57,21 @@ NXTKA_API int32_t NXTKA_CALL TKAgetUserOffset(uint32_t port, double* offset) {
 
 NXTKA_API int32_t NXTKA_CALL TKAsetSensorCapacity(uint32_t port, double capacity) {
     const auto word = codec::sensorCapacityWord(capacity);
-    return word ? setLowBytes(port, cmd::kSetSensorCapacity, *word) : -1;
+    return word ? setLowBytes(port, cmd::kSetSensorCapacity, *word)
+                : refuseArgument("sensor capacity outside 0.1..9999999");
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetSensorCapacity(uint32_t port, double* capacity) {
     return readDecimalExponent(port, cmd::kGetSensorCapacity, capacity);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetRatedOutput(uint32_t port, double ratedOutput) {
-    if (!(ratedOutput >= 0.001 && ratedOutput <= 350.0)) return -1;
+    if (!(ratedOutput >= 0.001 && ratedOutput <= 350.0)) return refuseArgument("rated output outside 0.001..350");
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         double range = 0.0;  // entry 0/0 of the range table: the input range
         if (TKAgetRanges(port, 0, 0, &range) == -1) return -1;
         const auto word = codec::ratedOutputWord(ratedOutput, range);
-        return word && sendSetting(s, cmd::kSetRatedOutput, *word) ? 0 : -1;
+        if (!word) return refuseArgument("rated output does not fit the input range's digits");
+        return sendSetting(s, cmd::kSetRatedOutput, *word) ? 0 : -1;
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetRatedOutput(uint32_t port, double* ratedOutput) {

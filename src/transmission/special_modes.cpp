@@ -9,7 +9,7 @@
 using namespace nxtka;
 
 NXTKA_API int32_t NXTKA_CALL TKAsetSpecialMode(uint32_t port, int32_t word) {
-    if (word < 0 || word > 0xFFFF) return -1;
+    if (word < 0 || word > 0xFFFF) return refuseArgument("special-mode word outside 0..65535");
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         const auto w = static_cast<std::uint32_t>(word);
         if (!sendSetting(s, cmd::kSetSpecialMode, sleepbit::forAmplifier(w))) return -1;
@@ -92,7 +92,8 @@ NXTKA_API int32_t NXTKA_CALL TKAgetAutoZeroCounter(uint32_t port) {
 NXTKA_API int32_t NXTKA_CALL TKAsetNoiseCutThreshold(uint32_t port, double threshold) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         const auto raw = codec::noiseCutRaw(threshold, s.bipolar.load() != 0);
-        return raw && sendSetting(s, cmd::kSetNoiseCutThreshold, *raw) ? 0 : -1;
+        if (!raw) return refuseArgument("noise-cut threshold beyond the scale");
+        return sendSetting(s, cmd::kSetNoiseCutThreshold, *raw) ? 0 : -1;
     });
 }
 NXTKA_API double NXTKA_CALL TKAgetNoiseCutThreshold(uint32_t port) {

@@ -44,7 +44,7 @@ NXTKA_API int32_t NXTKA_CALL TKAsetBaud(uint32_t port, int32_t index) { return s
 NXTKA_API int32_t NXTKA_CALL TKAgetBaud(uint32_t port) { return guardedGet(port, cmd::kGetBaud); }
 NXTKA_API int32_t NXTKA_CALL TKAsetBaudRate(uint32_t port, int32_t rate) {
     const std::int32_t index = speeds::positionOf(speeds::kSerial, rate);
-    return index < 0 ? -1 : TKAsetBaud(port, index);
+    return index < 0 ? refuseArgument("line speed not in the table") : TKAsetBaud(port, index);
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetBaudRate(uint32_t port) {
     const std::int32_t index = TKAgetBaud(port);
@@ -59,11 +59,12 @@ NXTKA_API int32_t NXTKA_CALL TKAgetSlowRate(uint32_t port) { return guardedGet(p
 NXTKA_API int32_t NXTKA_CALL TKAsetTransmissionDelta(uint32_t port, double delta) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         const auto raw = codec::transmissionDeltaRaw(delta, s.bipolar.load() != 0);
-        return raw && sendSetting(s, cmd::kSetTransmissionDelta, *raw) ? 0 : -1;
+        if (!raw) return refuseArgument("transmission delta outside the scale");
+        return sendSetting(s, cmd::kSetTransmissionDelta, *raw) ? 0 : -1;
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetTransmissionDelta(uint32_t port, double* delta) {
-    if (delta == nullptr) return -1;
+    if (delta == nullptr) return refuseArgument("null delta");
     return guardedQuery(port, cmd::kGetTransmissionDelta, [&](PortSession& s, std::uint32_t raw) -> std::int32_t {
         *delta = codec::normalized24(raw, s.bipolar.load() != 0);
         return 0;

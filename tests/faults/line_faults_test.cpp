@@ -1,0 +1,348 @@
+// Faults on the line, end to end through a pseudo-terminal: floods of bytes
+// that are no frame, a text frame that never ends, a hang-up while a command
+// waits, an amplifier that stops answering and comes back, a burst that
+// overflows the ring.
+//
+// Value frames are written by hand here: "," status b2 b1 b0. On the
+// amplifier's default bipolar input the raw value 0x800000 + i reads as
+// i x 1.05 / 2^23; 0xC00000 reads as 0.525.
+#include "support/proc_counts.h"
+#include "support/sim_port.h"
+#include "support/watchdog.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace nxtka {
+namespace {
+
+using test::countEntries;
+using test::eventually;
+using test::LineKind;
+using test::SimPort;
+
+constexpr unsigned kPort = 21;
+constexpr double kStep = 1.2516975402832032e-7;  // 1.05 / 2^23, bipolar 24-bit
+constexpr std::uint16_t kFirmware = 0x0C10;       // the simulated amplifier's default
+
+std::vector<std::uint8_t> frame24(std::uint8_t status, std::uint32_t raw) {
+    return {',', status, static_cast<std::uint8_t>(raw >> 16), static_cast<std::uint8_t>(raw >> 8),
+            static_cast<std::uint8_t>(raw)};
+}
+
+// Writes `bytes` as the amplifier, at full speed, in pieces the
+// pseudo-terminal takes while the library reads.
+void flood(sim::AmplifierModel& m, const std::vector<std::uint8_t>& bytes) {
+    constexpr std::size_t kPiece = 1024;
+    for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+        const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), at + kPiece));
+        m.injectGarbage(std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at), end));
+    }
+}
+
+struct Values {
+    std::vector<double> values;
+    std::vector<unsigned char> statuses;
+};
+
+// Everything in the ring, oldest first.
+Values drain(unsigned port) {
+    Values out;
+    std::vector<double> v(4096);
+    std::vector<unsigned char> s(4096);
+    std::int32_t got = 0;
+    while (TKAreadStatusMultiple(port, v.data(), s.data(), 4096, &got) == 1) {
+        out.values.insert(out.values.end(), v.begin(), v.begin() + got);
+        out.statuses.insert(out.statuses.end(), s.begin(), s.begin() + got);
+    }
+    return out;
+}
+
+// Ends whatever frame a flood left open (a line feed ends a text frame, eight
+// bytes any binary one), then waits for a marker value behind it and empties
+// the ring. (A round trip would not do: a flood may hold something that looks
+// like the answer.)
+void resynchronise(SimPort& sp) {
+    std::vector<std::uint8_t> tail(8, 0x0A);
+    const auto marker = frame24(0xEE, 0x812345);
+    tail.insert(tail.end(), marker.begin(), marker.end());
+    sp.model().injectGarbage(tail);
+    bool seen = false;
+    ASSERT_TRUE(eventually([&] {
+        const Values v = drain(sp.port());
+        for (std::size_t i = 0; i < v.values.size(); ++i) {
+            seen = seen || (v.statuses[i] == 0xEE && v.values[i] == 0x12345 * kStep);
+        }
+        return seen;
+    }, 30000));
+}
+
+// Twenty frames of 0.525 with status 5 must come through exactly, and a
+// command must get its answer.
+void expectValuesResume(SimPort& sp) {
+    std::vector<std::uint8_t> frames;
+    for (int i = 0; i < 20; ++i) {
+        const auto f = frame24(5, 0xC00000);
+        frames.insert(frames.end(), f.begin(), f.end());
+    }
+    sp.model().injectGarbage(frames);
+    ASSERT_TRUE(test::roundTrip(sp.port()));
+    const Values got = drain(sp.port());
+    ASSERT_EQ(got.values.size(), 20u);
+    for (std::size_t i = 0; i < got.values.size(); ++i) {
+        EXPECT_EQ(got.values[i], 0.525) << "value " << i;
+        EXPECT_EQ(got.statuses[i], 5) << "value " << i;
+    }
+    EXPECT_EQ(TKAfirmwareVersion(sp.port()), kFirmware);
+}
+
+sim::Config quietAmplifier() {
+    sim::Config c;
+    c.stream.rate = 0;
+    c.stream.level = 0.525;
+    return c;
+}
+
+class LineFaults : public ::testing::Test {
+protected:
+    void SetUp() override { setSettleAfterOpenMs(0); }
+    void TearDown() override { setSettleAfterOpenMs(250); }
+};
+
+// ---- floods
+
+struct FloodRow {
+    const char* name;
+    std::function<std::vector<std::uint8_t>()> bytes;
+};
+void PrintTo(const FloodRow& r, std::ostream* os) { *os << r.name; }
+
+std::vector<std::uint8_t> repeated(const std::string& head, std::uint8_t fill, std::size_t n) {
+    std::vector<std::uint8_t> v(head.begin(), head.end());
+    v.insert(v.end(), n, fill);
+    return v;
+}
+
+const FloodRow kFloods[] = {
+    // Bytes that start no frame: each is skipped, none becomes a value.
+    {"UnknownBytes",
+     [] {
+         const std::string starts = ",&+-;$";
+         std::vector<std::uint8_t> v;
+         for (std::size_t i = 0; v.size() < (1u << 20); ++i) {
+             const auto b = static_cast<std::uint8_t>(i);
+             if (b != 0xA5 && starts.find(static_cast<char>(b)) == std::string::npos) v.push_back(b);
+         }
+         return v;
+     }},
+    // Any byte at all: spurious values may come, the parser must not stick.
+    {"RandomBytes",
+     [] {
+         std::mt19937 rng(15);
+         std::vector<std::uint8_t> v(1u << 20);
+         for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+         return v;
+     }},
+    // Text frames that never end: longer than the 32768-byte receive buffer.
+    {"DigitsAfterASign", [] { return repeated("+", '1', 100000); }},
+    {"SpacesAfterASign", [] { return repeated("-", ' ', 100000); }},
+    {"SignsOnly", [] { return repeated("", '+', 36000); }},
+    // An amplifier that ends its text frames with a carriage return alone.
+    {"TextWithoutLineFeeds",
+     [] {
+         const std::string frame = "+    0.2500\r";
+         std::vector<std::uint8_t> v;
+         while (v.size() < 40000) v.insert(v.end(), frame.begin(), frame.end());
+         return v;
+     }},
+};
+
+class Floods : public LineFaults, public ::testing::WithParamInterface<FloodRow> {};
+
+TEST_P(Floods, ValuesAndAnswersResumeAfterwards) {
+    SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
+    ASSERT_EQ(sp.activate(64), 0);
+    flood(sp.model(), GetParam().bytes());
+    resynchronise(sp);
+    expectValuesResume(sp);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, Floods, ::testing::ValuesIn(kFloods),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// ---- a hang-up while a command waits for its answer
+
+struct WaitingCall {
+    const char* name;
+    std::function<std::int32_t(unsigned)> call;
+};
+void PrintTo(const WaitingCall& r, std::ostream* os) { *os << r.name; }
+
+const WaitingCall kWaitingCalls[] = {
+    {"FirmwareVersion", [](unsigned p) { return TKAfirmwareVersion(p); }},
+    {"SerialNumber",
+     [](unsigned p) {
+         char text[16];
+         return TKAgetSerialNo(p, text);
+     }},
+    {"FlushBuffer", [](unsigned p) { return TKAflushBuffer(p); }},
+    {"Adjustment", [](unsigned p) { return TKAsetZero(p); }},
+};
+
+class HangUp : public LineFaults, public ::testing::WithParamInterface<WaitingCall> {};
+
+TEST_P(HangUp, WaitingCommandFailsAndReleaseCompletes) {
+    const int fds = countEntries("/proc/self/fd");
+    const int threads = test::settledThreadCount();
+    {
+        SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
+        ASSERT_EQ(sp.activate(64), 0);
+        const NXTKA_EVENT event = NXrequestEvent(kPort);
+        ASSERT_GT(event, 0);
+
+        sp.model().setAsleep(true);  // commands arrive, nothing comes back
+        const std::size_t before = sp.model().totalCommands();
+        auto result = std::async(std::launch::async, GetParam().call, kPort);
+        ASSERT_TRUE(eventually([&] { return sp.model().totalCommands() > before; }, 5000));
+        sp.model().hangUp();
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_EQ(result.get(), -1);
+
+        // The failed line: reads fail, the data event wakes a waiter, a new
+        // command fails.
+        double v = 42;
+        EXPECT_TRUE(eventually([&] { return TKAread(kPort, &v) == -1; }));
+        EXPECT_EQ(v, 42);
+        pollfd p{event, POLLIN, 0};
+        EXPECT_EQ(::poll(&p, 1, 1000), 1);
+        EXPECT_EQ(TKAfirmwareVersion(kPort), -1);
+
+        EXPECT_EQ(test::onOtherThread("release after a hang-up", 5000, [] {
+                      TKArelease(kPort);
+                      return 0;
+                  }),
+                  0);
+        EXPECT_EQ(TKAmodel(kPort), -1);
+    }
+    EXPECT_EQ(countEntries("/proc/self/fd"), fds);
+    EXPECT_TRUE(eventually([&] { return countEntries("/proc/self/task") == threads; }, 2000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, HangUp, ::testing::ValuesIn(kWaitingCalls),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Values received before a hang-up are still delivered; then reads fail.
+TEST_F(LineFaults, ValuesBeforeAHangUpAreStillDelivered) {
+    SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
+    ASSERT_EQ(sp.activate(64), 0);
+    std::vector<std::uint8_t> frames;
+    for (std::uint32_t i = 1; i <= 3; ++i) {
+        const auto f = frame24(static_cast<std::uint8_t>(i), 0x800000 + i);
+        frames.insert(frames.end(), f.begin(), f.end());
+    }
+    sp.model().injectGarbage(frames);
+    ASSERT_TRUE(test::roundTrip(kPort));
+    sp.model().hangUp();
+    ASSERT_TRUE(eventually([] { return TKAfirmwareVersion(kPort) == -1; }));
+    for (std::uint32_t i = 1; i <= 3; ++i) {
+        double v = 0;
+        unsigned char s = 0;
+        ASSERT_EQ(TKAreadStatus(kPort, &v, &s), 1) << "value " << i;
+        EXPECT_EQ(v, i * kStep);
+        EXPECT_EQ(s, i);
+    }
+    // Once the receive thread has seen the failure, an empty ring reads -1.
+    double v = 42;
+    EXPECT_TRUE(eventually([&] { return TKAread(kPort, &v) == -1; }));
+    EXPECT_EQ(v, 42);
+}
+
+// ---- an amplifier that stops answering and comes back (real 1000 ms time-outs)
+
+TEST_F(LineFaults, SilentAmplifierComesBack) {
+    SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
+    ASSERT_EQ(sp.activate(64), 0);
+    sp.model().setAsleep(true);
+    EXPECT_EQ(TKAfirmwareVersion(kPort), -1);
+    EXPECT_EQ(TKAgetValue(kPort), 0);  // sent; no value will come
+    sp.model().setAsleep(false);
+
+    EXPECT_EQ(TKAfirmwareVersion(kPort), kFirmware);
+    drain(kPort);
+    test::requestValues(sp, 1);
+    double v = 0;
+    ASSERT_EQ(TKAread(kPort, &v), 1);
+    EXPECT_EQ(v, 0.525);
+}
+
+// An answer that comes after its caller gave up is not taken by the next one.
+TEST_F(LineFaults, LateAnswerIsNotTakenByTheNextCommand) {
+    SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
+    ASSERT_EQ(sp.activate(64), 0);
+    sim::Faults f;
+    f.delay(cmd::kGetFirmware, 1500);
+    sp.model().setFaults(f);
+    const std::uint64_t sent = sp.model().bytesSent();
+    EXPECT_EQ(TKAfirmwareVersion(kPort), -1);
+    // The late answer (0x0C10) goes out, and a value behind it shows when
+    // the library has read it; then the amplifier answers at once with a new
+    // number.
+    ASSERT_TRUE(eventually([&] { return sp.model().bytesSent() >= sent + 3; }, 3000));
+    sp.model().injectGarbage(frame24(0, 0xC00000));
+    ASSERT_TRUE(eventually([] { return TKAreceived(kPort) == 1; }));
+    sp.model().setFaults(sim::Faults{});
+    sp.model().setReg(cmd::kGetFirmware, 0x0D20);
+    EXPECT_EQ(TKAfirmwareVersion(kPort), 0x0D20);
+}
+
+// ---- a burst that overflows the ring keeps exactly the newest values
+
+struct BurstRow {
+    std::int32_t capacity;
+    std::uint32_t burst;
+};
+void PrintTo(const BurstRow& r, std::ostream* os) { *os << r.capacity << " of " << r.burst; }
+
+class RingOverflow : public LineFaults, public ::testing::WithParamInterface<BurstRow> {};
+
+TEST_P(RingOverflow, KeepsExactlyTheNewest) {
+    const BurstRow row = GetParam();
+    SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
+    ASSERT_EQ(sp.activate(row.capacity), 0);
+    std::vector<std::uint8_t> burst;
+    for (std::uint32_t i = 0; i < row.burst; ++i) {
+        const auto f = frame24(static_cast<std::uint8_t>(i), 0x800000 + i);
+        burst.insert(burst.end(), f.begin(), f.end());
+    }
+    flood(sp.model(), burst);
+    ASSERT_TRUE(test::roundTrip(kPort));
+    const Values got = drain(kPort);
+    const std::uint32_t kept = std::min<std::uint32_t>(static_cast<std::uint32_t>(row.capacity), row.burst);
+    ASSERT_EQ(got.values.size(), kept);
+    const std::uint32_t first = row.burst - kept;
+    for (std::uint32_t k = 0; k < kept; ++k) {
+        EXPECT_EQ(got.values[k], (first + k) * kStep) << "value " << k;
+        EXPECT_EQ(got.statuses[k], static_cast<std::uint8_t>(first + k)) << "value " << k;
+    }
+    EXPECT_EQ(TKAreceived(kPort), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, RingOverflow,
+                         ::testing::Values(BurstRow{1, 300}, BurstRow{8, 1000}, BurstRow{300, 300}, BurstRow{300, 301},
+                                           BurstRow{1000, 20000}),
+                         [](const auto& p) {
+                             return std::to_string(p.param.capacity) + "of" + std::to_string(p.param.burst);
+                         });
+
+}  // namespace
+}  // namespace nxtka
