@@ -113,7 +113,7 @@ TEST(LastFailure, EachCauseGivesItsNumberAndText) {
              int32_t n = 0;
              return TKAreadMultiple(sp.port(), &v, 0, &n);
          },
-         NXTKA_FAILURE_ARGUMENT, "argument refused: no room for values"},
+         NXTKA_FAILURE_ARGUMENT, "argument refused: count below 1, or null pointer"},
         {"asynchronous write outstanding",
          [&](SimPort& sp) {
              setLinkFaults(sp, [](auto& f) { f.holdWrites = true; });
