@@ -78,7 +78,10 @@ Step parseText(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& st
         text[len++] = static_cast<char>(p[i] & 0x7F);
         ++i;
     }
-    while (i < n && p[i] != kLineFeed) ++i;  // characters beyond the tenth
+    if (i < n && p[i] != kLineFeed) {  // characters beyond the tenth
+        const void* lf = std::memchr(p + i, kLineFeed, n - i);
+        i = lf != nullptr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(lf) - p) : n;
+    }
     if (i == n) return missingAtEnd();
     text[len] = '\0';
 
