@@ -27,6 +27,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <thread>
@@ -211,13 +212,48 @@ void fullSpeedRound(WriterFarm& farm, int eventFd, std::uint64_t frames, FullSpe
 // ---------------------------------------------------------------- wake-up
 
 struct WakeUp {
-    Series bare, library;  // median microseconds from write to wake-up
+    Series bare, relay, library;  // median microseconds from write to wake-up
+};
+
+// The floor of any design with a reading thread between the line and the
+// application: a thread that waits on the line, reads the frame and signals
+// an eventfd, which the application waits on.
+class Relay {
+public:
+    explicit Relay(int line) : line_(line), event_(eventfd(0, EFD_NONBLOCK)), thread_([this] { run(); }) {}
+    ~Relay() {
+        stop_ = true;
+        thread_.join();
+        close(event_);
+    }
+    int event() const { return event_; }
+    void consume() {
+        std::uint64_t n = 0;
+        if (read(event_, &n, sizeof n) < 0) n = 0;
+    }
+
+private:
+    void run() {
+        std::uint8_t f[64];
+        while (!stop_) {
+            pollfd p{line_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            if (read(line_, f, sizeof f) <= 0) continue;
+            const std::uint64_t one = 1;
+            if (write(event_, &one, sizeof one) < 0) break;
+        }
+    }
+    int line_;
+    int event_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 void wakeRound(WriterFarm& farm, int eventFd, int wakes, WakeUp& out) {
     // Alternating, so both waiters see the same load.
-    std::vector<double> bare, lib;
+    std::vector<double> bare, relayed, lib;
     std::vector<double> buf(16);
+    Relay relay(farm.slave(2));
     for (int i = 0; i < wakes; ++i) {
         farm.stampedFrame(1);
         pollfd p{farm.slave(1), POLLIN, 0};
@@ -227,6 +263,15 @@ void wakeRound(WriterFarm& farm, int eventFd, int wakes, WakeUp& out) {
         std::uint8_t f[5];
         std::size_t got = 0;
         while (got < 5) got += static_cast<std::size_t>(std::max<ssize_t>(0, read(farm.slave(1), f, 5 - got)));
+
+        {
+            farm.stampedFrame(2);
+            pollfd r{relay.event(), POLLIN, 0};
+            poll(&r, 1, 2000);
+            woke = bench::monotonicNs();
+            relayed.push_back(static_cast<double>(woke - farm.stamp()) / 1000.0);
+            relay.consume();
+        }
 
         farm.stampedFrame(0);
         p = pollfd{eventFd, POLLIN, 0};
@@ -238,6 +283,7 @@ void wakeRound(WriterFarm& farm, int eventFd, int wakes, WakeUp& out) {
         checkCount("library, wake-up", 1, values);
     }
     out.bare.rounds.push_back(median(bare));
+    out.relay.rounds.push_back(median(relayed));
     out.library.rounds.push_back(median(lib));
 }
 
@@ -437,7 +483,7 @@ int main() {
     WakeUp wake;
     RoundTrip trip;
     {
-        WriterFarm farm(2);
+        WriterFarm farm(3);  // the library's line, a bare line, the relay's line
         const int ev = activate(0, farm.path(0), 1 << 20);
         progress("one port activated");
         for (int r = 0; r < rounds; ++r) {
@@ -508,10 +554,13 @@ int main() {
     std::printf("### Wake-up\n\n%d single frames; from just before the writer's write to the return of the "
                 "reader's poll(), median.\n\n",
                 wakes);
-    std::printf("| waiter | us | library / bare | before |\n|---|---|---|---|\n");
+    std::printf("| waiter | us | library / waiter | before |\n|---|---|---|---|\n");
     std::printf("| library's data event | %.1f | | |\n", wake.library.med());
-    std::printf("| bare poll() on the pseudo-terminal | %.1f | %s | 2.1x |\n\n", wake.bare.med(),
+    std::printf("| bare poll() on the pseudo-terminal | %.1f | %s | 2.1x |\n", wake.bare.med(),
                 ratioText(wake.library, wake.bare).c_str());
+    std::printf("| bare relay: a thread polls and reads the line, then writes an eventfd the waiter polls | %.1f | %s "
+                "| |\n\n",
+                wake.relay.med(), ratioText(wake.library, wake.relay).c_str());
     }
     if (!trip.library.rounds.empty()) {
     std::printf("### Command round trip\n\n%d control-word queries (1 byte out, 4 back), median.\n\n", trips);
