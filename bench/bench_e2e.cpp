@@ -324,7 +324,7 @@ void roundTripRound(WriterFarm& farm, int trips, RoundTrip& out) {
 
 struct ManyPorts {
     int ports = 0;
-    Series threads, epoll, library;  // process CPU ns per frame
+    Series threads, relay, epoll, library;  // process CPU ns per frame
 };
 
 void manyPortsRound(WriterFarm& farm, const std::vector<int>& eventFds, int ticks, ManyPorts& out) {
@@ -349,6 +349,57 @@ void manyPortsRound(WriterFarm& farm, const std::vector<int>& eventFds, int tick
         for (auto& t : threads) t.join();
         out.threads.rounds.push_back(perFrame(bench::processCpuNs() - c0, total));
         checkCount("thread per port", farm.written(), bytes.load() / 5);
+    }
+    {
+        // The floor of a reading thread per line: each thread polls and reads
+        // its line and writes an eventfd; one application thread waits in
+        // epoll over the eventfds and reads the one that woke it.
+        const int ep = epoll_create1(EPOLL_CLOEXEC);
+        std::vector<int> events(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            events[static_cast<std::size_t>(i)] = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+            epoll_event e{EPOLLIN, {}};
+            e.data.u32 = static_cast<std::uint32_t>(i);
+            epoll_ctl(ep, EPOLL_CTL_ADD, events[static_cast<std::size_t>(i)], &e);
+        }
+        std::atomic<int> ready{0};
+        std::atomic<std::uint64_t> bytes{0};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < n; ++i) {
+            threads.emplace_back([&, i] {
+                ready.fetch_add(1);
+                std::uint8_t buf[4096];
+                std::uint64_t mine = 0;
+                while (mine < perPortBytes) {
+                    pollfd p{farm.slave(n + i), POLLIN, 0};
+                    if (poll(&p, 1, 2000) <= 0) break;
+                    const ssize_t r = read(farm.slave(n + i), buf, sizeof buf);
+                    if (r <= 0) continue;
+                    mine += static_cast<std::uint64_t>(r);
+                    bytes.fetch_add(static_cast<std::uint64_t>(r));
+                    const std::uint64_t one = 1;
+                    if (write(events[static_cast<std::size_t>(i)], &one, sizeof one) < 0) break;
+                }
+            });
+        }
+        while (ready.load() < n) usleep(1000);
+        usleep(20000);
+        std::vector<epoll_event> woke(static_cast<std::size_t>(n));
+        const std::int64_t c0 = bench::processCpuNs();
+        farm.paced(n, n, ticks, 100);
+        while (bytes.load() < total * 5) {
+            const int k = epoll_wait(ep, woke.data(), n, 2000);
+            if (k <= 0) break;
+            for (int j = 0; j < k; ++j) {
+                std::uint64_t v = 0;
+                if (read(events[woke[static_cast<std::size_t>(j)].data.u32], &v, sizeof v) < 0) v = 0;
+            }
+        }
+        for (auto& t : threads) t.join();
+        out.relay.rounds.push_back(perFrame(bench::processCpuNs() - c0, total));
+        checkCount("relay thread per port", farm.written(), bytes.load() / 5);
+        for (int fd : events) close(fd);
+        close(ep);
     }
     {
         const int ep = epoll_create1(EPOLL_CLOEXEC);
@@ -537,16 +588,16 @@ int main() {
     std::printf("### Many ports at 100 frames/s each\n\n%d frames per port; CPU time of the whole process per "
                 "frame.\n\n",
                 ticks);
-    std::printf("| ports | library ns | thread per port ns | one epoll thread ns | library / thread per port | "
-                "before | library / epoll | before |\n|---|---|---|---|---|---|---|---|\n");
+    std::printf("| ports | library ns | thread per port ns | relay ns | one epoll thread ns | library / thread per port | "
+                "before | library / relay | library / epoll | before |\n|---|---|---|---|---|---|---|---|---|---|\n");
     const char* beforeThreads[] = {"1.7x", "1.8x", "1.2x"};
     for (std::size_t i = 0; i < many.size(); ++i) {
         const ManyPorts& m = many[i];
         const char* before = m.ports == 64 ? beforeThreads[0] : m.ports == 256 ? beforeThreads[1]
                              : m.ports == 1024 ? beforeThreads[2] : "";
-        std::printf("| %d | %.0f | %.0f | %.0f | %s | %s | %s | 3.5x-4.4x |\n", m.ports, m.library.med(),
-                    m.threads.med(), m.epoll.med(), ratioText(m.library, m.threads).c_str(), before,
-                    ratioText(m.library, m.epoll).c_str());
+        std::printf("| %d | %.0f | %.0f | %.0f | %.0f | %s | %s | %s | %s | 3.5x-4.4x |\n", m.ports, m.library.med(),
+                    m.threads.med(), m.relay.med(), m.epoll.med(), ratioText(m.library, m.threads).c_str(), before,
+                    ratioText(m.library, m.relay).c_str(), ratioText(m.library, m.epoll).c_str());
     }
     std::printf("\n");
     }
