@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <poll.h>
 #include <string>
 #include <sys/epoll.h>
@@ -216,36 +217,47 @@ struct WakeUp {
 };
 
 // The floor of any design with a reading thread between the line and the
-// application: a thread that waits on the line, reads the frame and signals
-// an eventfd, which the application waits on.
+// application: a thread that waits on the line, reads what is there and adds
+// the bytes it read to an eventfd, which the application waits on.
 class Relay {
 public:
-    explicit Relay(int line) : line_(line), event_(eventfd(0, EFD_NONBLOCK)), thread_([this] { run(); }) {}
+    static constexpr std::uint64_t kUnlimited = ~std::uint64_t{0};
+
+    // Relays until `limit` bytes have been read, or until destroyed.
+    explicit Relay(int line, std::uint64_t limit = kUnlimited)
+        : line_(line), limit_(limit), event_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), thread_([this] { run(); }) {}
     ~Relay() {
         stop_ = true;
         thread_.join();
         close(event_);
     }
     int event() const { return event_; }
-    void consume() {
+    bool started() const { return started_.load(); }
+    // Resets the eventfd; the bytes relayed since the last call.
+    std::uint64_t consume() {
         std::uint64_t n = 0;
-        if (read(event_, &n, sizeof n) < 0) n = 0;
+        return read(event_, &n, sizeof n) == sizeof n ? n : 0;
     }
 
 private:
     void run() {
-        std::uint8_t f[64];
-        while (!stop_) {
+        started_ = true;
+        std::uint8_t buf[4096];
+        for (std::uint64_t relayed = 0; relayed < limit_ && !stop_;) {
             pollfd p{line_, POLLIN, 0};
             if (poll(&p, 1, 50) <= 0) continue;
-            if (read(line_, f, sizeof f) <= 0) continue;
-            const std::uint64_t one = 1;
-            if (write(event_, &one, sizeof one) < 0) break;
+            const ssize_t r = read(line_, buf, sizeof buf);
+            if (r <= 0) continue;
+            relayed += static_cast<std::uint64_t>(r);
+            const auto bytes = static_cast<std::uint64_t>(r);
+            if (write(event_, &bytes, sizeof bytes) < 0) break;
         }
     }
     int line_;
+    std::uint64_t limit_;
     int event_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> started_{false};
     std::thread thread_;
 };
 
@@ -351,54 +363,32 @@ void manyPortsRound(WriterFarm& farm, const std::vector<int>& eventFds, int tick
         checkCount("thread per port", farm.written(), bytes.load() / 5);
     }
     {
-        // The floor of a reading thread per line: each thread polls and reads
-        // its line and writes an eventfd; one application thread waits in
-        // epoll over the eventfds and reads the one that woke it.
+        // The floor of a reading thread per line (see Relay); one application
+        // thread waits in epoll over the relays' eventfds.
         const int ep = epoll_create1(EPOLL_CLOEXEC);
-        std::vector<int> events(static_cast<std::size_t>(n));
+        std::vector<std::unique_ptr<Relay>> relays;
         for (int i = 0; i < n; ++i) {
-            events[static_cast<std::size_t>(i)] = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+            relays.push_back(std::make_unique<Relay>(farm.slave(n + i), perPortBytes));
             epoll_event e{EPOLLIN, {}};
             e.data.u32 = static_cast<std::uint32_t>(i);
-            epoll_ctl(ep, EPOLL_CTL_ADD, events[static_cast<std::size_t>(i)], &e);
+            epoll_ctl(ep, EPOLL_CTL_ADD, relays.back()->event(), &e);
         }
-        std::atomic<int> ready{0};
-        std::atomic<std::uint64_t> bytes{0};
-        std::vector<std::thread> threads;
-        for (int i = 0; i < n; ++i) {
-            threads.emplace_back([&, i] {
-                ready.fetch_add(1);
-                std::uint8_t buf[4096];
-                std::uint64_t mine = 0;
-                while (mine < perPortBytes) {
-                    pollfd p{farm.slave(n + i), POLLIN, 0};
-                    if (poll(&p, 1, 2000) <= 0) break;
-                    const ssize_t r = read(farm.slave(n + i), buf, sizeof buf);
-                    if (r <= 0) continue;
-                    mine += static_cast<std::uint64_t>(r);
-                    bytes.fetch_add(static_cast<std::uint64_t>(r));
-                    const std::uint64_t one = 1;
-                    if (write(events[static_cast<std::size_t>(i)], &one, sizeof one) < 0) break;
-                }
-            });
+        for (const auto& r : relays) {
+            while (!r->started()) usleep(1000);
         }
-        while (ready.load() < n) usleep(1000);
         usleep(20000);
         std::vector<epoll_event> woke(static_cast<std::size_t>(n));
+        std::uint64_t bytes = 0;
         const std::int64_t c0 = bench::processCpuNs();
         farm.paced(n, n, ticks, 100);
-        while (bytes.load() < total * 5) {
+        while (bytes < total * 5) {
             const int k = epoll_wait(ep, woke.data(), n, 2000);
             if (k <= 0) break;
-            for (int j = 0; j < k; ++j) {
-                std::uint64_t v = 0;
-                if (read(events[woke[static_cast<std::size_t>(j)].data.u32], &v, sizeof v) < 0) v = 0;
-            }
+            for (int j = 0; j < k; ++j) bytes += relays[woke[static_cast<std::size_t>(j)].data.u32]->consume();
         }
-        for (auto& t : threads) t.join();
         out.relay.rounds.push_back(perFrame(bench::processCpuNs() - c0, total));
-        checkCount("relay thread per port", farm.written(), bytes.load() / 5);
-        for (int fd : events) close(fd);
+        checkCount("relay thread per port", farm.written(), bytes / 5);
+        relays.clear();
         close(ep);
     }
     {
