@@ -61,7 +61,7 @@ public:
         const std::uint32_t first = std::min(n, capacity_ - head_);
         std::memcpy(&slots_[head_], r, first * sizeof(SampleRecord));
         std::memcpy(&slots_[0], r + first, (n - first) * sizeof(SampleRecord));
-        head_ = n - first != 0 ? n - first : (head_ + first == capacity_ ? 0 : head_ + first);
+        head_ = after(head_, first, n);
         if (overflows) {
             count_ = capacity_;
             tail_ = head_;
@@ -73,9 +73,8 @@ public:
 
     // The oldest record, taken off the ring. Only with count() > 0.
     SampleRecord takeOldest() {
-        const SampleRecord r = slots_[tail_];
-        tail_ = next(tail_);
-        --count_;
+        SampleRecord r{};
+        take(&r, 1);
         return r;
     }
 
@@ -86,7 +85,7 @@ public:
         const std::uint32_t first = std::min(n, capacity_ - tail_);
         std::memcpy(dest, &slots_[tail_], first * sizeof(SampleRecord));
         std::memcpy(dest + first * sizeof(SampleRecord), &slots_[0], (n - first) * sizeof(SampleRecord));
-        tail_ = n - first != 0 ? n - first : (tail_ + first == capacity_ ? 0 : tail_ + first);
+        tail_ = after(tail_, first, n);
         count_ -= n;
     }
 
@@ -107,7 +106,10 @@ public:
     std::uint32_t tail() const { return tail_; }
 
 private:
-    std::uint32_t next(std::uint32_t i) const { return i + 1 == capacity_ ? 0 : i + 1; }
+    // The slot behind `n` records copied from `pos`, `first` of them before the wrap.
+    std::uint32_t after(std::uint32_t pos, std::uint32_t first, std::uint32_t n) const {
+        return n - first != 0 ? n - first : (pos + first == capacity_ ? 0 : pos + first);
+    }
 
     std::unique_ptr<SampleRecord[]> slots_;
     std::uint32_t capacity_ = 0;
