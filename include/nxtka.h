@@ -100,6 +100,16 @@ NXTKA_API int32_t NXTKA_CALL TKAreadStatus(uint32_t port, double *value, unsigne
 NXTKA_API int32_t NXTKA_CALL TKAreadMultiple(uint32_t port, double *values, int32_t maxCount, int32_t *delivered);
 NXTKA_API int32_t NXTKA_CALL TKAreadStatusMultiple(uint32_t port, double *values, unsigned char *statuses,
                                                    int32_t maxCount, int32_t *delivered);
+/* Up to maxCount values, oldest first, each with its status byte, its arrival
+ * time (nanoseconds since 1970-01-01 UTC: when the read that completed its
+ * frame returned) and its sequence number (values stored on the port since
+ * activation, from 0; a value dropped from a full ring or discarded by a
+ * flush keeps its number, so a gap shows the loss). Any of values, statuses,
+ * times and sequences may be null; each non-null one holds maxCount entries. */
+NXTKA_API int32_t NXTKA_CALL NXreadTimed(uint32_t port, double *values, unsigned char *statuses, int64_t *times,
+                                         uint64_t *sequences, int32_t maxCount, int32_t *delivered);
+/* How many values the full ring has dropped since activation: 0 or -1. */
+NXTKA_API int32_t NXTKA_CALL NXgetDroppedValues(uint32_t port, uint64_t *dropped);
 /* 1 when values wait, 0 when none. */
 NXTKA_API int32_t NXTKA_CALL TKAreceived(uint32_t port);
 /* 1 when the device flushes its output, 0 when it cannot. */

@@ -24,6 +24,9 @@ DECLARATIONS = (
     ('TKAreadStatus', 'int32_t', ('uint32_t', 'double *', 'unsigned char *')),
     ('TKAreadMultiple', 'int32_t', ('uint32_t', 'double *', 'int32_t', 'int32_t *')),
     ('TKAreadStatusMultiple', 'int32_t', ('uint32_t', 'double *', 'unsigned char *', 'int32_t', 'int32_t *')),
+    ('NXreadTimed', 'int32_t', ('uint32_t', 'double *', 'unsigned char *', 'int64_t *', 'uint64_t *', 'int32_t',
+                                'int32_t *')),
+    ('NXgetDroppedValues', 'int32_t', ('uint32_t', 'uint64_t *')),
     ('TKAreceived', 'int32_t', ('uint32_t',)),
     ('NXinternalStatus', 'int32_t', ('uint32_t',)),
     # stream control

@@ -55,6 +55,8 @@ CTYPES = {
     "unsigned char *": ctypes.POINTER(ctypes.c_ubyte),
     "const unsigned char *": ctypes.POINTER(ctypes.c_ubyte),
     "uint8_t *": ctypes.POINTER(ctypes.c_uint8),
+    "int64_t *": ctypes.POINTER(ctypes.c_int64),
+    "uint64_t *": ctypes.POINTER(ctypes.c_uint64),
     "const ActivationParams *": ctypes.POINTER(ActivationParams),
     "LinearPoint *": ctypes.POINTER(LinearPoint),
 }

@@ -22,6 +22,10 @@ namespace nxtka::platform {
 // survive the wrap.
 std::uint32_t tickCount();
 
+// The wall clock: nanoseconds since 1970-01-01 00:00 UTC. It jumps when the
+// clock is set; use it for time stamps, never for time-outs.
+std::int64_t realtimeNs();
+
 // Suspends the calling thread for at least `ms` milliseconds (0 yields).
 void sleepMs(std::uint32_t ms);
 

@@ -14,6 +14,12 @@ std::uint32_t tickCount() {
     return static_cast<std::uint32_t>(ms);
 }
 
+std::int64_t realtimeNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 void sleepMs(std::uint32_t ms) {
     if (ms == 0) {
         sched_yield();

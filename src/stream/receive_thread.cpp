@@ -15,7 +15,7 @@ constexpr std::uint32_t kRingWaitStepMs = 100;
 // whole buffer is parsed: one lock per read instead of one per value.
 class SessionSink final : public FrameSink {
 public:
-    explicit SessionSink(PortSession& s) : s_(s) {}
+    SessionSink(PortSession& s, std::int64_t arrivalNs) : s_(s) { hold_.arrivalNs = arrivalNs; }
     ~SessionSink() { releaseRing(s_, hold_); }
     SessionSink(const SessionSink&) = delete;
     SessionSink& operator=(const SessionSink&) = delete;
@@ -83,14 +83,15 @@ bool storeSamples(PortSession& s, const SampleRecord* records, std::uint32_t cou
         return false;
     }
     if (s.discardInput.load() != 0) return true;
-    if (s.ring.append(records, count)) hold.filled = true;
+    if (s.ring.append(records, count, hold.arrivalNs)) hold.filled = true;
     return s.discardInput.load() != 0;
 }
 
 void releaseRing(PortSession& s, RingHold& hold) {
     if (!hold.held) return;
     if (hold.filled && s.dataEvent && s.ring.count() != 0) s.dataEvent->set();
-    hold = RingHold{};
+    hold.held = false;
+    hold.filled = false;
     s.ringMutex->unlock();
 }
 
@@ -103,6 +104,7 @@ void receiveOnce(PortSession& s) {
     if (s.rxWant == 0) s.rxWant = 1;
     const platform::ReadResult r =
         s.device->read(s.rxBuffer.get() + s.rxKept, s.rxWant, s.rxBufferSize - s.rxKept);
+    const std::int64_t arrivalNs = platform::realtimeNs();
     if (r.status == platform::ReadResult::Ok && s.wakeWaiting.load(std::memory_order_relaxed)) s.readEvent.set();
 
     if (r.status == platform::ReadResult::Failed) {
@@ -122,7 +124,7 @@ void receiveOnce(PortSession& s) {
     if (r.status == platform::ReadResult::Aborted) return;
 
     RxState rx{s.rxBuffer.get(), s.rxBufferSize, 0, r.count + s.rxKept, 0};
-    SessionSink sink(s);
+    SessionSink sink(s, arrivalNs);
     parseFrames(rx, sink);
     s.rxKept = rx.kept;
     s.rxWant = rx.want;

@@ -20,6 +20,7 @@ void receiveThreadMain(void* arg);
 struct RingHold {
     bool held = false;
     bool filled = false;
+    std::int64_t arrivalNs = 0;  // when the read that brought this buffer returned
 };
 
 // Stores measured values (or counts them while values are held). True when

@@ -1,6 +1,11 @@
 // The per-port ring of raw measured values. Records stay raw until the
 // application reads them, so the receive thread does as little as possible
 // per frame. Not synchronised: every user holds the port's ring mutex.
+//
+// Beside each record the ring keeps its arrival time. Sequence numbers need
+// no storage: the records in the ring are numbered without a gap from the
+// oldest one's number on, and every record that leaves the ring (read,
+// dropped when full, discarded) moves that number on by one.
 #pragma once
 
 #include <algorithm>
@@ -33,23 +38,36 @@ public:
         if (capacity < 1) capacity = 1;
         if (capacity > kMaxRingCapacity) capacity = kMaxRingCapacity;
         slots_.reset(new (std::nothrow) SampleRecord[static_cast<std::size_t>(capacity)]);
-        if (!slots_) return false;
+        times_.reset(new (std::nothrow) std::int64_t[static_cast<std::size_t>(capacity)]);
+        if (!slots_ || !times_) {
+            slots_.reset();
+            times_.reset();
+            return false;
+        }
         capacity_ = static_cast<std::uint32_t>(capacity);
         head_ = tail_ = count_ = 0;
+        tailSequence_ = 0;
+        overflowed_ = 0;
         return true;
     }
 
     // Appends, dropping the oldest record when full. True when the record
     // entered an empty ring (the moment the data event is set).
-    bool append(const SampleRecord& r) { return append(&r, 1); }
+    bool append(const SampleRecord& r, std::int64_t timeNs = 0) { return append(&r, 1, timeNs); }
 
-    // Appends `n` records in order, as n single appends would: when they do
-    // not fit, the oldest (already stored or among these) are dropped. True
-    // when the ring was empty before and `n` is not 0.
-    bool append(const SampleRecord* r, std::uint32_t n) {
+    // Appends `n` records in order, all arrived at `timeNs`, as n single
+    // appends would: when they do not fit, the oldest (already stored or
+    // among these) are dropped and counted. True when the ring was empty
+    // before and `n` is not 0.
+    bool append(const SampleRecord* r, std::uint32_t n, std::int64_t timeNs = 0) {
         if (n == 0) return false;
         const bool wasEmpty = count_ == 0;
         const bool overflows = n > capacity_ - count_;
+        if (overflows) {
+            const std::uint64_t lost = std::uint64_t{count_} + n - capacity_;
+            tailSequence_ += lost;
+            overflowed_ += lost;
+        }
         if (n > capacity_) {
             // Only the newest `capacity_` survive; they land where single
             // appends would have put them.
@@ -61,6 +79,8 @@ public:
         const std::uint32_t first = std::min(n, capacity_ - head_);
         std::memcpy(&slots_[head_], r, first * sizeof(SampleRecord));
         std::memcpy(&slots_[0], r + first, (n - first) * sizeof(SampleRecord));
+        std::fill_n(&times_[head_], first, timeNs);
+        std::fill_n(&times_[0], n - first, timeNs);
         head_ = after(head_, first, n);
         if (overflows) {
             count_ = capacity_;
@@ -79,14 +99,20 @@ public:
     }
 
     // Takes the `n` oldest records (n <= count()) off the ring into `out`,
-    // oldest first; `out` needs no alignment.
-    void take(void* out, std::uint32_t n) {
+    // oldest first; `out` needs no alignment. Their arrival times go to
+    // `times` unless it is null.
+    void take(void* out, std::uint32_t n, std::int64_t* times = nullptr) {
         auto* dest = static_cast<unsigned char*>(out);
         const std::uint32_t first = std::min(n, capacity_ - tail_);
         std::memcpy(dest, &slots_[tail_], first * sizeof(SampleRecord));
         std::memcpy(dest + first * sizeof(SampleRecord), &slots_[0], (n - first) * sizeof(SampleRecord));
+        if (times != nullptr) {
+            std::copy_n(&times_[tail_], first, times);
+            std::copy_n(&times_[0], n - first, times + first);
+        }
         tail_ = after(tail_, first, n);
         count_ -= n;
+        tailSequence_ += n;
     }
 
     // Drops every unread record, keeping the write position; returns how many.
@@ -94,11 +120,21 @@ public:
         const std::uint32_t n = count_;
         tail_ = static_cast<std::uint32_t>((static_cast<std::uint64_t>(tail_) + n) % capacity_);
         count_ = 0;
+        tailSequence_ += n;
         return n;
     }
 
-    // Empties the ring and starts it afresh at slot 0.
-    void clear() { head_ = tail_ = count_ = 0; }
+    // Empties the ring and starts it afresh at slot 0; the numbering goes on.
+    void clear() {
+        tailSequence_ += count_;
+        head_ = tail_ = count_ = 0;
+    }
+
+    // The sequence number of the oldest record (of the next one to arrive
+    // when the ring is empty): the count of records stored before it.
+    std::uint64_t oldestSequence() const { return tailSequence_; }
+    // Records dropped because the ring was full.
+    std::uint64_t overflowed() const { return overflowed_; }
 
     std::uint32_t count() const { return count_; }
     std::uint32_t capacity() const { return capacity_; }
@@ -112,6 +148,9 @@ private:
     }
 
     std::unique_ptr<SampleRecord[]> slots_;
+    std::unique_ptr<std::int64_t[]> times_;  // arrival time of each slot, ns since 1970 (UTC)
+    std::uint64_t tailSequence_ = 0;
+    std::uint64_t overflowed_ = 0;
     std::uint32_t capacity_ = 0;
     std::uint32_t head_ = 0;
     std::uint32_t tail_ = 0;

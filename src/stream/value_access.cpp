@@ -23,13 +23,36 @@ int nothingWaiting(const PortSession& s) {
     return -1;
 }
 
+// Where a read puts what it takes; any of them may be null.
+struct ReadOutputs {
+    double* values;
+    unsigned char* statuses;
+    std::int64_t* times;
+    std::uint64_t* sequences;
+};
+
+// Takes `n` records off the ring when there is no value array to copy them
+// into: only statuses and times are wanted.
+void takeWithoutValues(SampleRing& ring, std::uint32_t n, const ReadOutputs& out) {
+    constexpr std::uint32_t kChunk = 256;
+    SampleRecord chunk[kChunk];
+    for (std::uint32_t done = 0; done < n;) {
+        const std::uint32_t k = std::min(kChunk, n - done);
+        ring.take(chunk, k, out.times != nullptr ? out.times + done : nullptr);
+        if (out.statuses != nullptr) {
+            for (std::uint32_t i = 0; i < k; ++i) out.statuses[done + i] = chunk[i].status;
+        }
+        done += k;
+    }
+}
+
 // Takes up to `max` values; 1 when some were delivered, 0 when none were
 // waiting, -1 when none are waiting and the device has failed. Under the ring
 // mutex the raw records are only copied into the caller's value array (a
 // record is as large as a double); the guard is released before they are
 // converted in place, so the receive thread waits for a copy, not for the
 // conversion.
-int takeValues(RingGuard& guard, double* values, unsigned char* statuses, std::int32_t max, std::int32_t& delivered) {
+int takeValues(RingGuard& guard, const ReadOutputs& out, std::int32_t max, std::int32_t& delivered) {
     PortSession& s = guard.session();
     SampleRing& ring = s.ring;
     if (ring.count() == 0) return nothingWaiting(s);
@@ -37,14 +60,24 @@ int takeValues(RingGuard& guard, double* values, unsigned char* statuses, std::i
     const double norm = s.displayNorm.load();
     const int flags = s.displayFlags.load();
     const std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(max), ring.count());
-    ring.take(values, n);
+    const std::uint64_t firstSequence = ring.oldestSequence();
+    if (out.values != nullptr) {
+        ring.take(out.values, n, out.times);
+    } else {
+        takeWithoutValues(ring, n, out);
+    }
     if (ring.count() == 0 && s.dataEvent) s.dataEvent->reset();
     guard.release();
-    for (std::uint32_t i = 0; i < n; ++i) {
-        SampleRecord r;
-        std::memcpy(&r, &values[i], sizeof r);
-        values[i] = convertRecord(r, bipolar, norm, flags);
-        if (statuses != nullptr) statuses[i] = r.status;
+    if (out.sequences != nullptr) {
+        for (std::uint32_t i = 0; i < n; ++i) out.sequences[i] = firstSequence + i;
+    }
+    if (out.values != nullptr) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            SampleRecord r;
+            std::memcpy(&r, &out.values[i], sizeof r);
+            out.values[i] = convertRecord(r, bipolar, norm, flags);
+            if (out.statuses != nullptr) out.statuses[i] = r.status;
+        }
     }
     delivered = static_cast<std::int32_t>(n);
     return 1;
@@ -62,7 +95,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreadStatus(uint32_t port, double* value, unsigne
     RingGuard guard(port);
     if (!guard.ok()) return -1;
     std::int32_t delivered = 0;
-    return takeValues(guard, value, status, 1, delivered);
+    return takeValues(guard, {value, status, nullptr, nullptr}, 1, delivered);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAread(uint32_t port, double* value) { return TKAreadStatus(port, value, nullptr); }
@@ -75,13 +108,32 @@ NXTKA_API int32_t NXTKA_CALL TKAreadStatusMultiple(uint32_t port, double* values
     RingGuard guard(port);
     if (!guard.ok()) return -1;
     std::int32_t n = 0;
-    const int result = takeValues(guard, values, statuses, maxCount, n);
+    const int result = takeValues(guard, {values, statuses, nullptr, nullptr}, maxCount, n);
     if (result >= 0) *delivered = n;
     return result;
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAreadMultiple(uint32_t port, double* values, int32_t maxCount, int32_t* delivered) {
     return TKAreadStatusMultiple(port, values, nullptr, maxCount, delivered);
+}
+
+NXTKA_API int32_t NXTKA_CALL NXreadTimed(uint32_t port, double* values, unsigned char* statuses, int64_t* times,
+                                         uint64_t* sequences, int32_t maxCount, int32_t* delivered) {
+    if (maxCount < 1 || delivered == nullptr) return refuseArgument("count below 1, or null delivered pointer");
+    RingGuard guard(port);
+    if (!guard.ok()) return -1;
+    std::int32_t n = 0;
+    const int result = takeValues(guard, {values, statuses, times, sequences}, maxCount, n);
+    if (result >= 0) *delivered = n;
+    return result;
+}
+
+NXTKA_API int32_t NXTKA_CALL NXgetDroppedValues(uint32_t port, uint64_t* dropped) {
+    if (dropped == nullptr) return refuseArgument("null pointer");
+    RingGuard guard(port);
+    if (!guard.ok()) return -1;
+    *dropped = guard.session().ring.overflowed();
+    return 0;
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAreceived(uint32_t port) {

@@ -10,6 +10,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <chrono>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -321,6 +322,49 @@ TEST(ValueReads, FullRingKeepsTheNewest) {
     const Read again = readAll(107);
     ASSERT_EQ(again.values.size(), 1u);
     EXPECT_EQ(again.values[0], expectedBinary(FrameKind::Binary24, sp.model().valueAt(3), false));
+}
+
+// Five values into a ring of two: numbers 0..4 were stored, 3 and 4 are
+// kept, the gap before them is the three the full ring dropped.
+TEST(ValueReads, TimedReadShowsArrivalTimesAndTheGapOfAnOverflow) {
+    sim::Config c = streamConfig(kUnipolarControl);
+    SimPort sp(109, LineKind::Pty, c);
+    ASSERT_EQ(sp.activate(2), 0);
+    const auto wallNs = [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const std::int64_t before = wallNs();
+    requestValues(sp, 5);
+    const std::int64_t after = wallNs();
+
+    std::uint64_t dropped = 99;
+    ASSERT_EQ(NXgetDroppedValues(109, &dropped), 0);
+    EXPECT_EQ(dropped, 3u);
+    double values[4] = {kSentinel, kSentinel, kSentinel, kSentinel};
+    unsigned char statuses[4] = {};
+    std::int64_t times[4] = {};
+    std::uint64_t sequences[4] = {};
+    std::int32_t n = 0;
+    ASSERT_EQ(NXreadTimed(109, values, statuses, times, sequences, 4, &n), 1);
+    ASSERT_EQ(n, 2);
+    EXPECT_EQ(sequences[0], 3u);
+    EXPECT_EQ(sequences[1], 4u);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_GE(times[i], before);
+        EXPECT_LE(times[i], after);
+        EXPECT_NE(values[i], kSentinel);
+    }
+    EXPECT_LE(times[0], times[1]);
+    EXPECT_EQ(values[2], kSentinel);
+
+    // Only numbers wanted: the other outputs may be null.
+    requestValues(sp, 1);
+    ASSERT_EQ(NXreadTimed(109, nullptr, nullptr, nullptr, sequences, 4, &n), 1);
+    ASSERT_EQ(n, 1);
+    EXPECT_EQ(sequences[0], 5u);
+    EXPECT_EQ(NXreadTimed(109, nullptr, nullptr, nullptr, nullptr, 4, &n), 0);
 }
 
 TEST(ValueReads, PortsThatAreNotActiveFail) {

@@ -164,6 +164,8 @@ const std::set<std::pair<std::string, std::string>> kNullable = {
     {"TKAwriteMemory", "status"},         {"TKAcopyLinear", "table"},
     {"TKAcopyLinear", "info"},            {"TKAsetUserText", "text"},
     {"NXsetDeviceName", "name"},          {"NXgetLastFailure", "text"},
+    {"NXreadTimed", "values"},            {"NXreadTimed", "statuses"},
+    {"NXreadTimed", "times"},             {"NXreadTimed", "sequences"},
 };
 
 // Outputs a failure writes, and what it may write there.
@@ -203,7 +205,8 @@ constexpr unsigned kDead = 6;
 // TKAisCanAvailable then answer 0 without asking).
 const std::set<std::string> kNeedsNoAmplifier = {"TKAmodel",         "NXinternalStatus",       "NXrequestEvent",
                                                  "NXreservedExec",   "TKAsetSpecialModeSleep", "TKAgetSpecialModeSleep",
-                                                 "TKArelease",       "TKAgetLocalBaudRate",    "TKAinitialize"};
+                                                 "TKArelease",       "TKAgetLocalBaudRate",    "TKAinitialize",
+                                                 "NXgetDroppedValues"};
 
 enum class Scenario {
     PortAbove,

@@ -122,6 +122,42 @@ TEST(SampleRing, DropAllKeepsTheInvariantClearRestarts) {
     EXPECT_EQ(r.tail(), 0u);
 }
 
+// Numbers and times: records A..H, the ring holding three.
+TEST(SampleRing, NumbersEveryStoredRecordAndCountsOnlyOverflowAsDropped) {
+    SampleRing r;
+    ASSERT_TRUE(r.allocate(3));
+    const SampleRecord ab[] = {rec(0xA), rec(0xB)};
+    r.append(ab, 2, 10);
+    SampleRecord out[3];
+    std::int64_t times[3] = {};
+    r.take(out, 1, times);
+    EXPECT_EQ(out[0].value, 0xAu);
+    EXPECT_EQ(times[0], 10);
+    EXPECT_EQ(r.oldestSequence(), 1u);  // B
+
+    const SampleRecord cdef[] = {rec(0xC), rec(0xD), rec(0xE), rec(0xF)};
+    r.append(cdef, 4, 20);  // B and C fall out
+    EXPECT_EQ(r.overflowed(), 2u);
+    EXPECT_EQ(r.oldestSequence(), 3u);  // D
+    r.take(out, 3, times);
+    EXPECT_EQ(out[0].value, 0xDu);
+    EXPECT_EQ(out[2].value, 0xFu);
+    EXPECT_EQ(times[0], 20);
+    EXPECT_EQ(times[2], 20);
+
+    r.append(rec(0x6), 30);  // number 6, then discarded by a clear
+    r.clear();
+    r.append(rec(0x7), 40);
+    r.append(rec(0x8), 50);
+    EXPECT_EQ(r.dropAll(), 2u);  // a flush drops 7 and 8: a gap, but no overflow
+    EXPECT_EQ(r.oldestSequence(), 9u);
+    EXPECT_EQ(r.overflowed(), 2u);
+
+    ASSERT_TRUE(r.allocate(3));  // a new activation counts afresh
+    EXPECT_EQ(r.oldestSequence(), 0u);
+    EXPECT_EQ(r.overflowed(), 0u);
+}
+
 TEST(ValueConversion, TwentyFourBit) {
     EXPECT_EQ(convertRecord(rec(0), false, 1, 0), 0.0);
     EXPECT_EQ(convertRecord(rec(0xFFFFFF), false, 1, 0), 16777215 * 6.258487701416016e-8);
