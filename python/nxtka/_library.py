@@ -55,6 +55,7 @@ CTYPES = {
     "unsigned char *": ctypes.POINTER(ctypes.c_ubyte),
     "const unsigned char *": ctypes.POINTER(ctypes.c_ubyte),
     "uint8_t *": ctypes.POINTER(ctypes.c_uint8),
+    "const uint8_t *": ctypes.POINTER(ctypes.c_uint8),
     "const ActivationParams *": ctypes.POINTER(ActivationParams),
     "LinearPoint *": ctypes.POINTER(LinearPoint),
 }
