@@ -46,13 +46,12 @@ Code writeBytes(PortSession& s, std::uint32_t address, std::uint32_t bytes, cons
     std::uint32_t settle = 0;
     if (!memory::settlingMs(s, settle)) return -1;
     const std::int32_t written = memory::writeBlock(s, settle, address, from, bytes);
+    const bool complete = written == static_cast<std::int32_t>(bytes);
     std::uint32_t differs = 0;
-    const bool same = written == static_cast<std::int32_t>(bytes) &&
-                      (!verify || memory::readsBackAs(s, settle, address, from, bytes, differs));
+    const bool same = complete && (!verify || memory::readsBackAs(s, settle, address, from, bytes, differs));
     memory::pause(s, settle);
-    if (written < static_cast<std::int32_t>(bytes) && memory::lineFailed(s)) return memory::lineFailure(s);
-    if (!same && written == static_cast<std::int32_t>(bytes)) return error::kShortTransfer;
-    return shortOr(written, bytes);
+    if (!complete) return memory::lineFailed(s) ? memory::lineFailure(s) : shortOr(written, bytes);
+    return same ? 0 : error::kShortTransfer;
 }
 
 // The marker written ("LIN" at +1, +2, +0) or removed (spaces at +0, +1,
