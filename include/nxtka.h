@@ -505,8 +505,18 @@ NXTKA_API double NXTKA_CALL TKAgetMemoryWait(uint32_t port);
 NXTKA_API int32_t NXTKA_CALL TKAcopyMemory(uint32_t port, int32_t length, uint32_t address, uint8_t *buffer);
 /* As TKAcopyMemory, but every byte of buffer is replaced by the status code
  * of its step (writes carry the flag); never stops early. The range must lie
- * within the 1024 bytes. Returns |length|, or -1. */
+ * within the 1024 bytes. Returns |length|, or -1.
+ * Both block functions stop once the line has failed (a hang-up): the bytes
+ * left get status 255 without a step, and the result is -1. */
 NXTKA_API int32_t NXTKA_CALL TKAcheckMemory(uint32_t port, int32_t length, uint32_t address, uint8_t *buffer);
+/* Writes `count` bytes (1..1024, the range within the 1024 bytes) from
+ * `address` and reads them back: the protocol has no checksum, so only a
+ * read-back shows a byte that changed on the way. Returns `count` when the
+ * amplifier holds every byte as written; -1 otherwise, with the first address
+ * that does not hold its byte (not written, not read back, or different) in
+ * *firstDifference, which is set to -1 first (may be null). */
+NXTKA_API int32_t NXTKA_CALL NXwriteMemoryVerified(uint32_t port, uint32_t address, const uint8_t *bytes,
+                                                   int32_t count, int32_t *firstDifference);
 
 
 
@@ -517,7 +527,8 @@ typedef struct LinearPoint {
     double x; /* input */
     double y; /* output */
 } LinearPoint;
-#define NXTKA_LINEAR_SORT 0x4000 /* in *info when writing: sort the points by x first */
+#define NXTKA_LINEAR_SORT 0x4000      /* in *info when writing: sort the points by x first */
+#define NXTKA_LINEAR_NO_VERIFY 0x8000 /* in *info when writing: do not read the written bytes back */
 /* table given, count <= 0: writes -count points (mode 0 in *info) or only
  *   checks them (modes 1..3); table given, count > 0: reads up to count
  *   records (*info >= 0: points and extra record, *info becomes the number
@@ -525,7 +536,9 @@ typedef struct LinearPoint {
  *   (result 1 when writing is possible, *info = most points), 1 reads the flag
  *   byte, -1..-4 send a flag command (*info 1 or 0). Failure: -1 and *info =
  *   0x80000000 | error code (index of the point in the low 8 bits), or -1.
- *   info may be null. */
+ *   info may be null. A write reads each of its transfers back: a byte the
+ *   amplifier holds other than written fails with 0x80002000, the address in
+ *   the reason (NXTKA_LINEAR_NO_VERIFY skips the read-back). */
 NXTKA_API int32_t NXTKA_CALL TKAcopyLinear(uint32_t port, LinearPoint *table, int32_t count, int32_t *info);
 
 
@@ -579,7 +592,9 @@ typedef enum NXTKA_FAILURE {
     NXTKA_FAILURE_WRITE = 6,          /* writing to the device failed */
     NXTKA_FAILURE_DEVICE = 7,         /* the device could not be opened or used; the system's text follows */
     NXTKA_FAILURE_ALREADY_ACTIVE = 8, /* activation of a port that is active or being activated */
-    NXTKA_FAILURE_ABORTED = 9         /* activation ended by TKAabortActivate */
+    NXTKA_FAILURE_ABORTED = 9,        /* activation ended by TKAabortActivate */
+    NXTKA_FAILURE_ANSWER = 10         /* the amplifier's answer made the call fail (a refusing status, a
+                                       * byte that reads back other than written); the text says what */
 } NXTKA_FAILURE;
 /* Copies a short English text of the reason (for example "write to the device
  * failed: Input/output error", "port not active") into `text`, always

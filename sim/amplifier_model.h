@@ -117,6 +117,7 @@ struct Faults {
     std::uint32_t garbageEveryFrames = 0;     // garbage after every N value frames (0: never)
     std::vector<std::uint8_t> garbage{0x00, 0x7F, 0xFF, 0x55};
     std::uint64_t hangUpAfterFrames = 0;      // hang up once this many frames went out (0: never)
+    std::bitset<1024> flipWrittenBit;         // memory addresses whose written data byte arrives with bit 0 flipped
 
     Faults& silence(int code) { silent.set(static_cast<std::size_t>(code & 0xFF)); return *this; }
     Faults& delay(int code, std::uint32_t ms) { delayMs[static_cast<std::size_t>(code & 0xFF)] = ms; return *this; }

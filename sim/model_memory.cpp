@@ -81,7 +81,7 @@ void AmplifierModel::installMemoryHandlers() {
     on(cmd::kWriteMemory, [this](const ReceivedCommand& c) -> R {
         const std::size_t a = (static_cast<std::size_t>(c.params[0] & 3) << 8) | c.params[1];
         const bool flag = (c.params[0] & kFlagSet) != 0;
-        const std::uint8_t data = c.params[2];
+        const std::uint8_t data = c.params[2] ^ (faults_.flipWrittenBit.test(a) ? 1 : 0);
         if (const auto scripted = nextMemoryStatus(a)) {
             if (*scripted == kMemoryNoAnswer) return std::nullopt;
             if (!flag && isSuccess(*scripted)) writeMemoryCell(a, data);

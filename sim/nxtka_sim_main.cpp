@@ -49,6 +49,7 @@ std::string versionText() {
 struct Extras {
     std::vector<std::string> registers, memory, ranges;
     std::vector<std::string> silent, late, pauses;
+    std::vector<std::size_t> flipWritten;
     std::uint32_t garbageEvery = 0;
     bool splitAnswers = false;
     std::uint32_t splitGapMs = 2;
@@ -84,6 +85,10 @@ Timed applyExtras(const Extras& x, AmplifierModel& model) {
     for (const std::string& l : x.late) {
         const auto [code, ms] = parseCodeMs(l);
         f.delay(code, ms);
+    }
+    for (const std::size_t a : x.flipWritten) {
+        if (a >= AmplifierModel::kMemorySize) throw std::invalid_argument("--flip-written beyond the memory: " + std::to_string(a));
+        f.flipWrittenBit.set(a);
     }
     f.garbageEveryFrames = x.garbageEvery;
     f.splitAnswers = x.splitAnswers;
@@ -162,6 +167,11 @@ std::string deviceFile(AmplifierModel& m, const CLI::App& app, const Extras& x) 
     if (!x.silent.empty()) out += "silent = " + list(x.silent) + "\n";
     if (!x.late.empty()) out += "late = " + list(x.late) + "\n";
     if (x.garbageEvery != 0) out += "garbage-every = " + std::to_string(x.garbageEvery) + "\n";
+    if (!x.flipWritten.empty()) {
+        std::string addresses;
+        for (const std::size_t a : x.flipWritten) addresses += (addresses.empty() ? "" : ", ") + std::to_string(a);
+        out += "flip-written = [" + addresses + "]\n";
+    }
     if (x.splitAnswers) out += "split-answers = true\nsplit-gap = " + std::to_string(x.splitGapMs) + "\n";
     if (x.hangUpAfter > 0) out += "hang-up-after = " + std::to_string(x.hangUpAfter) + "\n";
     if (!x.pauses.empty()) out += "pause-values = " + list(x.pauses) + "\n";
@@ -301,6 +311,8 @@ int main(int argc, char** argv) {
     app.add_option("--range", x.ranges, "range table entry: SELECTOR=VALUE, repeatable");
     app.add_option("--silent", x.silent, "fault: this code gets no answer (name or number), repeatable");
     app.add_option("--late", x.late, "fault: answer this code late, CODE:MS (e.g. GetMode:1500), repeatable");
+    app.add_option("--flip-written", x.flipWritten,
+                   "fault: the data byte written to this memory address arrives with bit 0 flipped, repeatable");
     app.add_option("--garbage-every", x.garbageEvery, "fault: garbage bytes after every N value frames (0: never)");
     app.add_flag("--split-answers", x.splitAnswers, "fault: every answer byte written on its own");
     app.add_option("--split-gap", x.splitGapMs, "milliseconds between the bytes of a split answer")

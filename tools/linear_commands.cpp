@@ -103,10 +103,11 @@ int runLinear(const LinearRun& run, SignalWatch& signals) {
     const auto points = static_cast<std::int32_t>(table.size() - 1);
     const bool checkOnly = run.checkOnly || run.action == "check";
     ActivePort port(run.target, signals);
-    std::int32_t info = (checkOnly ? 1 : 0) | (run.sort ? NXTKA_LINEAR_SORT : 0);
+    std::int32_t info = (checkOnly ? 1 : 0) | (run.sort ? NXTKA_LINEAR_SORT : 0) |
+                        (run.verify ? 0 : NXTKA_LINEAR_NO_VERIFY);
     if (TKAcopyLinear(port.port(), table.data(), -points, &info) < 0)
         throw ToolError(std::string(checkOnly ? "checking" : "writing") + " the table failed (" +
-                        linearErrorWords(info) + ")");
+                        linearErrorWords(info) + "; " + lastFailure() + ")");
     std::printf("%d points %s\n", points, checkOnly ? "checked: the amplifier would take them" : "written");
     return 0;
 }

@@ -18,6 +18,7 @@ struct LinearRun {
     std::string table;
     bool checkOnly = false;
     bool sort = false;
+    bool verify = true;  // a write reads its transfers back
 };
 
 // Argument checks that need no device (action, and for write/check a table

@@ -480,6 +480,8 @@ int main(int argc, char** argv) {
     CLI::App* memWriteCmd = memoryCmd->add_subcommand("write", "write bytes from an address");
     memWriteCmd->add_option("address", memWriteAddress, "first address (0..1023)")->required();
     memWriteCmd->add_option("bytes", memWriteBytes, "bytes in hex: 0a0b or 0a 0b")->required();
+    bool memWriteUnverified = false;
+    memWriteCmd->add_flag("--no-verify", memWriteUnverified, "do not read the written bytes back");
     addTarget(memWriteCmd, memWriteTarget);
 
     LinearRun linear;
@@ -489,6 +491,8 @@ int main(int argc, char** argv) {
         ->required();
     linearCmd->add_flag("--check", linear.checkOnly, "validate the table without writing it");
     linearCmd->add_flag("--sort", linear.sort, "sort the points by input first");
+    bool linearUnverified = false;
+    linearCmd->add_flag("--no-verify", linearUnverified, "write without reading the table's bytes back");
     addTarget(linearCmd, linear.target);
 
     bool portsAll = false, portsJson = false;
@@ -535,10 +539,12 @@ int main(int argc, char** argv) {
         }
         if (linearCmd->parsed()) {
             linear.target = merged(linear.target, before);
+            linear.verify = !linearUnverified;
             return runLinear(linear, signals);
         }
         if (memWriteCmd->parsed())
-            return runMemoryWrite(merged(memWriteTarget, before), memWriteAddress, memWriteBytes, signals);
+            return runMemoryWrite(merged(memWriteTarget, before), memWriteAddress, memWriteBytes, !memWriteUnverified,
+                                  signals);
     } catch (const ToolError& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "nxtka: %s\n", e.what());

@@ -55,6 +55,23 @@ void clearProgress(bool terminal) {
     if (terminal) std::fprintf(stderr, "\r%60s\r", "");
 }
 
+// Reads the written bytes back; throws naming the first that differs.
+void verifyWritten(unsigned port, std::uint32_t first, const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> back(data.size());
+    const auto n = static_cast<std::int32_t>(data.size());
+    const std::int32_t got = TKAcopyMemory(port, n, first, back.data());
+    const auto readable = static_cast<std::size_t>(got > 0 ? got : 0);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const std::string at = std::to_string(first + static_cast<std::uint32_t>(i));
+        if (i >= readable)
+            throw ToolError("reading the written bytes back failed at " + at + " (" + lastFailure() +
+                            "); --no-verify skips the read-back");
+        if (back[i] != data[i])
+            throw ToolError("address " + at + " holds 0x" + hex2(back[i]) + ", 0x" + hex2(data[i]) +
+                            " was written: the byte changed on the line; write it again");
+    }
+}
+
 }  // namespace
 
 std::string memoryStatusWords(std::int32_t status) {
@@ -124,7 +141,7 @@ void checkMemoryWrite(const std::string& address, const std::vector<std::string>
 }
 
 int runMemoryWrite(const Target& target, const std::string& address, const std::vector<std::string>& bytes,
-                   SignalWatch& signals) {
+                   bool verify, SignalWatch& signals) {
     checkMemoryWrite(address, bytes);
     checkTarget(target);
     const std::uint32_t first = addressOf(address);
@@ -143,7 +160,8 @@ int runMemoryWrite(const Target& target, const std::string& address, const std::
         }
     }
     clearProgress(terminal);
-    std::printf("%zu bytes written from %u\n", data.size(), first);
+    if (verify) verifyWritten(port.port(), first, data);
+    std::printf("%zu bytes written from %u%s\n", data.size(), first, verify ? ", read back the same" : "");
     return 0;
 }
 

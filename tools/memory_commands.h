@@ -26,8 +26,10 @@ int runMemoryDump(const MemoryDump& dump, SignalWatch& signals);
 
 // Throws ToolError with status 2 on a bad address or bytes.
 void checkMemoryWrite(const std::string& address, const std::vector<std::string>& bytes);
+// Writes the bytes and, with `verify`, reads them back: the protocol has no
+// checksum, so a byte changed on the line shows only then.
 int runMemoryWrite(const Target& target, const std::string& address, const std::vector<std::string>& bytes,
-                   SignalWatch& signals);
+                   bool verify, SignalWatch& signals);
 
 // Reads every byte of the range as a check, without stopping at a failure,
 // and prints each byte whose status is not a success; exit 1 when any.

@@ -14,6 +14,7 @@ from ._library import ActivationParams, LinearPoint, library
 from .errors import (
     AbortedError,
     AlreadyActiveError,
+    AnswerError,
     ArgumentError,
     BusyError,
     DeviceError,
@@ -44,6 +45,7 @@ __all__ = [
     "AbortedError",
     "ActivationParams",
     "AlreadyActiveError",
+    "AnswerError",
     "ArgumentError",
     "BusyError",
     "DeviceError",

@@ -238,6 +238,7 @@ DECLARATIONS = (
     ('TKAgetMemoryWait', 'double', ('uint32_t',)),
     ('TKAcopyMemory', 'int32_t', ('uint32_t', 'int32_t', 'uint32_t', 'uint8_t *')),
     ('TKAcheckMemory', 'int32_t', ('uint32_t', 'int32_t', 'uint32_t', 'uint8_t *')),
+    ('NXwriteMemoryVerified', 'int32_t', ('uint32_t', 'uint32_t', 'const uint8_t *', 'int32_t', 'int32_t *')),
     # linearization tables
     ('TKAcopyLinear', 'int32_t', ('uint32_t', 'LinearPoint *', 'int32_t', 'int32_t *')),
     # display settings

@@ -57,6 +57,7 @@ CTYPES = {
     "uint8_t *": ctypes.POINTER(ctypes.c_uint8),
     "int64_t *": ctypes.POINTER(ctypes.c_int64),
     "uint64_t *": ctypes.POINTER(ctypes.c_uint64),
+    "const uint8_t *": ctypes.POINTER(ctypes.c_uint8),
     "const ActivationParams *": ctypes.POINTER(ActivationParams),
     "LinearPoint *": ctypes.POINTER(LinearPoint),
 }

@@ -19,6 +19,7 @@ class Failure(enum.IntEnum):
     DEVICE = 7
     ALREADY_ACTIVE = 8
     ABORTED = 9
+    ANSWER = 10
 
 
 class NxtkaError(Exception):
@@ -71,6 +72,10 @@ class AbortedError(NxtkaError):
     """The activation was ended by ``abort_activation``."""
 
 
+class AnswerError(NxtkaError):
+    """The amplifier's answer made the call fail: a refusing status, or a byte that reads back other than written."""
+
+
 class LineFailedError(DeviceError):
     """The line has failed (a peer that hung up, an unplugged adapter) and no values are left: release the port."""
 
@@ -98,6 +103,7 @@ _CLASSES = {
     Failure.DEVICE: DeviceError,
     Failure.ALREADY_ACTIVE: AlreadyActiveError,
     Failure.ABORTED: AbortedError,
+    Failure.ANSWER: AnswerError,
 }
 
 

@@ -9,9 +9,10 @@ import ctypes
 import numpy as np
 
 from ._library import LinearPoint, library
-from .errors import LinearTableError, error_for
+from .errors import LinearTableError, error_for, last_failure
 
 SORT = 0x4000  #: mode bit: sort the points by x before anything else.
+NO_VERIFY = 0x8000  #: mode bit: write without reading the written bytes back.
 
 _WORDS = {
     0x400: "no linearization support",
@@ -49,7 +50,8 @@ def _call(port, table, count, info):
         if code == -1:
             raise error_for("TKAcopyLinear")
         code &= 0x7FFFFFFF
-        raise LinearTableError("TKAcopyLinear", code, describe(code))
+        reason = last_failure()[1]
+        raise LinearTableError("TKAcopyLinear", code, f"{describe(code)} ({reason})" if reason else describe(code))
     return r, word.value
 
 
@@ -61,14 +63,16 @@ def _table(points, extra):
     return np.ascontiguousarray(table), len(points)
 
 
-def write_linear_table(self, points, extra, sort=False):
+def write_linear_table(self, points, extra, sort=False, verify=True):
     """Writes ``points`` (n rows of x, y) and checks the ``extra`` record ``(x, y)``.
 
-    ``sort=True`` sorts the points by x first. Raises :class:`LinearTableError`
-    with the code (and the point's index) when the table is refused.
+    ``sort=True`` sorts the points by x first. ``verify`` (the default) reads
+    every written byte back; one that differs fails with code 0x2000 and its
+    address in the reason. Raises :class:`LinearTableError` with the code (and
+    the point's index) when the table is refused.
     """
     table, n = _table(points, extra)
-    _call(self._port, table, -n, SORT if sort else 0)
+    _call(self._port, table, -n, (SORT if sort else 0) | (0 if verify else NO_VERIFY))
 
 
 def check_linear_table(self, points, extra, mode=1, sort=False):

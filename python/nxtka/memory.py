@@ -5,7 +5,7 @@ import ctypes
 import numpy as np
 
 from ._library import library
-from .errors import NxtkaError, check, last_failure
+from .errors import NxtkaError, check, error_for, last_failure
 
 #: Status codes: 0..15 success, 16..31 the amplifier's failure (16 also an unknown answer), 255 no answer.
 STATUS_NO_ANSWER = 255
@@ -15,13 +15,16 @@ class MemoryTransferError(NxtkaError):
     """A memory transfer stopped early or a step failed.
 
     ``done`` is the number of bytes moved before the failure (None for a
-    single step), ``status`` the step's status code (None for a block).
+    single step), ``status`` the step's status code (None for a block),
+    ``address`` the first address that does not hold its byte after a
+    verified write (None otherwise).
     """
 
-    def __init__(self, function, text, done=None, status=None):
+    def __init__(self, function, text, done=None, status=None, address=None):
         failure, reason = last_failure()
         self.done = done
         self.status = status
+        self.address = address
         super().__init__(function, failure, f"{text}: {reason}" if reason else text)
 
 
@@ -40,12 +43,25 @@ def read_memory(self, address, count):
     return data[:count]
 
 
-def write_memory(self, address, data):
-    """Writes the bytes of ``data`` (bytes or an array of 0..255) from ``address``, one command each."""
+def write_memory(self, address, data, verify=True):
+    """Writes the bytes of ``data`` (bytes or an array of 0..255) from ``address``, one command each.
+
+    ``verify`` (the default) reads them back: the line has no checksum, so a
+    byte changed on the way shows only then, as :class:`MemoryTransferError`
+    with the first ``address`` that does not hold its byte.
+    """
     array = np.ascontiguousarray(np.frombuffer(bytes(data), dtype=np.uint8) if isinstance(data, (bytes, bytearray))
                                  else np.asarray(data, dtype=np.uint8))
     count = len(array)
     if count == 0:
+        return
+    if verify:
+        first = ctypes.c_int32(-1)
+        if library().NXwriteMemoryVerified(self._port, address, _byte_pointer(array), count, ctypes.byref(first)) != count:
+            if first.value < 0:
+                raise error_for("NXwriteMemoryVerified")
+            raise MemoryTransferError("NXwriteMemoryVerified", f"address {first.value} does not hold its byte",
+                                      address=first.value)
         return
     n = check("TKAcopyMemory", library().TKAcopyMemory(self._port, -count, address, _byte_pointer(array)))
     if n != count:

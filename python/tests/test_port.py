@@ -153,6 +153,23 @@ def test_refused_tables_raise_with_code_and_point(simulator, port, points, code,
             assert f"0x{code:X}: " in str(e.value)
 
 
+def test_writes_read_back_unless_told(simulator, port):
+    # bit 0 of the byte written to 41, and to 4 (the high byte of point 1's
+    # input: 0.5 / 3.204345703125e-5 + 32768 = 48371.8 -> 0xBCF4), flips on the line
+    sim = simulator(*LINEAR_AMP, "--flip-written", "41", "--flip-written", "4")
+    points = [[0, 0], [0.5, 0.25], [1, 1]]
+    with nxtka.Port(port, device=sim.device) as amp:
+        with pytest.raises(nxtka.MemoryTransferError) as e:
+            amp.write_memory(40, b"\x0a\x0b")
+        assert (e.value.address, e.value.failure) == (41, nxtka.Failure.ANSWER)
+        amp.write_memory(40, b"\x0a\x0b", verify=False)
+        assert amp.read_memory(40, 2).tolist() == [0x0A, 0x0A]
+        with pytest.raises(nxtka.LinearTableError) as e:
+            amp.write_linear_table(points, (0, -1))
+        assert e.value.code == 0x2000 and "address 4 holds 0xBD, 0xBC was written" in str(e.value)
+        amp.write_linear_table(points, (0, -1), verify=False)
+
+
 def test_failures_raise_with_the_library_reason(simulator, port):
     sim = simulator("--rate", "0", "--silent", "GetMode")
     amp = nxtka.Port(port, device=sim.device)

@@ -22,6 +22,7 @@ static_assert(static_cast<int>(Failure::Write) == NXTKA_FAILURE_WRITE);
 static_assert(static_cast<int>(Failure::Device) == NXTKA_FAILURE_DEVICE);
 static_assert(static_cast<int>(Failure::AlreadyActive) == NXTKA_FAILURE_ALREADY_ACTIVE);
 static_assert(static_cast<int>(Failure::Aborted) == NXTKA_FAILURE_ABORTED);
+static_assert(static_cast<int>(Failure::Answer) == NXTKA_FAILURE_ANSWER);
 
 struct Record {
     Failure why = Failure::None;
@@ -42,6 +43,7 @@ const char* standardText(Failure why) {
     case Failure::Device: return "device failed";
     case Failure::AlreadyActive: return "port already active or being activated";
     case Failure::Aborted: return "activation aborted";
+    case Failure::Answer: return "the amplifier answered";
     }
     return "";
 }
@@ -70,6 +72,13 @@ void recordDeviceFailure(const char* what, std::uint32_t systemError) {
 void clearFailure() {
     tRecord.why = Failure::None;
     tRecord.text[0] = '\0';
+}
+
+SavedFailure saveFailure() { return {tRecord.why, tRecord.text}; }
+
+void restoreFailure(const SavedFailure& saved) {
+    tRecord.why = saved.why;
+    std::snprintf(tRecord.text, kTextBytes, "%s", saved.text.c_str());
 }
 
 Failure lastFailure() { return tRecord.why; }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace nxtka {
 
@@ -20,6 +21,7 @@ enum class Failure : std::int32_t {
     Device = 7,
     AlreadyActive = 8,
     Aborted = 9,
+    Answer = 10,
 };
 
 // Records `why` with its standard text, or with `detail` after it.
@@ -27,6 +29,16 @@ void recordFailure(Failure why, const char* detail = nullptr);
 // Records a device failure with the system's text for `systemError`.
 void recordDeviceFailure(const char* what, std::uint32_t systemError);
 void clearFailure();
+
+// The record as it stands, to be put back after clean-up calls (which forget
+// it as they start) have run.
+struct SavedFailure {
+    Failure why = Failure::None;
+    std::string text;
+};
+SavedFailure saveFailure();
+// Puts a saved record back, its text as it was.
+void restoreFailure(const SavedFailure& saved);
 
 Failure lastFailure();
 // The recorded text (empty when none).

@@ -3,36 +3,54 @@
 #include "core/codecs.h"
 #include "core/command_list.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "nxtka.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace nxtka {
 namespace {
 
 constexpr std::uint32_t kRetryPauseMs = 250;
+constexpr std::uint32_t kPauseStepMs = 20;  // how soon a pause notices a failed line
 constexpr int kAttempts = 3;
 
 void setStatus(std::int32_t* status, std::int32_t code) {
     if (status != nullptr) *status = code;
 }
 
-// A status byte's outcome: the code to the caller, 0 or -1.
-std::int32_t judge(std::uint32_t statusByte, std::int32_t* status) {
+// A status byte's outcome: the code to the caller, 0 or -1. A failure is the
+// amplifier's answer, recorded in words as the reason.
+std::int32_t judge(std::uint32_t statusByte, const char* step, std::uint32_t address, std::int32_t* status) {
     const codec::MemoryStatus m = codec::memoryStatus(statusByte);
     setStatus(status, m.code);
-    return m.ok ? 0 : -1;
+    if (m.ok) return 0;
+    char text[96];
+    if ((statusByte & 0xF0) == 0x50) {
+        std::snprintf(text, sizeof text, "status %d (a failure, byte 0x%02X) %s memory at %u", m.code,
+                      statusByte & 0xFF, step, address);
+    } else {
+        std::snprintf(text, sizeof text, "byte 0x%02X, no memory status (status %d), %s memory at %u",
+                      statusByte & 0xFF, m.code, step, address);
+    }
+    recordFailure(Failure::Answer, text);
+    return -1;
 }
 
 bool retried(std::int32_t status) { return status == memory::kNoAnswer || status == memory::kUnknownAnswer; }
 
+// No step at all once the line has failed: the status stays "no answer".
 template <class Step>
-std::int32_t withRetries(std::uint32_t firstDelayMs, std::int32_t* status, Step step) {
+std::int32_t withRetries(const PortSession& s, std::uint32_t firstDelayMs, std::int32_t* status, Step step) {
     std::int32_t result = -1;
     std::int32_t code = memory::kNoAnswer;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        waitMilliseconds(attempt == 0 ? firstDelayMs : kRetryPauseMs);
+        memory::pause(s, attempt == 0 ? firstDelayMs : kRetryPauseMs);
+        if (memory::lineFailed(s)) break;
         result = step(&code);
         if (!retried(code)) break;
     }
@@ -73,10 +91,31 @@ void walkWords(std::uint32_t address, std::int64_t count, Visit visit) {
 
 namespace memory {
 
-bool settlingMs(unsigned port, std::uint32_t& ms) {
+bool lineFailed(const PortSession& s) { return s.commError.load() != 0; }
+
+std::int32_t lineFailure(const PortSession& s) {
+    recordDeviceFailure("device failed while reading", s.commError.load());
+    return -1;
+}
+
+void pause(const PortSession& s, std::uint32_t ms) {
+    const std::uint32_t start = platform::tickCount();
+    std::uint32_t elapsed = 0;
+    do {
+        if (lineFailed(s)) return;
+        waitMilliseconds(std::min(ms - elapsed, kPauseStepMs));
+        elapsed = platform::tickCount() - start;
+    } while (elapsed <= ms);
+}
+
+bool settlingMs(PortSession& s, std::uint32_t& ms) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        waitMilliseconds(attempt == 0 ? 0 : kRetryPauseMs);
-        const double seconds = TKAgetMemoryWait(port);
+        pause(s, attempt == 0 ? 0 : kRetryPauseMs);
+        if (lineFailed(s)) {
+            lineFailure(s);
+            return false;
+        }
+        const double seconds = TKAgetMemoryWait(s.portNumber);
         if (seconds >= 0.0) {
             ms = codec::settlingMilliseconds(seconds);
             return true;
@@ -85,17 +124,66 @@ bool settlingMs(unsigned port, std::uint32_t& ms) {
     return false;
 }
 
-std::int32_t readRetry(unsigned port, std::uint32_t firstDelayMs, std::uint32_t address, std::uint8_t* data,
+std::int32_t readRetry(PortSession& s, std::uint32_t firstDelayMs, std::uint32_t address, std::uint8_t* data,
                        std::int32_t* status) {
-    return withRetries(firstDelayMs, status,
-                       [&](std::int32_t* code) { return TKAreadMemory(port, address, data, code); });
+    return withRetries(s, firstDelayMs, status,
+                       [&](std::int32_t* code) { return TKAreadMemory(s.portNumber, address, data, code); });
 }
 
-std::int32_t writeRetry(unsigned port, std::uint32_t firstDelayMs, std::uint32_t address, bool flag,
+std::int32_t writeRetry(PortSession& s, std::uint32_t firstDelayMs, std::uint32_t address, bool flag,
                         std::uint8_t data, std::int32_t* status) {
-    return withRetries(firstDelayMs, status, [&](std::int32_t* code) {
-        return TKAwriteMemory(port, address, flag ? 1 : 0, data, code);
+    return withRetries(s, firstDelayMs, status, [&](std::int32_t* code) {
+        return TKAwriteMemory(s.portNumber, address, flag ? 1 : 0, data, code);
     });
+}
+
+std::int32_t writeBlock(PortSession& s, std::uint32_t settleMs, std::uint32_t address, const std::uint8_t* bytes,
+                        std::int64_t count) {
+    std::int64_t moved = 0;
+    while (moved < count) {
+        const auto at = static_cast<std::uint32_t>(address + moved);
+        if (writeRetry(s, settleMs, at, false, bytes[moved], nullptr) != 0) break;
+        ++moved;
+    }
+    return count > 0 && moved == 0 ? -1 : static_cast<std::int32_t>(moved);
+}
+
+std::int32_t readBlock(PortSession& s, std::uint32_t settleMs, std::uint32_t address, std::uint8_t* buffer,
+                       std::int64_t count) {
+    std::int64_t moved = 0;
+    bool failedFirst = false;
+    walkWords(address, count, [&](std::uint32_t word, std::uint32_t first, std::int64_t n, std::int64_t at) {
+        std::uint8_t local[4];
+        const bool whole = n == 4;
+        if (readRetry(s, settleMs, word, whole ? buffer + at : local, nullptr) != 0) {
+            failedFirst = first != 0;  // the leading partial word
+            return false;
+        }
+        if (!whole) std::memcpy(buffer + at, local + first, static_cast<std::size_t>(n));
+        moved += n;
+        return true;
+    });
+    return failedFirst ? -1 : static_cast<std::int32_t>(moved);
+}
+
+bool readsBackAs(PortSession& s, std::uint32_t settleMs, std::uint32_t address, const std::uint8_t* expected,
+                 std::uint32_t count, std::uint32_t& firstDifference) {
+    std::vector<std::uint8_t> back(count);
+    const std::int32_t read = readBlock(s, settleMs, address, back.data(), count);
+    const auto readable = static_cast<std::uint32_t>(std::max(read, 0));
+    const auto differ = std::mismatch(expected, expected + readable, back.begin());
+    const auto first = static_cast<std::uint32_t>(differ.first - expected);
+    if (first == count) return true;
+    firstDifference = address + first;
+    if (first < readable) {
+        char text[96];
+        std::snprintf(text, sizeof text, "address %u holds 0x%02X, 0x%02X was written", firstDifference,
+                      back[first], expected[first]);
+        recordFailure(Failure::Answer, text);
+    } else if (lineFailed(s)) {
+        lineFailure(s);
+    }
+    return false;
 }
 
 }  // namespace memory
@@ -112,7 +200,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreadMemory(uint32_t port, uint32_t address, uint
         std::uint8_t answer[8] = {};
         if (!requestAnswer(s, cmd::kReadMemory, CommandParam::of(address / 4), answer, kAnswerTimeoutMs))
             return -1;
-        const std::int32_t result = judge(answer[4], status);
+        const std::int32_t result = judge(answer[4], "reading", address, status);
         if (result == 0) std::memcpy(data, answer, 4);
         return result;
     });
@@ -127,7 +215,7 @@ NXTKA_API int32_t NXTKA_CALL TKAwriteMemory(uint32_t port, uint32_t address, int
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         std::uint32_t answer = 0;
         if (!requestValue(s, cmd::kWriteMemory, CommandParam::of(params), answer)) return -1;
-        return judge(answer, status);
+        return judge(answer, "writing", address, status);
     });
 }
 
@@ -140,34 +228,15 @@ NXTKA_API int32_t NXTKA_CALL TKAcopyMemory(uint32_t port, int32_t length, uint32
     std::int64_t count = 0;
     if (buffer == nullptr || address >= memory::kSize || length == INT32_MIN || !rangeOf(length, address, count))
         return refuseArgument("null buffer, or a range beyond 2^32");
-    return underGuard(port, [&](PortSession&) -> std::int32_t {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
         if (length == 0) return 0;
         std::uint32_t settle = 0;
-        if (!memory::settlingMs(port, settle)) return -1;
-        std::int64_t moved = 0;
-        bool failedFirst = false;
-        if (length < 0) {
-            for (std::int64_t k = 0; k < count; ++k) {
-                const auto at = static_cast<std::uint32_t>(address + k);
-                if (memory::writeRetry(port, settle, at, false, buffer[k], nullptr) != 0) break;
-                ++moved;
-            }
-            failedFirst = moved == 0;
-        } else {
-            walkWords(address, count, [&](std::uint32_t word, std::uint32_t first, std::int64_t n, std::int64_t at) {
-                std::uint8_t local[4];
-                const bool whole = n == 4;
-                if (memory::readRetry(port, settle, word, whole ? buffer + at : local, nullptr) != 0) {
-                    failedFirst = first != 0;  // the leading partial word
-                    return false;
-                }
-                if (!whole) std::memcpy(buffer + at, local + first, static_cast<std::size_t>(n));
-                moved += n;
-                return true;
-            });
-        }
-        waitMilliseconds(settle);
-        return failedFirst ? -1 : static_cast<std::int32_t>(moved);
+        if (!memory::settlingMs(s, settle)) return -1;
+        const std::int32_t moved = length < 0 ? memory::writeBlock(s, settle, address, buffer, count)
+                                              : memory::readBlock(s, settle, address, buffer, count);
+        memory::pause(s, settle);
+        if (moved < count && memory::lineFailed(s)) return memory::lineFailure(s);
+        return moved;
     });
 }
 
@@ -176,26 +245,30 @@ NXTKA_API int32_t NXTKA_CALL TKAcheckMemory(uint32_t port, int32_t length, uint3
     if (address >= memory::kSize || address + count > memory::kSize || buffer == nullptr) {
         return refuseArgument("range beyond memory, or null buffer");
     }
-    return underGuard(port, [&](PortSession&) -> std::int32_t {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
         if (length == 0) return 0;
         std::uint32_t settle = 0;
-        if (!memory::settlingMs(port, settle)) return -1;
+        if (!memory::settlingMs(s, settle)) return -1;
+        bool unanswered = false;
         if (length < 0) {
             for (std::int64_t k = 0; k < count; ++k) {
                 std::int32_t code = memory::kNoAnswer;
-                memory::writeRetry(port, settle, static_cast<std::uint32_t>(address + k), true, buffer[k], &code);
+                memory::writeRetry(s, settle, static_cast<std::uint32_t>(address + k), true, buffer[k], &code);
                 buffer[k] = static_cast<std::uint8_t>(code);
+                unanswered = unanswered || code == memory::kNoAnswer;
             }
         } else {
             walkWords(address, count, [&](std::uint32_t word, std::uint32_t, std::int64_t n, std::int64_t at) {
                 std::uint8_t local[4];
                 std::int32_t code = memory::kNoAnswer;
-                memory::readRetry(port, settle, word, local, &code);
+                memory::readRetry(s, settle, word, local, &code);
                 std::memset(buffer + at, static_cast<std::uint8_t>(code), static_cast<std::size_t>(n));
+                unanswered = unanswered || code == memory::kNoAnswer;
                 return true;
             });
         }
-        waitMilliseconds(settle);
+        memory::pause(s, settle);
+        if (unanswered && memory::lineFailed(s)) return memory::lineFailure(s);
         return static_cast<std::int32_t>(count);
     });
 }

@@ -30,6 +30,8 @@ inline constexpr std::int32_t kY = 0x200;
 }  // namespace error
 
 inline constexpr std::int32_t kSortFlag = 0x4000;
+// Not part of the mode: a write that skips reading its transfers back.
+inline constexpr std::int32_t kNoVerifyFlag = 0x8000;
 // The count byte holds points - 1: at most 256 points.
 inline constexpr std::uint32_t kMostPoints = 256;
 // An image that holds 256 points and their slopes in either layout.

@@ -3,12 +3,15 @@
 #include "core/codecs.h"
 #include "core/device_rules.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "memory/device_memory.h"
+#include "memory/linear_failure.h"
 #include "memory/linear_table_codec.h"
 #include "nxtka.h"
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 namespace nxtka {
 namespace {
@@ -36,25 +39,54 @@ Code shortOr(std::int32_t moved, std::int64_t wanted) {
 Code readBytes(unsigned port, std::uint32_t address, std::uint32_t bytes, std::uint8_t* to) {
     return shortOr(TKAcopyMemory(port, static_cast<std::int32_t>(bytes), address, to), bytes);
 }
-Code writeBytes(unsigned port, std::uint32_t address, std::uint32_t bytes, std::uint8_t* from) {
-    return shortOr(TKAcopyMemory(port, -static_cast<std::int32_t>(bytes), address, from), bytes);
+
+// Writes as TKAcopyMemory does and, with `verify`, reads the bytes back: a
+// byte the amplifier holds other than written is a transfer that failed.
+Code writeBytes(PortSession& s, std::uint32_t address, std::uint32_t bytes, const std::uint8_t* from, bool verify) {
+    std::uint32_t settle = 0;
+    if (!memory::settlingMs(s, settle)) return -1;
+    const std::int32_t written = memory::writeBlock(s, settle, address, from, bytes);
+    const bool complete = written == static_cast<std::int32_t>(bytes);
+    std::uint32_t differs = 0;
+    const bool same = complete && (!verify || memory::readsBackAs(s, settle, address, from, bytes, differs));
+    memory::pause(s, settle);
+    if (!complete) return memory::lineFailed(s) ? memory::lineFailure(s) : shortOr(written, bytes);
+    return same ? 0 : error::kShortTransfer;
 }
 
 // The marker written ("LIN" at +1, +2, +0) or removed (spaces at +0, +1,
 // +2), each byte after the settling time, then the settling time and 100 ms
 // more. Placing ignores the writes' results (the check after it judges);
-// removing reports a write that failed.
-Code moveMarker(unsigned port, const Layout& l, bool place) {
+// removing reports a write that failed, with its reason recorded.
+Code moveMarker(PortSession& s, const Layout& l, bool place) {
     std::uint32_t settle = 0;
-    if (!memory::settlingMs(port, settle)) return -1;
+    if (!memory::settlingMs(s, settle)) return -1;
     bool allWritten = true;
+    SavedFailure firstFailure;
     for (const std::uint32_t p : place ? kMarkerOrder : kRemovalOrder) {
         const auto byte = place ? static_cast<std::uint8_t>(kMarkerText[p]) : kSpace;
-        if (memory::writeRetry(port, settle, l.markerAddress + p, false, byte, nullptr) != 0) allWritten = false;
+        if (memory::writeRetry(s, settle, l.markerAddress + p, false, byte, nullptr) != 0 && allWritten) {
+            allWritten = false;
+            firstFailure = saveFailure();
+        }
     }
-    waitMilliseconds(settle);
-    waitMilliseconds(kMarkerPauseMs);
-    return place || allWritten ? 0 : error::kShortTransfer;
+    memory::pause(s, settle);
+    memory::pause(s, kMarkerPauseMs);
+    if (place || allWritten) return 0;
+    restoreFailure(firstFailure);
+    return error::kShortTransfer;
+}
+
+// Removes the marker after a call's work; the call keeps its result and
+// info, and its reason: a removal that failed becomes the reason of a call
+// that succeeded (what the marker cells mean is the amplifier's matter).
+void removeMarker(PortSession& s, const Layout& l, bool succeeded) {
+    const SavedFailure kept = saveFailure();
+    if (moveMarker(s, l, false) != 0 && succeeded) {
+        linear::explainMarkerLeft();
+    } else {
+        restoreFailure(kept);
+    }
 }
 
 template <class Query>
@@ -75,7 +107,8 @@ Code headerSupported(unsigned port) {
     return 0;
 }
 
-Code detectLayout(unsigned port, bool writeIntent, Layout& l) {
+Code detectLayout(PortSession& s, bool writeIntent, Layout& l) {
+    const unsigned port = s.portNumber;
     l = Layout{};
     if (writeIntent) {
         const std::int32_t mode = askTwice([&] { return TKAgetMode(port); });
@@ -97,7 +130,7 @@ Code detectLayout(unsigned port, bool writeIntent, Layout& l) {
     l.markerLength = 3;
     if (!writeIntent) return 0;
 
-    if (const Code c = moveMarker(port, l, true)) return c;
+    if (const Code c = moveMarker(s, l, true)) return c;
     std::int32_t passed = 0;
     std::int32_t checkedCount = 0;
     for (std::uint8_t probe : {std::uint8_t{0}, std::uint8_t{1}}) {
@@ -110,7 +143,7 @@ Code detectLayout(unsigned port, bool writeIntent, Layout& l) {
         }
     }
     if (checkedCount != 1) {
-        moveMarker(port, l, false);
+        removeMarker(s, l, false);
         return checkedCount < 0 ? checkedCount : -1;
     }
     l.markerCheck = passed != 0 ? 0 : 1;
@@ -148,7 +181,8 @@ Code findRange(unsigned port, double hundredths) {
     return error::kExtraY;
 }
 
-Code checkExtra(unsigned port, const Layout& l, const LinearPoint& record, bool store) {
+Code checkExtra(PortSession& s, const Layout& l, const LinearPoint& record, bool store, bool verify) {
+    const unsigned port = s.portNumber;
     if (l.legacy) {
         std::int64_t hundredths = 0;
         if (const Code c = linear::checkLegacyExtra(record, hundredths)) return c;
@@ -162,37 +196,39 @@ Code checkExtra(unsigned port, const Layout& l, const LinearPoint& record, bool 
     std::uint8_t bytes[4] = {};
     if (const Code c = linear::encodeExtra(record, bytes)) return c;
     if (const Code c = findRange(port, codec::roundHalfAway(record.y * 100.0))) return c;
-    return store ? writeBytes(port, linear::kExtraAddress, 4, bytes) : 0;
+    return store ? writeBytes(s, linear::kExtraAddress, 4, bytes, verify) : 0;
 }
 
 // Points, then slopes (one by one into the 4-byte slots of the legacy
 // layout), last the count byte. Nothing but the count byte for no points.
-Code writeImage(unsigned port, const Layout& l, std::uint8_t* image, std::uint32_t n) {
+Code writeImage(PortSession& s, const Layout& l, const std::uint8_t* image, std::uint32_t n, bool verify) {
     if (l.markerCheck != 0) return error::kMarker;
     if (n >= 1) {
-        if (const Code c = writeBytes(port, l.pointsAddress, n * l.pointSize, image + l.pointsAddress)) return c;
+        if (const Code c = writeBytes(s, l.pointsAddress, n * l.pointSize, image + l.pointsAddress, verify)) return c;
     }
     if (n >= 2 && l.legacy) {
         for (std::uint32_t k = 0; k + 1 < n; ++k) {
             const std::uint32_t slot = l.slopesAddress + k * l.slopeSize;
-            if (const Code c = writeBytes(port, slot, 3, image + slot)) return c;
+            if (const Code c = writeBytes(s, slot, 3, image + slot, verify)) return c;
         }
     } else if (n >= 2) {
-        if (const Code c = writeBytes(port, l.slopesAddress, (n - 1) * l.slopeSize, image + l.slopesAddress))
+        if (const Code c =
+                writeBytes(s, l.slopesAddress, (n - 1) * l.slopeSize, image + l.slopesAddress, verify))
             return c;
     }
-    return writeBytes(port, l.countAddress, 1, image + l.countAddress);
+    return writeBytes(s, l.countAddress, 1, image + l.countAddress, verify);
 }
 
-Code writeTable(unsigned port, const Layout& l, const LinearPoint* table, std::uint32_t n, std::int32_t mode) {
+Code writeTable(PortSession& s, const Layout& l, const LinearPoint* table, std::uint32_t n, std::int32_t mode,
+                bool verify) {
     std::array<std::uint8_t, linear::kImageSize> image{};
     if (const Code c = linear::encodeTable(l, table, n, mode, image)) return c;
     if (mode <= 1 || n == 0) {
-        if (const Code c = checkExtra(port, l, table[n], false)) return c;
+        if (const Code c = checkExtra(s, l, table[n], false, verify)) return c;
     }
     if (mode != 0) return 0;
-    if (const Code c = writeImage(port, l, image.data(), n)) return c;
-    return checkExtra(port, l, table[n], true);
+    if (const Code c = writeImage(s, l, image.data(), n, verify)) return c;
+    return checkExtra(s, l, table[n], true, verify);
 }
 
 // The legacy layout's extra record: x 0, y the negated input range.
@@ -203,12 +239,13 @@ Code legacyExtra(unsigned port, LinearPoint& record) {
     return 0;
 }
 
+// Reads into a table of its own and copies it to the caller's only when
+// every part arrived, so a failure leaves the caller's table as it was.
 Code readTable(unsigned port, const Layout& l, LinearPoint* table, std::uint32_t count, std::int32_t& info) {
     std::uint8_t countByte = 0;
     if (const Code c = readBytes(port, l.countAddress, 1, &countByte)) return c;
     const std::uint32_t stored = linear::storedPoints(countByte);
     const std::uint32_t k = std::min(stored, count);
-    info = static_cast<std::int32_t>(stored);
     if (k > l.maxPoints) return error::kTooManyPoints;
     std::array<std::uint8_t, linear::kImageSize> image{};
     if (k >= 1) {
@@ -218,13 +255,20 @@ Code readTable(unsigned port, const Layout& l, LinearPoint* table, std::uint32_t
         if (const Code c = readBytes(port, l.slopesAddress, (k - 1) * l.slopeSize, image.data() + l.slopesAddress))
             return c;
     }
+    std::array<LinearPoint, linear::kMostPoints> points{};
     for (std::uint32_t i = 0; i < k; ++i)
-        table[i] = linear::decodePoint(l.point, image.data() + l.pointsAddress + i * l.pointSize);
-    LinearPoint& extra = table[std::min(stored, count - 1)];
-    if (l.legacy) return legacyExtra(port, extra);
-    std::uint8_t bytes[4] = {};
-    if (const Code c = readBytes(port, linear::kExtraAddress, 4, bytes)) return c;
-    extra = linear::decodeExtra(bytes);
+        points[i] = linear::decodePoint(l.point, image.data() + l.pointsAddress + i * l.pointSize);
+    LinearPoint extra{};
+    if (l.legacy) {
+        if (const Code c = legacyExtra(port, extra)) return c;
+    } else {
+        std::uint8_t bytes[4] = {};
+        if (const Code c = readBytes(port, linear::kExtraAddress, 4, bytes)) return c;
+        extra = linear::decodeExtra(bytes);
+    }
+    std::copy_n(points.begin(), k, table);
+    table[std::min(stored, count - 1)] = extra;
+    info = static_cast<std::int32_t>(stored);
     return 0;
 }
 
@@ -241,7 +285,8 @@ Code readSecondRecord(unsigned port, const Layout& l, LinearPoint* table, std::i
 }
 
 // No table: read the flag byte (1) or send a flag command (-1..-4).
-Code flagCommand(unsigned port, const PortSession& s, const Layout& l, std::int32_t count, std::int32_t& info) {
+Code flagCommand(PortSession& s, const Layout& l, std::int32_t count, std::int32_t& info) {
+    const unsigned port = s.portNumber;
     if (l.legacy && !rules::hasLegacyLinearFlags(s)) return error::kRefused;
     if (l.markerCheck != 0 && count < 0) return error::kMarker;
     if (count == 1) {
@@ -252,18 +297,24 @@ Code flagCommand(unsigned port, const PortSession& s, const Layout& l, std::int3
     }
     if (count < -4 || count > -1) return refuseArgument("flag command outside -4..-1");
     std::uint32_t settle = 0;
-    if (!memory::settlingMs(port, settle)) return -1;
+    if (!memory::settlingMs(s, settle)) return -1;
     const std::uint8_t byte = count >= -2 ? 'S' : 'I';
     const bool flag = count == -1 || count == -3;
     std::int32_t status = memory::kNoAnswer;
-    memory::writeRetry(port, settle, l.flagAddress, flag, byte, &status);
-    waitMilliseconds(settle);
+    memory::writeRetry(s, settle, l.flagAddress, flag, byte, &status);
+    memory::pause(s, settle);
     switch (status) {
     case 0:
     case 1: info = 1; return 0;
     case 30: info = 0; return 0;
     case 18: return error::kRefused;
-    default: return -1;
+    default:
+        // A success the command does not know: the step recorded no reason.
+        if (status < memory::kUnknownAnswer) {
+            const std::string text = "flag command answered status " + std::to_string(status);
+            recordFailure(Failure::Answer, text.c_str());
+        }
+        return -1;
     }
 }
 
@@ -272,32 +323,41 @@ struct Outcome {
     std::int32_t result;
 };
 
-Outcome copyLinear(unsigned port, PortSession& s, LinearPoint* table, std::int32_t count, std::int32_t mode,
+Outcome copyLinear(PortSession& s, LinearPoint* table, std::int32_t count, std::int32_t mode, bool verify,
                    std::int32_t& info) {
-    if (!rules::hasLinearization(s)) return {error::kNoSupport, -1};
+    const unsigned port = s.portNumber;
+    const bool reading = table != nullptr && count > 0;
+    if (!rules::hasLinearization(s)) {
+        linear::explainFailure(error::kNoSupport, reading);
+        return {error::kNoSupport, -1};
+    }
     const bool writeIntent = count <= 0 && (table == nullptr || mode <= 0);
     Layout l;
-    if (const Code c = detectLayout(port, writeIntent, l)) return {c, -1};
+    if (const Code c = detectLayout(s, writeIntent, l)) {
+        linear::explainFailure(c, reading);
+        return {c, -1};
+    }
 
     Outcome out{0, 0};
     if (table == nullptr && count == 0) {
         info = static_cast<std::int32_t>(l.maxPoints);
         out.result = l.markerCheck == 0 ? 1 : 0;
     } else if (table == nullptr) {
-        out.code = flagCommand(port, s, l, count, info);
+        out.code = flagCommand(s, l, count, info);
     } else if (count <= 0) {
-        out.code = writeTable(port, l, table, static_cast<std::uint32_t>(-count), mode);
+        out.code = writeTable(s, l, table, static_cast<std::uint32_t>(-count), mode, verify);
     } else if (mode >= 0) {
         out.code = readTable(port, l, table, static_cast<std::uint32_t>(count), info);
     } else {
         out.code = readSecondRecord(port, l, table, info);
     }
-    // The marker goes again only when its check passed; a removal that fails
-    // turns success into failure.
-    if (l.markerCheck == 0) {
-        const Code removed = moveMarker(port, l, false);
-        if (out.code == 0) out.code = removed;
+    if (out.code != 0) {
+        linear::explainFailure(out.code, reading);
+    } else {
+        clearFailure();
     }
+    // The marker goes again only when its check passed.
+    if (l.markerCheck == 0) removeMarker(s, l, out.code == 0);
     return out;
 }
 
@@ -312,6 +372,7 @@ using namespace nxtka;
 
 NXTKA_API int32_t NXTKA_CALL TKAcopyLinear(uint32_t port, LinearPoint* table, int32_t count, int32_t* info) {
     std::int32_t mode = info != nullptr ? *info : 0;
+    bool verify = true;
     auto fail = [info](Code code) {
         if (info != nullptr) *info = infoOf(code);
         return -1;
@@ -326,6 +387,8 @@ NXTKA_API int32_t NXTKA_CALL TKAcopyLinear(uint32_t port, LinearPoint* table, in
             linear::sortByX(table, static_cast<std::size_t>(n));
             mode &= ~linear::kSortFlag;
         }
+        verify = (mode & linear::kNoVerifyFlag) == 0;
+        mode &= ~linear::kNoVerifyFlag;
         if (mode < 0 || mode > 3) {
             refuseArgument("linearization mode outside 0..3");
             return fail(error::kMode);
@@ -334,7 +397,7 @@ NXTKA_API int32_t NXTKA_CALL TKAcopyLinear(uint32_t port, LinearPoint* table, in
     CommandGuard guard(port);
     if (!guard.ok()) return fail(-1);
     std::int32_t out = 0;
-    const Outcome outcome = copyLinear(port, guard.session(), table, count, mode, out);
+    const Outcome outcome = copyLinear(guard.session(), table, count, mode, verify, out);
     if (outcome.code != 0) return fail(outcome.code);
     if (info != nullptr) *info = out;
     return outcome.result;

@@ -42,6 +42,12 @@ std::vector<Bytes> paramsOf(SimPort& sp, int code) {
     return out;
 }
 
+std::string reasonText() {
+    char text[200] = {};
+    NXgetLastFailure(text, static_cast<std::int32_t>(sizeof text));
+    return text;
+}
+
 std::vector<sim::ReceivedCommand> commandsOf(SimPort& sp, int code) {
     std::vector<sim::ReceivedCommand> out;
     for (const auto& c : sp.model().commands())
@@ -66,8 +72,11 @@ TEST(MemoryEdges, SingleStepsReportTheirStatus) {
     std::memset(data, 9, 4);
     EXPECT_EQ(TKAreadMemory(610, 8, data, &status), -1);
     EXPECT_EQ(status, 18);
+    EXPECT_EQ(NXgetLastFailure(nullptr, 0), NXTKA_FAILURE_ANSWER);  // the status in words
+    EXPECT_EQ(reasonText(), "the amplifier answered: status 18 (a failure, byte 0x52) reading memory at 8");
     EXPECT_EQ(TKAreadMemory(610, 8, data, &status), -1);
     EXPECT_EQ(status, 16);
+    EXPECT_EQ(reasonText(), "the amplifier answered: byte 0x33, no memory status (status 16), reading memory at 8");
     EXPECT_EQ(Bytes(data, data + 4), (Bytes{9, 9, 9, 9}));  // failures leave the data alone
     status = 0;
     EXPECT_EQ(TKAreadMemory(610, 6, data, &status), -1);
@@ -76,6 +85,7 @@ TEST(MemoryEdges, SingleStepsReportTheirStatus) {
     sp.model().scriptMemory(0x2FF, {0x5E, 0xA1});
     EXPECT_EQ(TKAwriteMemory(610, 0x2FF, 0, 0x77, &status), -1);
     EXPECT_EQ(status, 30);
+    EXPECT_EQ(reasonText(), "the amplifier answered: status 30 (a failure, byte 0x5E) writing memory at 767");
     EXPECT_EQ(memoryAt(sp, 0x2FF, 1), Bytes{0});
     EXPECT_EQ(TKAwriteMemory(610, 0x2FF, 0, 0x77, &status), 0);
     EXPECT_EQ(status, 1);
@@ -246,17 +256,33 @@ TEST(LinearEdges, ProbeWritesChecksAndRemovesTheMarker) {
     sp.model().clearRecord();
     EXPECT_EQ(copyLinear(620, nullptr, 0, info), -1);
     EXPECT_EQ(info, -1);
+    EXPECT_EQ(NXgetLastFailure(nullptr, 0), NXTKA_FAILURE_TIMEOUT);
     EXPECT_TRUE(paramsOf(sp, 57).empty());
 }
 
-TEST(LinearEdges, FailedMarkerRemovalTurnsSuccessIntoFailure) {
+// The marker's removal does not change the call's result and info; a
+// removal that fails is only its reason.
+TEST(LinearEdges, FailedMarkerRemovalIsOnlyTheReason) {
     SimPort sp(621, LineKind::Virtual, amplifier(4));
     ASSERT_EQ(sp.activate(), 0);
     std::int32_t info = 0;
     sp.model().scriptMemory(253, {0xA0, 0x52});  // placing works, removing is refused
-    EXPECT_EQ(copyLinear(621, nullptr, 0, info), -1);
-    EXPECT_EQ(info, kFail | 0x2000);
+    EXPECT_EQ(copyLinear(621, nullptr, 0, info), 1);
+    EXPECT_EQ(info, 18);
+    EXPECT_EQ(NXgetLastFailure(nullptr, 0), NXTKA_FAILURE_ANSWER);
+    EXPECT_EQ(reasonText(), "linearization marker not removed: the amplifier answered: status 18 (a failure, byte "
+                            "0x52) writing memory at 253");
     EXPECT_EQ(memoryAt(sp, 253, 3), (Bytes{'L', ' ', ' '}));
+
+    // a complete table write likewise
+    sp.model().setReg(cmd::kGetRange, 25);  // 2.5
+    LinearPoint table[] = {{0.0, 0.0}, {0.5, 0.5}, {1.0, 1.0}, {0.0, -2.5}};
+    sp.model().scriptMemory(253, {0xA0, 0x52});
+    info = 0;
+    EXPECT_EQ(copyLinear(621, table, -3, info), 0);
+    EXPECT_EQ(info, 0);
+    EXPECT_EQ(memoryAt(sp, 72, 1), Bytes{2});
+    EXPECT_NE(reasonText().find("linearization marker not removed"), std::string::npos) << reasonText();
 }
 
 TEST(LinearEdges, ModeLinearOrLockDropsTheWriteIntent) {
@@ -303,6 +329,7 @@ TEST(LinearEdges, SupportAndLayoutErrors) {
         std::int32_t info = 0;
         EXPECT_EQ(copyLinear(623, nullptr, 1, info), -1);
         EXPECT_EQ(info, r.info);
+        EXPECT_EQ(NXgetLastFailure(nullptr, 0), NXTKA_FAILURE_ANSWER);  // what the amplifier is or holds
         if (r.options == 0) {
             EXPECT_TRUE(sp.model().commands().empty());
         }
@@ -354,12 +381,14 @@ TEST(LinearEdges, ReadsPointsAndExtraRecordOfTheDescribedLayout) {
     info = 0;
     EXPECT_EQ(copyLinear(624, table, 5, info), -1);
     EXPECT_EQ(info, kFail | 0x2000);
+    EXPECT_EQ(reasonText(), "the amplifier answered: status 18 (a failure, byte 0x52) reading memory at 260");
     // more stored points than the layout holds
     sp.model().setMemory(3, 30);
     info = 0;
     LinearPoint many[40] = {};
     EXPECT_EQ(copyLinear(624, many, 40, info), -1);
     EXPECT_EQ(info, kFail | 0xC00);
+    EXPECT_EQ(NXgetLastFailure(nullptr, 0), NXTKA_FAILURE_ANSWER);
 }
 
 TEST(LinearEdges, CheckingModesSortAndReportTheOffendingPoint) {
@@ -373,16 +402,22 @@ TEST(LinearEdges, CheckingModesSortAndReportTheOffendingPoint) {
         std::int32_t mode;
         std::int32_t result;
         std::int32_t info;
+        const char* reason;  // the caller's table is refused as an argument
     };
     const Row rows[] = {
-        {"sorted first", {{0.5, 0.5}, {0.25, 0.25}, {0, 0}, {0, 2}}, 0x4002, 0, 0},
-        {"descending", {{0.5, 0.5}, {0.25, 0.25}, {0, 0}, {0, 2}}, 2, -1, kFail | 0x1700},
-        {"y too large", {{0, 0}, {0.5, 1.2}, {0, 2}}, 2, -1, kFail | 0x1201},
-        {"steep", {{0, 0}, {3.204345703125e-5, 20 * 3.204345703125e-5}, {0, 2}}, 3, 0, 0},
-        {"steep checked", {{0, 0}, {3.204345703125e-5, 20 * 3.204345703125e-5}, {0, 2}}, 2, -1, kFail | 0x1800},
-        {"more than the header allows", std::vector<LinearPoint>(23, LinearPoint{0, 0}), 3, 0, 0},
-        {"mode 5", {{0, 0}, {0, 2}}, 5, -1, kFail | 0x2400},
-        {"mode -1", {{0, 0}, {0, 2}}, -1, -1, kFail | 0x2400},
+        {"sorted first", {{0.5, 0.5}, {0.25, 0.25}, {0, 0}, {0, 2}}, 0x4002, 0, 0, ""},
+        {"descending", {{0.5, 0.5}, {0.25, 0.25}, {0, 0}, {0, 2}}, 2, -1, kFail | 0x1700,
+         "argument refused: input not increasing and output decreasing from point 0 to 1"},
+        {"y too large", {{0, 0}, {0.5, 1.2}, {0, 2}}, 2, -1, kFail | 0x1201,
+         "argument refused: output of point 1 cannot be encoded"},
+        {"steep", {{0, 0}, {3.204345703125e-5, 20 * 3.204345703125e-5}, {0, 2}}, 3, 0, 0, ""},
+        {"steep checked", {{0, 0}, {3.204345703125e-5, 20 * 3.204345703125e-5}, {0, 2}}, 2, -1, kFail | 0x1800,
+         "argument refused: slope after point 0 too steep"},
+        {"more than the header allows", std::vector<LinearPoint>(23, LinearPoint{0, 0}), 3, 0, 0, ""},
+        {"extra record not a range", {{0, 0}, {1, 1}, {0, 2.5}}, 1, -1, kFail | 0x2C00,
+         "argument refused: extra record: output is not one of the amplifier's ranges"},
+        {"mode 5", {{0, 0}, {0, 2}}, 5, -1, kFail | 0x2400, "argument refused: linearization mode outside 0..3"},
+        {"mode -1", {{0, 0}, {0, 2}}, -1, -1, kFail | 0x2400, "argument refused: linearization mode outside 0..3"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -390,6 +425,7 @@ TEST(LinearEdges, CheckingModesSortAndReportTheOffendingPoint) {
         std::int32_t info = r.mode;
         EXPECT_EQ(copyLinear(625, table.data(), -static_cast<std::int32_t>(table.size() - 1), info), r.result);
         EXPECT_EQ(info, r.info);
+        EXPECT_EQ(reasonText(), r.reason);
         if (r.mode == 0x4002) {
             EXPECT_EQ(table[0].x, 0.0);  // the caller's table is sorted
         }
@@ -424,7 +460,7 @@ TEST(LinearEdges, FlagCommandsOfTheDescribedLayout) {
         {-4, {0x00, 247, 'I'}, 0, 0},
         {-3, {0x80, 247, 'I'}, 0, 1},
         {1, {}, 0, 'I'},
-        {-5, {}, -1, -1},
+        {-5, {}, -1, -1},  // refused as an argument
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.count);
@@ -432,6 +468,7 @@ TEST(LinearEdges, FlagCommandsOfTheDescribedLayout) {
         sp.model().clearRecord();
         EXPECT_EQ(copyLinear(626, nullptr, r.count, info), r.result);
         EXPECT_EQ(info, r.info);
+        EXPECT_EQ(NXgetLastFailure(nullptr, 0), r.result == 0 ? NXTKA_FAILURE_NONE : NXTKA_FAILURE_ARGUMENT);
         const auto writes = paramsOf(sp, 57);
         if (!r.write.empty()) {
             // marker 3, check 1, the command, removal 3
@@ -444,6 +481,7 @@ TEST(LinearEdges, FlagCommandsOfTheDescribedLayout) {
     std::int32_t info = 0;
     EXPECT_EQ(copyLinear(626, nullptr, -1, info), -1);
     EXPECT_EQ(info, kFail | 0x3000);
+    EXPECT_EQ(NXgetLastFailure(nullptr, 0), NXTKA_FAILURE_ANSWER);
 }
 
 // ---------------------------------------------------------------- with the range queries
@@ -501,6 +539,7 @@ TEST(LinearWriteLegacy, WritesSlopesSlotBySlot) {
     LinearPoint wrong[] = {{0.0, 0.0}, {0.5, 0.5}, {1.0, 1.0}, {0.0, -range - 1.0}};
     EXPECT_EQ(copyLinear(631, wrong, -3, info), -1);
     EXPECT_EQ(info, kFail | 0x2C00);
+    EXPECT_EQ(NXgetLastFailure(nullptr, 0), NXTKA_FAILURE_ARGUMENT);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, LinearWrite, ::testing::Values(LineKind::Virtual, LineKind::Pty));

@@ -166,6 +166,7 @@ const std::set<std::pair<std::string, std::string>> kNullable = {
     {"NXsetDeviceName", "name"},          {"NXgetLastFailure", "text"},
     {"NXreadTimed", "values"},            {"NXreadTimed", "statuses"},
     {"NXreadTimed", "times"},             {"NXreadTimed", "sequences"},
+    {"NXwriteMemoryVerified", "firstDifference"},
 };
 
 // Outputs a failure writes, and what it may write there.
@@ -176,6 +177,7 @@ bool allowedChange(const std::string& fn, const std::string& param, const Buffer
     if (fn == "TKAgetSerialNo" && param == "text") return after.bytes[0] == 0;  // "text[0] is 0 after any failure"
     if ((fn == "TKAreadMemory" || fn == "TKAwriteMemory") && param == "status") return word == 255;  // refused
     if (fn == "TKAcopyLinear" && param == "info") return (static_cast<std::uint32_t>(word) & 0x80000000u) != 0;
+    if (fn == "NXwriteMemoryVerified" && param == "firstDifference") return word == -1;  // "set to -1 first"
     return false;
 }
 

@@ -190,5 +190,41 @@ TEST(LinearTool, ArgumentErrorsExitTwo) {
     std::remove(in.c_str());
 }
 
+// A data byte changed on the line (bit 0 of what is written to one address)
+// is stored and acknowledged like any other: the writes read back by
+// default and name the byte; --no-verify skips that.
+TEST(MemoryTool, WritesReadBackUnlessTold) {
+    const std::string table = tempPath("flip.csv");
+    writeFile(table, "0,0\n0.5,0.25\n1,1\n0,-1\n");
+    struct Row {
+        std::vector<std::string> sim;
+        std::vector<std::string> args;
+        int status;
+        std::string words;
+    };
+    // point 1 of the table: x = 0.5 / 3.204345703125e-5 + 32768 = 48371.8 -> 0xBCF4, at 4 and 5
+    std::vector<std::string> flippedTable = kLinearAmp;
+    flippedTable.insert(flippedTable.end(), {"--flip-written", "4"});
+    const Row rows[] = {
+        {{"--flip-written", "41"}, {"memory", "write", "40", "0a0b"}, 1, "address 41 holds 0x0a, 0x0b was written"},
+        {{"--flip-written", "41"}, {"memory", "write", "--no-verify", "40", "0a0b"}, 0, ""},
+        {flippedTable, {"linear", "write", "--table", table}, 1,
+         "0x2000: a memory transfer moved fewer bytes than asked; the amplifier answered: address 4 holds 0xBD, 0xBC "
+         "was written"},
+        {flippedTable, {"linear", "write", "--no-verify", "--table", table}, 0, ""},
+    };
+    for (const Row& row : rows) {
+        SimProcess sim(kSim, row.sim);
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"--device", sim.device()});
+        const RunResult r = tool(args);
+        EXPECT_EQ(r.status, row.status) << args[1] << " " << args[2] << ": " << r.err;
+        if (row.status != 0) {
+            EXPECT_NE(complaint(r).find(row.words), std::string::npos) << r.err;
+        }
+    }
+    std::remove(table.c_str());
+}
+
 }  // namespace
 }  // namespace nxtka_cli::test
