@@ -1,11 +1,14 @@
 """Finding the shared library and declaring its functions for ctypes."""
 
+from __future__ import annotations
+
 import ctypes
 import ctypes.util
 import os
 import sys
 import threading
 
+from ._checks import error_check
 from ._declarations import DECLARATIONS
 
 #: True where the library uses the callee-cleans (stdcall) convention.
@@ -77,12 +80,15 @@ def candidates():
     return found
 
 
-def declare(library):
-    """Sets ``argtypes`` and ``restype`` of every declared function of ``library``; returns it."""
+def declare(library: ctypes.CDLL) -> ctypes.CDLL:
+    """Sets ``argtypes``, ``restype`` and the error check of every declared function of ``library``; returns it."""
     for name, result, arguments in DECLARATIONS:
         function = getattr(library, name)
         function.restype = CTYPES[result]
         function.argtypes = [CTYPES[a] for a in arguments]
+        check = error_check(library, name, result, tuple(arguments))
+        if check is not None:
+            function.errcheck = check
     return library
 
 
