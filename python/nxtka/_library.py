@@ -7,6 +7,7 @@ import ctypes.util
 import os
 import sys
 import threading
+from typing import Optional
 
 from ._checks import error_check
 from ._declarations import DECLARATIONS
@@ -65,9 +66,9 @@ CTYPES = {
 _FILE_NAMES = ("NXTKA.dll",) if sys.platform == "win32" else ("libnxtka.so.1", "libnxtka.so", "libnxtka.dylib")
 
 
-def candidates():
+def candidates() -> list[str]:
     """The paths and names tried in order: ``NXTKA_LIBRARY``, next to the package, the system's loader."""
-    found = []
+    found: list[str] = []
     explicit = os.environ.get("NXTKA_LIBRARY")
     if explicit:
         found.append(explicit)
@@ -92,17 +93,17 @@ def declare(library: ctypes.CDLL) -> ctypes.CDLL:
     return library
 
 
-def open_library(path):
+def open_library(path: str) -> ctypes.CDLL:
     """Loads the library at ``path`` (WinDLL on 32-bit Windows, CDLL elsewhere) and declares its functions."""
     loader = ctypes.WinDLL if STDCALL else ctypes.CDLL  # type: ignore[attr-defined]
     return declare(loader(path))
 
 
 _lock = threading.Lock()
-_library = None
+_library: Optional[ctypes.CDLL] = None
 
 
-def library():
+def library() -> ctypes.CDLL:
     """The loaded and declared library, loaded on first use.
 
     Raises ``OSError`` naming every place tried when none of them loads.

@@ -155,7 +155,7 @@ class RateSetting(Setting[SamplingRate]):
         return SamplingRate(frequency.value, factor.value)
 
     def __set__(self, obj: Any, value: Union[float, Tuple[float, int]]) -> None:  # type: ignore[override]
-        Setting.__set__(self, obj, value)  # type: ignore[arg-type]
+        Setting.__set__(self, obj, value)  # type: ignore[arg-type,misc]
 
     def write(self, port: int, value: Any) -> None:
         if isinstance(value, (tuple, list)):

@@ -121,7 +121,8 @@ def failure_error(function: str, failure: Union[Failure, int], text: str) -> Nxt
     """The exception for a failed call of ``function`` with the library's ``failure`` and ``text``."""
     if function in VALUE_READS and failure == Failure.DEVICE:
         return LineFailedError(function, failure, text)
-    return _CLASSES.get(failure, NxtkaError)(function, failure, text)
+    kind = _CLASSES.get(failure, NxtkaError) if isinstance(failure, Failure) else NxtkaError
+    return kind(function, failure, text)
 
 
 def error_for(function: str) -> NxtkaError:

@@ -135,9 +135,8 @@ class Port(Settings, Procedures, MemoryMethods, LinearMethods):
     def __enter__(self) -> Port:
         return self.activate()
 
-    def __exit__(self, *exc: object) -> bool:
+    def __exit__(self, *exc: object) -> None:
         self.release()
-        return False
 
     @property
     def active(self) -> bool:
@@ -260,7 +259,7 @@ class Port(Settings, Procedures, MemoryMethods, LinearMethods):
         self._async_buffer, count = _bytes_argument(data)
         handle = EVENT()
         r = library().NXasynchronousSendBytes(self._port, self._async_buffer, count, ctypes.byref(handle))
-        return handle.value if r == 1 else None
+        return handle.value if r == 1 else None  # type: ignore[attr-defined]
 
     def synchronize_send(self) -> None:
         """Waits for the write :meth:`send_bytes_async` started."""
