@@ -69,7 +69,7 @@ class Settings:
                             "Sampling frequency in Hz (through the control word's divisor).")
     # operating modes, switch
     mode = GroupSetting(ModeSettings)
-    switch = SwitchSetting(None, "TKAswitch", "The amplifier's switch: on (True) or off (False).")
+    switch = FlagSetting(None, "TKAswitch", "The amplifier's switch: on (True) or off (False).")
     # adjustment values
     scale = IntSetting("TKAgetScale", "TKAwriteScale", "Scale value (raw, 3 bytes).")
     zero = IntSetting("TKAgetZero", "TKAwriteZero", "Zero value (raw, 3 bytes).")

@@ -109,6 +109,25 @@ def test_one_setting_of_each_family_reads_back(simulator, port):
         assert (amp.mode.value, amp.mode.si, amp.mode.text, amp.mode.linear) == (0x41, True, False, True)
 
 
+# Settings the amplifier cannot report: (name, a value it takes, a value refused before anything is sent)
+WRITE_ONLY = [
+    ("transmit", False, "off"),
+    ("transmit", True, 2),
+    ("switch", True, "on"),
+    ("max_value", 0, 5),
+    ("user_text", "hello", "x" * 257),
+]
+
+
+def test_write_only_settings_take_their_values_and_refuse_others(simulator, port):
+    sim = simulator("--rate", "0")
+    with nxtka.Port(port, device=sim.device) as amp:
+        for name, taken, refused in WRITE_ONLY:
+            setattr(amp, name, taken)
+            with pytest.raises(ValueError):
+                setattr(amp, name, refused)
+
+
 def test_read_values_takes_what_waits_and_wait_for_values_waits(simulator, port):
     sim = simulator("--rate", "0", "--value", "0.25")  # values only on request
     with nxtka.Port(port, device=sim.device) as amp:
