@@ -131,8 +131,8 @@ class TextSetting(Setting[str]):
         self._export(self.getter)(port, text)
         return text.value.decode("latin-1")
 
-    def write(self, port: int, value: str) -> None:
-        raw = value.encode("latin-1")
+    def write(self, port: int, value: Union[str, bytes]) -> None:
+        raw = value.encode("latin-1") if isinstance(value, str) else bytes(value)
         if len(raw) > self.size or (self.exact and len(raw) != self.size):
             wanted = f"{'' if self.exact else 'up to '}{self.size}"
             raise ValueError(f"{self.name} has {wanted} characters, not {len(raw)}")
@@ -154,8 +154,8 @@ class RateSetting(Setting[SamplingRate]):
         self._export(self.getter)(port, ctypes.byref(frequency), ctypes.byref(factor))
         return SamplingRate(frequency.value, factor.value)
 
-    def __set__(self, obj: Any, value: Union[float, Tuple[float, int]]) -> None:  # type: ignore[override]
-        Setting.__set__(self, obj, value)  # type: ignore[arg-type,misc]
+    def __set__(self, obj: Any, value: Union[float, Tuple[float, int]]) -> None:
+        Setting.__set__(self, obj, value)  # type: ignore[misc]
 
     def write(self, port: int, value: Any) -> None:
         if isinstance(value, (tuple, list)):

@@ -70,10 +70,10 @@ class Word(Group):
     __slots__ = ()
 
     def __int__(self) -> int:
-        return self.value  # type: ignore[attr-defined,no-any-return]
+        return self.value  # type: ignore[attr-defined]
 
     def __index__(self) -> int:
-        return self.value  # type: ignore[attr-defined,no-any-return]
+        return self.value  # type: ignore[attr-defined]
 
     def __eq__(self, other: object) -> bool:
         if isinstance(other, int):
