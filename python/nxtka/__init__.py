@@ -4,13 +4,14 @@
 >>> with nxtka.Port(3, device="/dev/ttyUSB0", ring=10000) as amp:
 ...     amp.gain = 3
 ...     amp.mode.text = False
-...     values = amp.read_values(1000)      # a NumPy array of normalized values
+...     values = amp.wait_for_values(1000, timeout=5)   # a NumPy array of normalized values
 
 The shared library is found through the environment variable
-``NXTKA_LIBRARY``, next to this package, or by the system's loader.
+``NXTKA_LIBRARY``, inside this package, or by the system's loader.
 """
 
 from ._library import ActivationParams, LinearPoint, library
+from .descriptors import SamplingRate
 from .errors import (
     AbortedError,
     AlreadyActiveError,
@@ -59,6 +60,7 @@ __all__ = [
     "NxtkaError",
     "Port",
     "PortRangeError",
+    "SamplingRate",
     "WriteError",
     "abort_activation",
     "device_name",

@@ -1,11 +1,15 @@
 """Finding the shared library and declaring its functions for ctypes."""
 
+from __future__ import annotations
+
 import ctypes
 import ctypes.util
 import os
 import sys
 import threading
+from typing import Optional
 
+from ._checks import error_check
 from ._declarations import DECLARATIONS
 
 #: True where the library uses the callee-cleans (stdcall) convention.
@@ -65,9 +69,9 @@ CTYPES = {
 _FILE_NAMES = ("NXTKA.dll",) if sys.platform == "win32" else ("libnxtka.so.1", "libnxtka.so", "libnxtka.dylib")
 
 
-def candidates():
+def candidates() -> list[str]:
     """The paths and names tried in order: ``NXTKA_LIBRARY``, next to the package, the system's loader."""
-    found = []
+    found: list[str] = []
     explicit = os.environ.get("NXTKA_LIBRARY")
     if explicit:
         found.append(explicit)
@@ -80,26 +84,29 @@ def candidates():
     return found
 
 
-def declare(library):
-    """Sets ``argtypes`` and ``restype`` of every declared function of ``library``; returns it."""
+def declare(library: ctypes.CDLL) -> ctypes.CDLL:
+    """Sets ``argtypes``, ``restype`` and the error check of every declared function of ``library``; returns it."""
     for name, result, arguments in DECLARATIONS:
         function = getattr(library, name)
         function.restype = CTYPES[result]
         function.argtypes = [CTYPES[a] for a in arguments]
+        check = error_check(library, name, result, tuple(arguments))
+        if check is not None:
+            function.errcheck = check
     return library
 
 
-def open_library(path):
+def open_library(path: str) -> ctypes.CDLL:
     """Loads the library at ``path`` (WinDLL on 32-bit Windows, CDLL elsewhere) and declares its functions."""
     loader = ctypes.WinDLL if STDCALL else ctypes.CDLL  # type: ignore[attr-defined]
     return declare(loader(path))
 
 
 _lock = threading.Lock()
-_library = None
+_library: Optional[ctypes.CDLL] = None
 
 
-def library():
+def library() -> ctypes.CDLL:
     """The loaded and declared library, loaded on first use.
 
     Raises ``OSError`` naming every place tried when none of them loads.

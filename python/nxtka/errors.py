@@ -2,8 +2,7 @@
 
 import ctypes
 import enum
-
-from ._library import library
+from typing import Tuple, Union
 
 
 class Failure(enum.IntEnum):
@@ -29,7 +28,7 @@ class NxtkaError(Exception):
     ``reason`` the library's text for it (empty when the library recorded none).
     """
 
-    def __init__(self, function, failure, reason):
+    def __init__(self, function: str, failure: Union["Failure", int], reason: str) -> None:
         self.function = function
         self.failure = Failure(failure) if failure in Failure._value2member_map_ else failure
         self.reason = reason
@@ -87,7 +86,7 @@ class LinearTableError(NxtkaError):
     index in the low 8 bits for the point errors), ``point`` that index or None.
     """
 
-    def __init__(self, function, code, text):
+    def __init__(self, function: str, code: int, text: str) -> None:
         self.code = code
         self.point = code & 0xFF if 0x1100 <= code < 0x1900 else None
         super().__init__(function, Failure.NONE, text)
@@ -106,22 +105,32 @@ _CLASSES = {
     Failure.ANSWER: AnswerError,
 }
 
+#: The exports that read measured values: a device failure there means the line is gone.
+VALUE_READS = frozenset({"TKAread", "TKAreadStatus", "TKAreadMultiple", "TKAreadStatusMultiple", "TKAreceived"})
 
-def last_failure():
-    """The calling thread's last failure as ``(Failure, text)``."""
+
+def read_failure(lib: ctypes.CDLL) -> Tuple[Union[Failure, int], str]:
+    """The calling thread's last failure as recorded by the loaded library ``lib``."""
     text = ctypes.create_string_buffer(256)
-    number = library().NXgetLastFailure(text, len(text))
+    number = lib.NXgetLastFailure(text, len(text))
     return (Failure(number) if number in Failure._value2member_map_ else number), text.value.decode(errors="replace")
 
 
-def error_for(function):
+def last_failure() -> Tuple[Union[Failure, int], str]:
+    """The calling thread's last failure as ``(Failure, text)``."""
+    from ._library import library
+
+    return read_failure(library())
+
+
+def failure_error(function: str, failure: Union[Failure, int], text: str) -> NxtkaError:
+    """The exception for a failed call of ``function`` with the library's ``failure`` and ``text``."""
+    if function in VALUE_READS and failure == Failure.DEVICE:
+        return LineFailedError(function, failure, text)
+    kind = _CLASSES.get(failure, NxtkaError) if isinstance(failure, Failure) else NxtkaError
+    return kind(function, failure, text)
+
+
+def error_for(function: str) -> NxtkaError:
     """The exception for a failed call of ``function``, with the reason the library recorded for this thread."""
-    failure, text = last_failure()
-    return _CLASSES.get(failure, NxtkaError)(function, failure, text)
-
-
-def check(function, result, failed=-1):
-    """Returns ``result``, or raises the failure's exception when it equals ``failed``."""
-    if result == failed:
-        raise error_for(function)
-    return result
+    return failure_error(function, *last_failure())

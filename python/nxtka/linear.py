@@ -112,3 +112,16 @@ def linear_command(self, number):
     if number not in (1, 2, 3, 4):
         raise ValueError("the command is 1..4")
     return _call(self._port, None, -number, 0)[1] == 1
+
+
+class LinearMethods:
+    """The linearization-table methods of :class:`~nxtka.Port`."""
+
+    __slots__ = ()
+    read_linear_table = read_linear_table
+    write_linear_table = write_linear_table
+    check_linear_table = check_linear_table
+    probe_linear = probe_linear
+    read_linear_record = read_linear_record
+    read_linear_flag = read_linear_flag
+    linear_command = linear_command

@@ -5,7 +5,7 @@ import ctypes
 import numpy as np
 
 from ._library import library
-from .errors import NxtkaError, check, error_for, last_failure
+from .errors import NxtkaError, error_for, last_failure
 
 #: Status codes: 0..15 success, 16..31 the amplifier's failure (16 also an unknown answer), 255 no answer.
 STATUS_NO_ANSWER = 255
@@ -37,7 +37,7 @@ def read_memory(self, address, count):
     if count < 0:
         raise ValueError("count must not be negative")
     data = np.zeros(max(count, 1), dtype=np.uint8)
-    n = check("TKAcopyMemory", library().TKAcopyMemory(self._port, count, address, _byte_pointer(data)))
+    n = library().TKAcopyMemory(self._port, count, address, _byte_pointer(data))
     if n != count:
         raise MemoryTransferError("TKAcopyMemory", f"read {n} of {count} bytes from {address}", done=n)
     return data[:count]
@@ -63,7 +63,7 @@ def write_memory(self, address, data, verify=True):
             raise MemoryTransferError("NXwriteMemoryVerified", f"address {first.value} does not hold its byte",
                                       address=first.value)
         return
-    n = check("TKAcopyMemory", library().TKAcopyMemory(self._port, -count, address, _byte_pointer(array)))
+    n = library().TKAcopyMemory(self._port, -count, address, _byte_pointer(array))
     if n != count:
         raise MemoryTransferError("TKAcopyMemory", f"wrote {n} of {count} bytes from {address}", done=n)
 
@@ -79,7 +79,7 @@ def check_memory(self, address, count=None, data=None):
     else:
         buffer = np.array(bytearray(bytes(data)) if isinstance(data, (bytes, bytearray)) else data, dtype=np.uint8)
         length = -len(buffer)
-    check("TKAcheckMemory", library().TKAcheckMemory(self._port, length, address, _byte_pointer(buffer)))
+    library().TKAcheckMemory(self._port, length, address, _byte_pointer(buffer))
     return buffer[: abs(length)]
 
 
@@ -98,3 +98,14 @@ def write_memory_byte(self, address, value, flag=False):
     if library().TKAwriteMemory(self._port, address, 1 if flag else 0, value, ctypes.byref(status)) != 0:
         raise MemoryTransferError("TKAwriteMemory", f"status {status.value}", status=status.value)
     return status.value
+
+
+class MemoryMethods:
+    """The memory methods of :class:`~nxtka.Port`."""
+
+    __slots__ = ()
+    read_memory = read_memory
+    write_memory = write_memory
+    check_memory = check_memory
+    read_memory_word = read_memory_word
+    write_memory_byte = write_memory_byte

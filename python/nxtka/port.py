@@ -1,68 +1,76 @@
 """The :class:`Port` class: one amplifier on one serial port."""
 
+from __future__ import annotations
+
 import ctypes
 import os
 import time
+from typing import Any, Callable, Iterator, Literal, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
+import numpy.typing as npt
 
-from . import linear, memory
 from ._library import EVENT, EXEC_CALLBACK, ActivationParams, library
 from ._wait import wait_event
-from .errors import Failure, LineFailedError, check, error_for, last_failure
-from .settings import install
+from .errors import LineFailedError, NotActiveError, PortRangeError
+from .linear import LinearMethods
+from .memory import MemoryMethods
+from .procedures import Procedures
+from .settings import Settings
 
 FLAG_BAUDRATE = 0x1  #: ``ActivationParams.flags``: the line speed is given.
 FLAG_WAKEUP = 0x2  #: wait for a sleeping amplifier (``abort_activation`` ends the wait).
 FLAG_RTSCTS = 0x4  #: RTS/CTS handshake.
 FLAG_DISPLAY = 0x8  #: the display norm's sign bit affects text values.
 
+Values = npt.NDArray[np.float64]
+Statuses = npt.NDArray[np.uint8]
+BytesLike = Union[bytes, bytearray, Sequence[int]]
 
-def _bytes_argument(data):
+
+def _bytes_argument(data: BytesLike) -> Tuple[ctypes.Array[ctypes.c_ubyte], int]:
     raw = bytes(data)
     return (ctypes.c_ubyte * max(1, len(raw))).from_buffer_copy(raw or b"\0"), len(raw)
 
 
-def set_device_name(port, name):
+def set_device_name(port: int, name: Optional[Union[str, os.PathLike[str]]]) -> None:
     """Makes ``port`` open the device ``name`` at its next activation (None: the default)."""
-    encoded = None if name is None else os.fsencode(name)
-    check("NXsetDeviceName", library().NXsetDeviceName(port, encoded))
+    library().NXsetDeviceName(port, None if name is None else os.fsencode(name))
 
 
-def device_name(port):
+def device_name(port: int) -> str:
     """The device that ``port`` opens at its next activation."""
     text = ctypes.create_string_buffer(512)
-    check("NXgetDeviceName", library().NXgetDeviceName(port, text, len(text)))
+    library().NXgetDeviceName(port, text, len(text))
     return os.fsdecode(text.value)
 
 
-def abort_activation(port):
+def abort_activation(port: int) -> None:
     """Ends the wait for a sleeping amplifier of an activation with ``wakeup=True`` (from another thread)."""
-    check("TKAabortActivate", library().TKAabortActivate(port))
+    library().TKAabortActivate(port)
 
 
-def version():
+def version() -> Tuple[int, int, int, int]:
     """The library's file version as ``(major, minor, build, revision)``."""
     lib = library()
     v, r = lib.TKAversion(), lib.TKArevision()
     return (v >> 16) & 0xFFFF, v & 0xFFFF, (r >> 16) & 0xFFFF, r & 0xFFFF
 
 
-def request_values(ports):
+def request_values(ports: Sequence[int]) -> None:
     """Asks the amplifiers of all ``ports`` for one value each."""
     array = (ctypes.c_int32 * max(1, len(ports)))(*ports)
-    check("TKAgetValues", library().TKAgetValues(array, len(ports)))
+    library().TKAgetValues(array, len(ports))
 
 
-def send_bytes_to_devices(ports, data):
+def send_bytes_to_devices(ports: Sequence[int], data: BytesLike) -> None:
     """Writes the raw ``data`` to the amplifiers of all ``ports``."""
     array = (ctypes.c_uint32 * max(1, len(ports)))(*ports)
     buffer, count = _bytes_argument(data)
-    check("NXsendBytesToDevices", library().NXsendBytesToDevices(array, len(ports), buffer, count))
+    library().NXsendBytesToDevices(array, len(ports), buffer, count)
 
 
-@install
-class Port:
+class Port(Settings, Procedures, MemoryMethods, LinearMethods):
     """One amplifier on serial port ``number`` (0..1023).
 
     ``with Port(3, device="/dev/ttyUSB0", ring=10000) as amp:`` activates the
@@ -70,13 +78,17 @@ class Port:
     to a device path (default: the system's name for the number), ``ring``
     is the capacity of the value ring, ``baud`` a line speed other than
     38400 bit/s, and ``rtscts``, ``wakeup`` and ``display`` set the
-    activation flags of the same names. The settings are properties
-    (``amp.gain``, ``amp.mode.text``), the procedures methods
-    (``amp.adjust_zero()``); every failure raises an :class:`NxtkaError`
-    subclass with the library's reason.
+    activation flags of the same names. The settings are attributes named
+    after the command-line tool's settings (``amp.gain``, ``amp.noise_cut``,
+    ``amp.mode.text``), the procedures methods (``amp.adjust_zero()``); a
+    name the port does not have raises ``AttributeError``, and every failure
+    raises an :class:`NxtkaError` subclass with the library's reason.
     """
 
-    def __init__(self, number, device=None, ring=10000, baud=None, rtscts=False, wakeup=False, display=False):
+    __slots__ = ("_port", "_device", "_ring", "_baud", "_flags", "_async_buffer")
+
+    def __init__(self, number: int, device: Optional[Union[str, os.PathLike[str]]] = None, ring: int = 10000,
+                 baud: Optional[int] = None, rtscts: bool = False, wakeup: bool = False, display: bool = False) -> None:
         self._port = int(number)
         self._device = device
         self._ring = int(ring)
@@ -87,289 +99,175 @@ class Port:
             | (FLAG_WAKEUP if wakeup else 0)
             | (FLAG_DISPLAY if display else 0)
         )
+        self._async_buffer: Optional[ctypes.Array[ctypes.c_ubyte]] = None
 
     @property
-    def number(self):
+    def number(self) -> int:
         """The port number."""
         return self._port
 
     @property
-    def device(self):
+    def device(self) -> Optional[Union[str, os.PathLike[str]]]:
         """The device path given to the constructor (None: the library's default for the number)."""
         return self._device
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"<nxtka.Port {self._port} {self._device or ''}>"
 
     # ---------------------------------------------------------------- activation
 
-    def activate(self):
+    def activate(self) -> Port:
         """Opens the device, starts the port's receive thread and identifies the amplifier."""
         lib = library()
         if self._device is not None:
             set_device_name(self._port, self._device)
         if self._flags == 0:
-            check("TKAactivate", lib.TKAactivate(self._port, self._ring))
+            lib.TKAactivate(self._port, self._ring)
         else:
             params = ActivationParams(16, self._ring, self._flags, int(self._baud or 0))
-            check("TKAactivateExtended", lib.TKAactivateExtended(self._port, ctypes.byref(params)))
+            lib.TKAactivateExtended(self._port, ctypes.byref(params))
         return self
 
-    def release(self):
+    def release(self) -> None:
         """Restores the amplifier's sleep bit and interface lock, stops the receive thread, closes the device."""
         library().TKArelease(self._port)
 
-    def __enter__(self):
+    def __enter__(self) -> Port:
         return self.activate()
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.release()
-        return False
 
     @property
-    def active(self):
-        """True while the port is active (asks the library, sends nothing)."""
-        return library().TKAreceived(self._port) != -1 or last_failure()[0] not in (
-            Failure.NOT_ACTIVE,
-            Failure.PORT_RANGE,
-        )
+    def active(self) -> bool:
+        """True while the port is active, also after its line failed (asks the library, sends nothing)."""
+        try:
+            library().TKAreceived(self._port)
+        except (NotActiveError, PortRangeError):
+            return False
+        except LineFailedError:
+            pass
+        return True
 
     # ---------------------------------------------------------------- values
 
-    def _read_failed(self, function):
-        failure, reason = last_failure()
-        if failure in (Failure.NONE, Failure.DEVICE):
-            return LineFailedError(function, failure, reason or "the line has failed")
-        return error_for(function)
-
-    def read(self):
+    def read(self) -> Optional[float]:
         """The oldest value (normalized, 1.05 end of scale), or None when none waits."""
         value = ctypes.c_double()
-        r = library().TKAread(self._port, ctypes.byref(value))
-        if r == -1:
-            raise self._read_failed("TKAread")
-        return value.value if r == 1 else None
+        return value.value if library().TKAread(self._port, ctypes.byref(value)) == 1 else None
 
-    def read_status(self):
+    def read_status(self) -> Optional[Tuple[float, int]]:
         """The oldest value and its status byte as ``(value, status)``, or None when none waits."""
         value, status = ctypes.c_double(), ctypes.c_ubyte()
         r = library().TKAreadStatus(self._port, ctypes.byref(value), ctypes.byref(status))
-        if r == -1:
-            raise self._read_failed("TKAreadStatus")
         return (value.value, status.value) if r == 1 else None
 
-    def read_values(self, max=4096, status=False):
-        """Up to ``max`` waiting values, oldest first, as a float64 array (empty when none wait).
+    @overload
+    def read_values(self, limit: int = ..., status: Literal[False] = ...) -> Values: ...
 
-        With ``status=True`` returns ``(values, statuses)``, the statuses as a uint8 array.
-        Raises :class:`LineFailedError` when none wait and the line has failed.
+    @overload
+    def read_values(self, limit: int = ..., *, status: Literal[True]) -> Tuple[Values, Statuses]: ...
+
+    def read_values(self, limit: int = 4096, status: bool = False) -> Union[Values, Tuple[Values, Statuses]]:
+        """What is waiting now: up to ``limit`` values, oldest first, as a float64 array; never waits.
+
+        Right after activation, or when the values came faster than they are
+        read, this is fewer than ``limit`` or none at all: an empty array.
+        :meth:`wait_for_values` waits for a number of values. With
+        ``status=True`` returns ``(values, statuses)``, the statuses as a
+        uint8 array. Raises :class:`LineFailedError` when none wait and the
+        line has failed.
         """
-        values = np.empty(max, dtype=np.float64)
-        statuses = np.empty(max, dtype=np.uint8) if status else None
+        if limit < 1:
+            raise ValueError("limit must be at least 1")
+        values = np.empty(limit, dtype=np.float64)
+        statuses = np.empty(limit if status else 0, dtype=np.uint8)
         delivered = ctypes.c_int32(0)
         lib = library()
         pointer = values.ctypes.data_as(ctypes.POINTER(ctypes.c_double))
         if status:
-            r = lib.TKAreadStatusMultiple(
-                self._port, pointer, statuses.ctypes.data_as(ctypes.POINTER(ctypes.c_ubyte)), max, ctypes.byref(delivered)
-            )
+            status_pointer = statuses.ctypes.data_as(ctypes.POINTER(ctypes.c_ubyte))
+            r = lib.TKAreadStatusMultiple(self._port, pointer, status_pointer, limit, ctypes.byref(delivered))
         else:
-            r = lib.TKAreadMultiple(self._port, pointer, max, ctypes.byref(delivered))
-        if r == -1:
-            raise self._read_failed("TKAreadStatusMultiple" if status else "TKAreadMultiple")
+            r = lib.TKAreadMultiple(self._port, pointer, limit, ctypes.byref(delivered))
         n = delivered.value if r == 1 else 0
         return (values[:n].copy(), statuses[:n].copy()) if status else values[:n].copy()
 
-    def event(self):
+    def wait_for_values(self, count: int, timeout: Optional[float] = None) -> Values:
+        """Waits until ``count`` values have come and returns them, oldest first, as a float64 array.
+
+        Returns fewer when ``timeout`` seconds pass first (None: no limit).
+        Raises :class:`LineFailedError` when the line fails before.
+        """
+        deadline = None if timeout is None else time.monotonic() + timeout
+        chunks, have = [], 0
+        event = self.event()
+        while have < count:
+            block = self.read_values(count - have)
+            if len(block):
+                chunks.append(block)
+                have += len(block)
+                continue
+            left = None if deadline is None else deadline - time.monotonic()
+            if (left is not None and left <= 0) or not wait_event(event, left):
+                break
+        return np.concatenate(chunks) if chunks else np.empty(0)
+
+    def event(self) -> Any:
         """The port's data event: a descriptor (POSIX) or HANDLE (Windows), signalled while values wait
         and once the line has failed. Never read or close it."""
-        e = library().NXrequestEvent(self._port)
-        if not e:
-            raise error_for("NXrequestEvent")
-        return e
+        return library().NXrequestEvent(self._port)
 
-    def fileno(self):
+    def fileno(self) -> int:
         """The data event's descriptor, so that a Port can be given to ``select``/``poll`` (POSIX)."""
-        return self.event()
+        return int(self.event())
 
-    def wait(self, timeout=None):
+    def wait(self, timeout: Optional[float] = None) -> bool:
         """Waits until values wait or the line has failed; False after ``timeout`` seconds."""
         return wait_event(self.event(), timeout)
 
-    def blocks(self, max=4096, timeout=None):
-        """Iterates over arrays of values as they arrive, sleeping on the data event between them.
+    def blocks(self, limit: int = 4096, timeout: Optional[float] = None) -> Iterator[Values]:
+        """Iterates over arrays of up to ``limit`` values as they arrive, sleeping on the data event between them.
 
         Ends with :class:`LineFailedError` when the line fails (after the last
         values), and with ``TimeoutError`` when no value comes for ``timeout`` seconds.
         """
         event = self.event()
         while True:
-            values = self.read_values(max)
+            values = self.read_values(limit)
             if len(values):
                 yield values
                 continue
             if not wait_event(event, timeout):
                 raise TimeoutError(f"no values on port {self._port} within {timeout} s")
 
-    def __iter__(self):
+    def __iter__(self) -> Iterator[float]:
         """Iterates over single values as they arrive (see :meth:`blocks`)."""
         for block in self.blocks():
             yield from block.tolist()
 
-    # ---------------------------------------------------------------- settings that are not one number
-
-    @property
-    def bipolar(self):
-        """True for bipolar input, False for unipolar; assigning switches the amplifier and the conversion."""
-        return bool(check("TKAisBipol", library().TKAisBipol(self._port)))
-
-    @bipolar.setter
-    def bipolar(self, on):
-        if on:
-            check("TKAsetBipolar", library().TKAsetBipolar(self._port))
-        else:
-            check("TKAsetUnipolar", library().TKAsetUnipolar(self._port))
-
-    @property
-    def serial_number(self):
-        """The 8-character serial number; assigning writes it (a factory setting)."""
-        text = ctypes.create_string_buffer(16)
-        check("TKAgetSerialNo", library().TKAgetSerialNo(self._port, text))
-        return text.value.decode("latin-1")
-
-    @serial_number.setter
-    def serial_number(self, text):
-        raw = text.encode("latin-1") if isinstance(text, str) else bytes(text)
-        if len(raw) != 8:
-            raise ValueError("a serial number has 8 characters")
-        check("NXwriteSerialNo", library().NXwriteSerialNo(self._port, raw))
-
-    def _pair(self, function):
-        a, b = ctypes.c_double(), ctypes.c_double()
-        check(function, getattr(library(), function)(self._port, ctypes.byref(a), ctypes.byref(b)))
-        return a.value, b.value
-
-    @property
-    def threshold(self):
-        """The first threshold pair ``(upper, lower)`` on the normalized scale."""
-        return self._pair("TKAgetThreshold")
-
-    @threshold.setter
-    def threshold(self, pair):
-        upper, lower = pair
-        check("TKAsetThreshold", library().TKAsetThreshold(self._port, upper, lower))
-
-    @property
-    def second_threshold(self):
-        """The second threshold pair ``(upper, lower)`` on the normalized scale."""
-        return self._pair("TKAgetSecondThreshold")
-
-    @second_threshold.setter
-    def second_threshold(self, pair):
-        upper, lower = pair
-        check("TKAsetSecondThreshold", library().TKAsetSecondThreshold(self._port, upper, lower))
-
-    @property
-    def sampling_rate(self):
-        """The sampling rate as ``(frequency in Hz, factor)``, in the amplifier's own encoding."""
-        frequency, factor = ctypes.c_double(), ctypes.c_int32()
-        check(
-            "TKAreadSamplingRate",
-            library().TKAreadSamplingRate(self._port, ctypes.byref(frequency), ctypes.byref(factor)),
-        )
-        return frequency.value, factor.value
-
-    @sampling_rate.setter
-    def sampling_rate(self, pair):
-        frequency, factor = pair
-        check("TKAwriteSamplingRate", library().TKAwriteSamplingRate(self._port, frequency, factor))
-
-    @property
-    def sensor_text_assign(self):
-        """The sensor text assignment as a pair of answer bytes."""
-        second = ctypes.c_int32()
-        first = check("TKAgetSensorTextAssign", library().TKAgetSensorTextAssign(self._port, ctypes.byref(second)))
-        return first, second.value
-
-    def range_entry(self, first, second):
-        """Range-table entry first/second as ``(status, value)``."""
-        value = ctypes.c_double()
-        status = check("TKAgetRanges", library().TKAgetRanges(self._port, first, second, ctypes.byref(value)))
-        return status, value.value
-
-    def set_user_text(self, text):
-        """Writes up to 256 characters of user text."""
-        check("TKAsetUserText", library().TKAsetUserText(self._port, text.encode("latin-1")))
-
-    def set_mode_lock(self, lock, identifier):
-        """Locks (or unlocks) the settings with the amplifier's 3-byte identifier."""
-        buffer, count = _bytes_argument(identifier)
-        if count != 3:
-            raise ValueError("the identifier has 3 bytes")
-        check("NXsetModeLock", library().NXsetModeLock(self._port, 1 if lock else 0, buffer))
-
-    def send_id(self, identifier):
-        """Sends the amplifier's 3-byte identifier."""
-        buffer, count = _bytes_argument(identifier)
-        if count != 3:
-            raise ValueError("the identifier has 3 bytes")
-        check("NXsendID", library().NXsendID(self._port, buffer))
-
     # ---------------------------------------------------------------- raw bytes and the service hook
 
-    def send_bytes(self, data):
+    def send_bytes(self, data: BytesLike) -> None:
         """Writes raw bytes to the amplifier."""
         buffer, count = _bytes_argument(data)
-        check("NXsendBytes", library().NXsendBytes(self._port, buffer, count))
+        library().NXsendBytes(self._port, buffer, count)
 
-    def send_bytes_async(self, data):
+    def send_bytes_async(self, data: BytesLike) -> Any:
         """Starts a write; returns its event when still in progress (call :meth:`synchronize_send`
         from this thread after it), None when written at once. ``data`` is kept until then."""
         self._async_buffer, count = _bytes_argument(data)
         handle = EVENT()
-        r = check(
-            "NXasynchronousSendBytes",
-            library().NXasynchronousSendBytes(self._port, self._async_buffer, count, ctypes.byref(handle)),
-        )
-        return handle.value if r == 1 else None
+        r = library().NXasynchronousSendBytes(self._port, self._async_buffer, count, ctypes.byref(handle))
+        return handle.value if r == 1 else None  # type: ignore[attr-defined]
 
-    def synchronize_send(self):
+    def synchronize_send(self) -> None:
         """Waits for the write :meth:`send_bytes_async` started."""
-        check("NXsynchronizeSendBytes", library().NXsynchronizeSendBytes(self._port))
+        library().NXsynchronizeSendBytes(self._port)
         self._async_buffer = None
 
-    def run_locked(self, callback, argument=0):
+    def run_locked(self, callback: Callable[[int, int], int], argument: int = 0) -> int:
         """Runs ``callback(port, argument)`` while the port's command lock is held; its int result."""
         function = EXEC_CALLBACK(lambda port, arg: int(callback(port, arg)))
-        return check("NXreservedExec", library().NXreservedExec(self._port, 0, function, argument))
+        return int(library().NXreservedExec(self._port, 0, function, argument))
 
-    # ---------------------------------------------------------------- memory and linearization
-
-    read_memory = memory.read_memory
-    write_memory = memory.write_memory
-    check_memory = memory.check_memory
-    read_memory_word = memory.read_memory_word
-    write_memory_byte = memory.write_memory_byte
-    read_linear_table = linear.read_linear_table
-    write_linear_table = linear.write_linear_table
-    check_linear_table = linear.check_linear_table
-    probe_linear = linear.probe_linear
-    read_linear_record = linear.read_linear_record
-    read_linear_flag = linear.read_linear_flag
-    linear_command = linear.linear_command
-
-    def collect(self, count, timeout):
-        """Collects at least ``count`` values within ``timeout`` seconds (fewer if the time runs out)."""
-        deadline = time.monotonic() + timeout
-        chunks, have = [], 0
-        event = self.event()
-        while have < count:
-            block = self.read_values(max(count - have, 1))
-            if len(block):
-                chunks.append(block)
-                have += len(block)
-                continue
-            left = deadline - time.monotonic()
-            if left <= 0 or not wait_event(event, left):
-                break
-        return np.concatenate(chunks) if chunks else np.empty(0)

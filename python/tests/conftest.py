@@ -1,7 +1,8 @@
 """Fixtures: the simulated amplifier program on a pseudo-terminal, and a fresh port number per use.
 
-NXTKA_LIBRARY and NXTKA_SIM name the library and the simulator of the build
-under test; without them the default build directory of the checkout is used.
+NXTKA_LIBRARY, NXTKA_SIM and NXTKA_TOOL name the library, the simulator and
+the command-line tool of the build under test; without them the default
+build directory of the checkout is used.
 """
 
 import itertools
@@ -18,6 +19,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "python"))
 os.environ.setdefault("NXTKA_LIBRARY", os.path.join(ROOT, "build", "default", "libnxtka.so.1"))
 SIM = os.environ.get("NXTKA_SIM", os.path.join(ROOT, "build", "default", "sim", "nxtka-sim"))
+TOOL = os.environ.get("NXTKA_TOOL", os.path.join(ROOT, "build", "default", "tools", "nxtka"))
 
 _ports = itertools.count(300)
 

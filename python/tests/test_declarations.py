@@ -113,20 +113,22 @@ def test_every_public_name_has_a_docstring():
     import inspect
 
     import nxtka
-    from nxtka import linear, memory, settings
+    from nxtka import descriptors, groups, linear, memory, procedures, settings
 
     missing = []
     objects = [(name, getattr(nxtka, name)) for name in nxtka.__all__]
-    objects += [(f"settings.{name}", cls) for name, cls in settings.GROUP_CLASSES.items()]
-    for module in (nxtka, linear, memory, settings):
+    objects += [(f"groups.{name}", cls) for name, cls in groups.GROUP_CLASSES.items()]
+    for module in (nxtka, descriptors, groups, linear, memory, procedures, settings):
         objects.append((module.__name__, module))
     for name, obj in objects:
         if not inspect.getdoc(obj):
             missing.append(name)
         if inspect.isclass(obj) and obj.__module__.startswith("nxtka"):
-            for attribute, member in vars(obj).items():
-                if attribute.startswith("_") or not (callable(member) or isinstance(member, property)):
-                    continue
-                if not inspect.getdoc(member):
-                    missing.append(f"{name}.{attribute}")
+            for klass in obj.__mro__:
+                for attribute, member in vars(klass).items():
+                    documented = (property, descriptors.Setting, groups.GroupSetting)
+                    if attribute.startswith("_") or not (callable(member) or isinstance(member, documented)):
+                        continue
+                    if not (member.__doc__ or "").strip():
+                        missing.append(f"{name}.{attribute}")
     assert missing == []

@@ -1,9 +1,9 @@
-"""The package as a user meets it: ``python -m nxtka monitor`` and ``pip install``."""
+"""The package as a user meets it: ``python -m nxtka monitor`` and a wheel with the library inside."""
 
 import os
-import shutil
 import subprocess
 import sys
+import sysconfig
 
 from conftest import ROOT
 
@@ -42,29 +42,36 @@ def test_monitor_refusals(tmp_path):
     assert not (tmp_path / "x.png").exists()
 
 
-def test_pip_installs_the_package_with_the_system_setuptools(tmp_path):
-    source = tmp_path / "source"
-    shutil.copytree(PACKAGE, source, ignore=shutil.ignore_patterns("tests", "build", "*.egg-info", "__pycache__"))
-    target = tmp_path / "target"
-    r = subprocess.run(
-        [sys.executable, "-m", "pip", "install", "--no-build-isolation", "--no-deps", "--no-index", "-q",
-         "--target", str(target), str(source)],
-        capture_output=True, text=True, timeout=120,
-    )
+def test_wheel_carries_the_library_and_installs_offline_into_a_venv(tmp_path):
+    built = os.path.abspath(os.environ["NXTKA_LIBRARY"])
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "NXTKA_LIBRARY")}
+    # the build directory of the library under test is brought up to date, not built anew
+    env.setdefault("NXTKA_BUILD_DIR", os.path.dirname(built))
+    wheels = tmp_path / "wheels"
+    r = subprocess.run([sys.executable, "-m", "pip", "wheel", "--no-deps", "--no-index", "-q", "-w", str(wheels),
+                        PACKAGE], env=env, capture_output=True, text=True, timeout=600)
     assert r.returncode == 0, r.stderr
-    # the library next to the package, or by the system's loader, when NXTKA_LIBRARY is not set
-    built = os.environ["NXTKA_LIBRARY"]
-    beside = target / "nxtka" / "libnxtka.so.1"
-    without = {k: v for k, v in os.environ.items() if k != "NXTKA_LIBRARY"}
+    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+    (wheel,) = wheels.iterdir()
+    assert wheel.name == f"nxtka-1.53.0-py3-none-{platform}.whl"
+
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", "--system-site-packages", str(venv)], check=True,
+                   timeout=120)
+    python = str(venv / "bin" / "python")
+    r = subprocess.run([sys.executable, "-m", "pip", "--python", python, "install", "--no-deps", "--no-index", "-q",
+                        str(wheel)], env=env, capture_output=True, text=True, timeout=120)
+    assert r.returncode == 0, r.stderr
+    site = subprocess.run([python, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))"], env=env,
+                          capture_output=True, text=True, check=True).stdout.strip()
+    inside = os.path.join(site, "nxtka", "libnxtka.so.1")
     show = "import nxtka; print(nxtka.__file__); print(nxtka.library()._name); print(nxtka.version()[:2])"
     rows = [
-        ({"LD_LIBRARY_PATH": os.path.dirname(built)}, None, "libnxtka.so.1"),
-        ({}, beside, str(beside)),
+        ({}, inside),  # the library inside the package
+        ({"NXTKA_LIBRARY": built}, built),  # NXTKA_LIBRARY comes first
     ]
-    for env_changes, copy_to, loaded in rows:
-        if copy_to:
-            shutil.copy(built, copy_to)
-        probe = subprocess.run([sys.executable, "-c", show], env={**without, "PYTHONPATH": str(target), **env_changes},
-                               cwd=str(tmp_path), capture_output=True, text=True, timeout=60)
+    for env_changes, loaded in rows:
+        probe = subprocess.run([python, "-c", show], env={**env, **env_changes}, cwd=str(tmp_path),
+                               capture_output=True, text=True, timeout=60)
         assert probe.returncode == 0, probe.stderr
-        assert probe.stdout.splitlines() == [str(target / "nxtka" / "__init__.py"), loaded, "(1, 53)"]
+        assert probe.stdout.splitlines() == [os.path.join(site, "nxtka", "__init__.py"), loaded, "(1, 53)"]

@@ -25,7 +25,7 @@ def test_context_manager_activates_and_releases(simulator, port):
     with amp as inside:
         assert inside is amp and amp.active
         assert nxtka.device_name(port) == sim.device
-        assert (amp.model, amp.firmware, amp.serial_number) == (3, 0x0C11, "12345678")
+        assert (amp.model, amp.firmware, amp.serial) == (3, 0x0C11, "12345678")
     assert not amp.active
     with pytest.raises(nxtka.NotActiveError) as e:
         amp.gain
@@ -38,8 +38,8 @@ def test_context_manager_activates_and_releases(simulator, port):
 def test_values_come_as_arrays(simulator, port):
     sim = simulator("--rate", "200", "--value", "0.25", "--status", "0x5A")
     with nxtka.Port(port, device=sim.device) as amp:
-        values = amp.collect(20, timeout=5)
-        assert values.dtype == np.float64 and values.ndim == 1 and len(values) >= 20
+        values = amp.wait_for_values(20, timeout=5)
+        assert values.dtype == np.float64 and values.ndim == 1 and len(values) == 20
         # 0.25 is 1997537.28 steps: stored as 1997537, read back within half a step
         assert np.all(np.abs(values - 0.25) <= STEP_24 / 2 + 1e-12)
 
@@ -65,15 +65,18 @@ READ_BACK = [
     ("gage_factor", 2.05, 2.05, 0.005),
     ("tx_mode.transmit4", True, True, 0),  # transmission
     ("slow_rate", 500, 500, 0),
+    ("delta", 0.25, 0.25, STEP_24 / 2 + 1e-12),  # 1997537.28 steps, sent as 1997537
     ("special_mode.filter", True, True, 0),  # special modes
-    ("noise_cut_threshold", 0.5, 0.5, STEP_24 / 2 + 1e-12),
+    ("noise_cut", 0.5, 0.5, STEP_24 / 2 + 1e-12),
     ("analog_filter", 10.5, 10.5, 0),  # filters
-    ("adapt_filter.learn_values", 1000, 1000, 0),
-    ("can.baud_rate", 125000, 125000, 0),  # CAN
+    ("learn_values", 1000, 1000, 0),
+    ("can.baud", 125000, 125000, 0),  # CAN
     ("user_offset", 0.1, 0.1, STEP_24 / 2 + 1e-12),  # sensor and user data
-    ("sensor_capacity", 1234.5, 1234.5, 1e-9),
+    ("capacity", 1234.5, 1234.5, 1e-9),
+    ("serial", "NX000042", "NX000042", 0),
     ("display.digits", 5, 5, 0),  # display
     ("display.unit", 7, 7, 0),
+    ("polarity", "unipolar", "unipolar", 0),  # last: the levels above are bipolar
 ]
 
 # Whole words after one flag was set on a zero word: only the flag's bit.
@@ -95,12 +98,85 @@ def test_one_setting_of_each_family_reads_back(simulator, port):
             target, name = _resolve(amp, path)
             setattr(target, name, written)
             back = getattr(target, name)
-            assert np.allclose(back, expected, rtol=0, atol=tolerance), (path, back)
+            if isinstance(expected, str):
+                assert back == expected, (path, back)
+            else:
+                assert np.allclose(back, expected, rtol=0, atol=tolerance), (path, back)
             assert type(back) is type(expected) or isinstance(expected, tuple), (path, type(back))
         for group, word in WORDS_AFTER:
             assert int(getattr(amp, group)) == word and getattr(amp, group) == word, group
         amp.mode = 0x41  # assigning a number writes the whole word
         assert (amp.mode.value, amp.mode.si, amp.mode.text, amp.mode.linear) == (0x41, True, False, True)
+
+
+# Settings the amplifier cannot report: (name, a value it takes, a value refused before anything is sent)
+WRITE_ONLY = [
+    ("transmit", False, "off"),
+    ("transmit", True, 2),
+    ("switch", True, "on"),
+    ("max_value", 0, 5),
+    ("user_text", "hello", "x" * 257),
+]
+
+
+def test_write_only_settings_take_their_values_and_refuse_others(simulator, port):
+    sim = simulator("--rate", "0")
+    with nxtka.Port(port, device=sim.device) as amp:
+        for name, taken, refused in WRITE_ONLY:
+            setattr(amp, name, taken)
+            with pytest.raises(ValueError):
+                setattr(amp, name, refused)
+
+
+def test_read_values_takes_what_waits_and_wait_for_values_waits(simulator, port):
+    sim = simulator("--rate", "0", "--value", "0.25")  # values only on request
+    with nxtka.Port(port, device=sim.device) as amp:
+        assert amp.read_values(100).tolist() == []
+        for _ in range(3):
+            amp.request_value()
+        values = amp.wait_for_values(3, timeout=5)
+        assert len(values) == 3 and np.all(np.abs(values - 0.25) <= STEP_24 / 2 + 1e-12)
+
+
+# The sampling-rate word: protocol in bits 22-23 (3: frequency in steps of 0.5
+# and the factor itself; 0: timer reload against 5 MHz and the factor as a
+# power of two), factor field in bits 16-21, frequency in bits 0-15.
+# (protocol, factor field and frequency in the amplifier, rate read, value assigned, rate read back)
+RATES = [
+    # 200 x 0.5 = 100 Hz, factor 4; 250 Hz alone keeps the factor: F = 500
+    (3, 4 << 16 | 200, (100.0, 4), 250, (250.0, 4)),
+    # a pair sets both: F = 21, factor field 7
+    (3, 4 << 16 | 200, (100.0, 4), (10.5, 7), (10.5, 7)),
+    # 5 MHz / (65536 - 55536) = 500 Hz; exponent 31 has no factor (-1), so 400 Hz
+    # alone takes factor 1: reload 65536 - 5e6 / 400 = 53036
+    (0, 31 << 16 | 55536, (500.0, -1), 400, (400.0, 1)),
+]
+
+
+@pytest.mark.parametrize("protocol, word, before, assigned, after", RATES)
+def test_rate_takes_a_frequency_alone_or_with_a_factor(simulator, port, protocol, word, before, assigned, after):
+    sim = simulator("--rate", "0", "--sampling-protocol", str(protocol), "--register", f"ReadSamplingRate={word}")
+    with nxtka.Port(port, device=sim.device) as amp:
+        assert amp.rate == before and amp.sampling_factor == before[1]
+        amp.rate = assigned
+        assert amp.rate == after
+
+
+# (options of the simulator, group, its repr with the port number as {})
+REPRS = [
+    (("--mode", "65"), "mode", "<mode of port {}: 0x41 (si, linear)>"),
+    (("--mode", "0"), "mode", "<mode of port {}: 0x00 (no flag set)>"),
+    (("--register", "GetBridge=0x13"), "bridge", "<bridge of port {}: 0x13 type=3 (internal)>"),
+]
+
+
+@pytest.mark.parametrize("options, group, text", REPRS)
+def test_groups_show_their_word_and_flags_and_have_no_truth_value(simulator, port, options, group, text):
+    sim = simulator("--rate", "0", *options)
+    with nxtka.Port(port, device=sim.device) as amp:
+        assert repr(getattr(amp, group)) == text.format(port)
+        with pytest.raises(TypeError):
+            bool(getattr(amp, group))
 
 
 def test_memory_moves_arrays_of_bytes(simulator, port):
