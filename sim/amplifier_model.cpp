@@ -1,6 +1,7 @@
 #include "amplifier_model.h"
 
 #include "core/command_table.h"
+#include "core/speed_tables.h"
 #include "word_fields.h"
 
 #include <algorithm>
@@ -80,6 +81,17 @@ constexpr std::uint64_t kFrequencyBase = std::uint64_t{1} << 24;
 constexpr std::uint64_t kClockTicksPerStep = 256;
 constexpr std::uint64_t kDefaultClockDivisor = 10000;  // 500 Hz, when the control word has no divisor
 
+// Settings at power-on that Config does not name.
+constexpr std::uint64_t kStartScale = 0x400000;
+constexpr std::uint64_t kStartZero = 0x800000;  // mid-scale
+constexpr std::uint64_t kStartOffset = 0x8000;  // mid-scale
+constexpr std::uint64_t kStartCal = 0xFFFFFF;
+constexpr std::uint64_t kStartGageFactor = 200;  // 2.00, in hundredths
+constexpr std::uint64_t kStartPoisson = 30;      // 0.06, in 500ths
+constexpr std::int32_t kStartBaud = 38400;
+constexpr std::int32_t kStartCanBitRate = 250000;
+constexpr int kCanPresentLevel = 3;  // from this protocol level on the CAN interface is fitted
+
 std::uint64_t maskOf(int bytes) {
     return bytes >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * bytes)) - 1;
 }
@@ -98,12 +110,12 @@ AmplifierModel::AmplifierModel(Config config) : config_(std::move(config)), memo
     auto init = [this](int getCode, std::uint64_t value) {
         regs_[static_cast<std::size_t>(getCode)] = value & maskOf(answerBytesOf(getCode));
     };
-    init(cmd::kGetScale, 0x400000);
-    init(cmd::kGetZero, 0x800000);
+    init(cmd::kGetScale, kStartScale);
+    init(cmd::kGetZero, kStartZero);
     init(cmd::kGetControl, config_.control);
-    init(cmd::kGetOffset, 0x8000);
+    init(cmd::kGetOffset, kStartOffset);
     init(cmd::kGetFreq, kFrequencyBase - (divisor != 0 ? divisor * kClockTicksPerStep : kDefaultClockDivisor));
-    init(cmd::kGetCal, 0xFFFFFF);
+    init(cmd::kGetCal, kStartCal);
     init(cmd::kDispGetNorm, config_.displayNorm);
     init(cmd::kDispGetUnit, config_.displayUnit);
     init(cmd::kDispGetDPoint, config_.displayDecimalPoint);
@@ -111,19 +123,19 @@ AmplifierModel::AmplifierModel(Config config) : config_(std::move(config)), memo
     init(cmd::kGetMode, config_.mode);
     init(cmd::kGetEquipment, config_.equipment);
     init(cmd::kGetFirmware, config_.firmware);
-    init(cmd::kGetGageFactor, 200);
-    init(cmd::kGetPoisson, 30);
+    init(cmd::kGetGageFactor, kStartGageFactor);
+    init(cmd::kGetPoisson, kStartPoisson);
     init(cmd::kGetOptions, config_.options);
     init(cmd::kGetMemoryWait, config_.memoryWait);
     init(cmd::kDispGetDigits, config_.displayDigits);
     init(cmd::kGetChannel, fieldOf(config_.control, control::kChannel));
     init(cmd::kGetDeviceType, config_.deviceType);
-    init(cmd::kGetBaud, 3);
+    init(cmd::kGetBaud, static_cast<std::uint64_t>(speeds::positionOf(speeds::kSerial, kStartBaud)));
     init(cmd::kGetSpecialMode, config_.specialMode);
     for (std::size_t s = 0; s < ranges_.size(); ++s)
-        ranges_[s] = (1u << 24) | static_cast<std::uint32_t>((s + 1) * 100);
-    can_[126] = 6;
-    can_[127] = config_.level >= 3 ? 1 : 0;
+        ranges_[s] = (kRangeWritten << 24) | static_cast<std::uint32_t>((s + 1) * 100);
+    can_[can::kBitRateIndex] = static_cast<std::uint16_t>(speeds::positionOf(speeds::kCan, kStartCanBitRate));
+    can_[can::kFlagsIndex] = config_.level >= kCanPresentLevel ? static_cast<std::uint16_t>(can::kPresent.mask()) : 0;
     transmitting_ = config_.stream.transmitting;
     restartStream(Clock::now());
     installHandlers();

@@ -242,6 +242,9 @@ public:
     }
 
 private:
+    // Status byte of a range-table entry written by WriteRanges (and of the default table).
+    static constexpr std::uint32_t kRangeWritten = 1;
+
     struct Chunk {
         Clock::time_point due;
         std::vector<std::uint8_t> bytes;

@@ -12,8 +12,8 @@ constexpr std::uint64_t kSamplingFields = 0x3FFFFF;
 constexpr std::uint64_t kDefaultSamplingRate = 65536 - 10000;
 }  // namespace
 
-// Sampling rate, transmission, special modes, filters, CAN, device queries,
-// range table, sensor and user data.
+// Line speed, sampling rate, CAN settings and user text. (The range table and
+// command availability are modelled with the measurement family.)
 void AmplifierModel::installTransmissionHandlers() {
     using R = std::optional<std::uint64_t>;
     // Line speed by its position in the speed table.
@@ -44,18 +44,6 @@ void AmplifierModel::installTransmissionHandlers() {
         return std::nullopt;
     });
     on(cmd::kGetCanSetting, [this](const ReceivedCommand& c) -> R { return can_[c.params[0]]; });
-
-    // Range table: selector -> status byte and 24-bit entry; WriteRanges writes one.
-    on(cmd::kGetRanges, [this](const ReceivedCommand& c) -> R { return ranges_[c.params[0]]; });
-    on(cmd::kWriteRanges, [this](const ReceivedCommand& c) -> R {
-        ranges_[c.params[0]] = (1u << 24) | static_cast<std::uint32_t>(c.value() & 0xFFFFFF);
-        return std::nullopt;
-    });
-
-    // Command available: 0xA0 when both codes are known.
-    on(cmd::kIsCommandAvailable, [](const ReceivedCommand& c) -> R {
-        return isDefinedCommand(c.params[0]) && isDefinedCommand(c.params[1]) ? 0xA0 : 0x00;
-    });
 }
 
 std::array<std::uint8_t, 256> AmplifierModel::userText() const {
