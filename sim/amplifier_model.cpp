@@ -136,6 +136,7 @@ AmplifierModel::AmplifierModel(Config config) : config_(std::move(config)), memo
         ranges_[s] = (kRangeWritten << 24) | static_cast<std::uint32_t>((s + 1) * 100);
     can_[can::kBitRateIndex] = static_cast<std::uint16_t>(speeds::positionOf(speeds::kCan, kStartCanBitRate));
     can_[can::kFlagsIndex] = config_.level >= kCanPresentLevel ? static_cast<std::uint16_t>(can::kPresent.mask()) : 0;
+    showFrameKind(config_.stream.kind);
     transmitting_ = config_.stream.transmitting;
     restartStream(Clock::now());
     installHandlers();

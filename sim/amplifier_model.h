@@ -24,8 +24,21 @@
 // channel from bit 17 when that bit changes.
 //
 // Sampling rate: bits 22-23 of the ReadSamplingRate register are the
-// amplifier's protocol (bit 22 factor linear, bit 23 frequency linear); set
-// them with setReg. WriteSamplingRate changes bits 0-21 only.
+// amplifier's protocol (bit 22 factor linear, bit 23 frequency linear), from
+// Config::samplingProtocol or setReg. WriteSamplingRate changes bits 0-21 only.
+// At start the word carries the stream's rate where its protocol can (the
+// timer protocol cannot say less than 76.3 per second; then it says 500 Hz).
+//
+// The stream follows the settings that shape it: values per second are the
+// frequency of the last WriteSamplingRate (the factor changes nothing; an
+// amplifier started with rate 0 sends values only on request, whatever the
+// word says); StopTransmit and StartTransmit switch it; the polarity (control
+// word bit 12) chooses the codes; the mode's text flag makes text frames of
+// value x display norm (DispSetNorm, DispSetDPoint); otherwise the
+// transmission mode chooses the binary frame: transmit5 (bit 3) 24-bit ',',
+// else transmit4 (bit 1) '&', else repeat3 (bit 2) 0xA5, none of them 24-bit.
+// The frame kind given in the settings sets those bits at start. The gain
+// step changes nothing: the simulated signal is the amplified one.
 //
 // Settings lock: at protocol level 3 or more SetModeLock locks and records its
 // 3-byte identifier, and SendId with that identifier unlocks; below level 3
@@ -42,6 +55,8 @@
 #include "frame_encoding.h"
 #include "stream_settings.h"
 
+#include "core/word_bits.h"
+
 #include <array>
 #include <bitset>
 #include <chrono>
@@ -57,10 +72,15 @@
 
 namespace nxtka::sim {
 
+// The option bits that offer commands of their own: linearization (bit 7)
+// and the command test (bit 10). The other bits change how commands that are
+// always there behave, and are off unless asked for.
+inline constexpr std::uint32_t kOptionalCommands = options::kLinear.mask() | options::kCommandTest.mask();
+
 // Initial settings, each the answer to the named command.
 struct Config {
     int level = 3;                        // protocol level; 0 answers Identify with ';'
-    std::uint32_t options = 0;            // GetOptions
+    std::uint32_t options = kOptionalCommands;  // GetOptions
     std::uint8_t equipment = 0;           // GetEquipment
     std::uint16_t firmware = 0x0C10;      // GetFirmware
     std::uint32_t control = 0x000028;     // GetControl: bipolar, divisor 40 (when 0, GetFreq: 500 Hz)
@@ -70,6 +90,7 @@ struct Config {
     std::uint8_t displayUnit = 0;         // DispGetUnit
     std::uint8_t displayDigits = 6;       // DispGetDigits
     std::uint16_t specialMode = 0;        // GetSpecialMode
+    std::uint8_t samplingProtocol = 0;    // ReadSamplingRate bits 22-23 (0..3)
     std::uint64_t serialNumber = 0x3132333435363738ull;  // GetSerialNo ("12345678")
     std::uint8_t deviceType = 1;          // GetDeviceType
     std::uint8_t lockAnswer = 1;          // LockInterface
@@ -146,7 +167,8 @@ public:
     void emitValue();  // one value frame now, as SingleValue does
     bool transmitting() const;
     void setTransmitting(bool on);
-    StreamSettings stream() const;
+    StreamSettings stream() const;  // as the settings have it now
+    // Also sets the mode's text flag and the transmission mode's frame bits.
     void setStream(const StreamSettings& settings);
     // The waveform's value number `index` (0-based, counting every frame sent).
     double valueAt(std::uint64_t index) const;
@@ -269,6 +291,9 @@ private:
     Clock::time_point nextDue() const;
     bool streamRunning() const;
     void restartStream(Clock::time_point now);
+    FrameKind frameKindBySettings() const;
+    void showFrameKind(FrameKind kind);  // sets the mode and transmission bits that ask for it
+    void followSamplingRate(double frequency);
     void hangUpLocked();
     void wake();
     void setDivisor(std::uint64_t divisor);

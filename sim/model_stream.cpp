@@ -32,8 +32,34 @@ const char* waveformName(Waveform w) {
 
 // Value frames: due by the rate while transmitting, or one on request.
 
+FrameKind AmplifierModel::frameKindBySettings() const {
+    if (fieldOf(regs_[cmd::kGetMode], mode::kText) != 0) return FrameKind::Text;
+    const std::uint64_t tx = regs_[cmd::kGetTxMode];
+    if (fieldOf(tx, txMode::kTransmit5) != 0) return FrameKind::Binary24;
+    if (fieldOf(tx, txMode::kTransmit4) != 0) return FrameKind::Status16;
+    if (fieldOf(tx, txMode::kRepeat3) != 0) return FrameKind::Binary16;
+    return FrameKind::Binary24;
+}
+
+void AmplifierModel::showFrameKind(FrameKind kind) {
+    std::uint64_t& modeByte = regs_[cmd::kGetMode];
+    modeByte = withField(modeByte, mode::kText, kind == FrameKind::Text ? 1 : 0);
+    if (kind == FrameKind::Text) return;
+    std::uint64_t& tx = regs_[cmd::kGetTxMode];
+    tx = withField(tx, txMode::kTransmit5, 0);
+    tx = withField(tx, txMode::kTransmit4, kind == FrameKind::Status16 ? 1 : 0);
+    tx = withField(tx, txMode::kRepeat3, kind == FrameKind::Binary16 ? 1 : 0);
+}
+
+void AmplifierModel::followSamplingRate(double frequency) {
+    if (config_.stream.rate <= 0 || !(frequency > 0)) return;
+    config_.stream.rate = frequency;
+    restartStream(Clock::now());
+}
+
 void AmplifierModel::sendValueFrame() {
     if (asleep_ || hungUp_) return;
+    config_.stream.kind = frameKindBySettings();
     const double v = valueAt(framesSent_);
     std::vector<std::uint8_t> frame =
         encodeFrame(config_.stream, v, bipolar(),
@@ -103,13 +129,16 @@ void AmplifierModel::setTransmitting(bool on) {
 
 StreamSettings AmplifierModel::stream() const {
     std::lock_guard lk(mu_);
-    return config_.stream;
+    StreamSettings s = config_.stream;
+    s.kind = frameKindBySettings();
+    return s;
 }
 
 void AmplifierModel::setStream(const StreamSettings& settings) {
     {
         std::lock_guard lk(mu_);
         config_.stream = settings;
+        showFrameKind(settings.kind);
         transmitting_ = settings.transmitting;
         restartStream(Clock::now());
     }

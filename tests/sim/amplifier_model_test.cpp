@@ -171,6 +171,74 @@ TEST(AmplifierModel, SamplingRateWriteKeepsTheAmplifiersProtocol) {
     }
 }
 
+// The sampling-rate word at start carries the start rate where its protocol
+// can (frequency-linear: F = 2 f; timer: F = 65536 - 5000000 / f), with
+// factor 1 (E = 1 factor-linear, 2^0 otherwise); a write sets the rate to the
+// word's frequency. By hand: 100/s timer F = 15536 = 0x3CB0; 10/s linear
+// F = 20; 10/s cannot be a timer word (reload 500000), so 500 Hz: F = 55536
+// = 0xD8F0; F = 60536 = 0xEC78 is 5000000 / 5000 = 1000/s; linear F = 400 is 200/s.
+TEST(AmplifierModel, StreamRateAndTheSamplingRateWordAgree) {
+    struct Row {
+        const char* what;
+        std::uint8_t protocol;
+        double startRate;
+        std::optional<std::uint32_t> written;
+        std::uint32_t word;
+        double rate;
+    };
+    const Row rows[] = {
+        {"timer, 100/s", 0, 100, {}, 0x003CB0, 100},
+        {"timer, linear factor", 1, 100, {}, 0x413CB0, 100},
+        {"linear frequency, 10/s", 2, 10, {}, 0x800014, 10},
+        {"both linear, 10/s", 3, 10, {}, 0xC10014, 10},
+        {"timer cannot say 10/s", 0, 10, {}, 0x00D8F0, 10},
+        {"values on request only", 0, 0, {}, 0x00D8F0, 0},
+        {"timer word written", 0, 50, 0x00EC78, 0x00EC78, 1000},
+        {"linear word written, protocol bits its own", 2, 50, 0x000190, 0x800190, 200},
+        {"frequency 0 keeps the rate", 2, 50, 0x000000, 0x800000, 50},
+        {"on request only, whatever is written", 0, 0, 0x003CB0, 0x003CB0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Config cfg = Bench::quietConfig();
+        cfg.samplingProtocol = row.protocol;
+        cfg.stream.rate = row.startRate;
+        cfg.stream.transmitting = false;
+        Bench b(cfg);
+        if (row.written) { EXPECT_TRUE(b.ask(command(cmd::kWriteSamplingRate, *row.written)).empty()); }
+        EXPECT_EQ(b.ask({cmd::kReadSamplingRate}), answer(row.word, 3));
+        EXPECT_EQ(b.model.stream().rate, row.rate);
+    }
+}
+
+// The frame kind given at start shows in the words that choose it: the
+// mode's text flag (bit 1) and the transmission mode's transmit4 (bit 1) and
+// repeat3 (bit 2).
+TEST(AmplifierModel, FrameKindAtStartShowsInTheModeWords) {
+    struct Row {
+        FrameKind kind;
+        std::uint8_t mode;
+        Bytes modeAnswer, txModeAnswer;
+    };
+    const Row rows[] = {
+        {FrameKind::Binary24, 0x41, answer(0x41, 1), answer(0x00, 1)},
+        {FrameKind::Binary24, 0x43, answer(0x41, 1), answer(0x00, 1)},
+        {FrameKind::Status16, 0x00, answer(0x00, 1), answer(0x02, 1)},
+        {FrameKind::Binary16, 0x00, answer(0x00, 1), answer(0x04, 1)},
+        {FrameKind::Text, 0x41, answer(0x43, 1), answer(0x00, 1)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(frameKindName(row.kind));
+        Config cfg = Bench::quietConfig();
+        cfg.mode = row.mode;
+        cfg.stream.kind = row.kind;
+        Bench b(cfg);
+        EXPECT_EQ(b.ask({cmd::kGetMode}), row.modeAnswer);
+        EXPECT_EQ(b.ask({cmd::kGetTxMode}), row.txModeAnswer);
+        EXPECT_EQ(b.model.stream().kind, row.kind);
+    }
+}
+
 // One row per command of the identification words, the control word and the
 // operating modes: the commands fed to a fresh model, then one query and the
 // answer it must get, and the state the model must be in.
