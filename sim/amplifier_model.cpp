@@ -1,13 +1,11 @@
 #include "amplifier_model.h"
 
 #include "core/command_table.h"
-#include "core/word_bits.h"
+#include "core/speed_tables.h"
+#include "word_fields.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <numbers>
 
 namespace nxtka::sim {
 
@@ -83,123 +81,22 @@ constexpr std::uint64_t kFrequencyBase = std::uint64_t{1} << 24;
 constexpr std::uint64_t kClockTicksPerStep = 256;
 constexpr std::uint64_t kDefaultClockDivisor = 10000;  // 500 Hz, when the control word has no divisor
 
-constexpr std::uint64_t fieldOf(std::uint64_t word, Field f) { return (word & f.mask()) >> f.shift; }
-constexpr std::uint64_t withField(std::uint64_t word, Field f, std::uint64_t value) {
-    return (word & ~std::uint64_t{f.mask()}) | ((value << f.shift) & f.mask());
-}
-constexpr std::uint64_t fieldMax(Field f) { return f.mask() >> f.shift; }
+// Settings at power-on that Config does not name.
+constexpr std::uint64_t kStartScale = 0x400000;
+constexpr std::uint64_t kStartZero = 0x800000;  // mid-scale
+constexpr std::uint64_t kStartOffset = 0x8000;  // mid-scale
+constexpr std::uint64_t kStartCal = 0xFFFFFF;
+constexpr std::uint64_t kStartGageFactor = 200;  // 2.00, in hundredths
+constexpr std::uint64_t kStartPoisson = 30;      // 0.06, in 500ths
+constexpr std::int32_t kStartBaud = 38400;
+constexpr std::int32_t kStartCanBitRate = 250000;
+constexpr int kCanPresentLevel = 3;  // from this protocol level on the CAN interface is fitted
 
 std::uint64_t maskOf(int bytes) {
     return bytes >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * bytes)) - 1;
 }
 
-std::uint64_t splitmix64(std::uint64_t x) {
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
-std::int64_t roundHalfAway(double x) {
-    return static_cast<std::int64_t>(x < 0 ? x - 0.5 : x + 0.5);
-}
-
-std::uint32_t rawCode(double value, bool bipolar, int bits) {
-    const double span = static_cast<double>(std::uint64_t{1} << (bipolar ? bits - 1 : bits));
-    const std::int64_t top = (std::int64_t{1} << bits) - 1;
-    double steps = value / (1.05 / span);
-    // Keep the rounding away from int64 overflow for absurd inputs.
-    steps = std::clamp(steps, -4.0 * span, 4.0 * span);
-    if (std::isnan(steps)) steps = 0;
-    std::int64_t code = roundHalfAway(steps) + (bipolar ? (std::int64_t{1} << (bits - 1)) : 0);
-    return static_cast<std::uint32_t>(std::clamp<std::int64_t>(code, 0, top));
-}
-
 }  // namespace
-
-std::uint64_t ReceivedCommand::value() const {
-    std::uint64_t v = 0;
-    for (std::uint8_t b : params) v = (v << 8) | b;
-    return v;
-}
-
-const char* frameKindName(FrameKind kind) {
-    switch (kind) {
-        case FrameKind::Binary24: return "binary24";
-        case FrameKind::Status16: return "status16";
-        case FrameKind::Binary16: return "binary16";
-        case FrameKind::Text: return "text";
-    }
-    return "?";
-}
-
-const char* waveformName(Waveform w) {
-    switch (w) {
-        case Waveform::Constant: return "constant";
-        case Waveform::Ramp: return "ramp";
-        case Waveform::Sine: return "sine";
-        case Waveform::Noise: return "noise";
-    }
-    return "?";
-}
-
-// ---------------------------------------------------------------- encodings
-
-std::uint32_t AmplifierModel::rawCode24(double value, bool bipolar) { return rawCode(value, bipolar, 24); }
-
-std::uint16_t AmplifierModel::rawCode16(double value, bool bipolar) {
-    return static_cast<std::uint16_t>(rawCode(value, bipolar, 16));
-}
-
-double AmplifierModel::displayNormFactor(std::uint8_t decimalPoint, std::uint32_t normRaw) {
-    return std::pow(10.0, static_cast<double>(decimalPoint) - 1.0) * static_cast<double>(normRaw & 0x7FFFFFu) /
-           5250020.0;
-}
-
-std::vector<std::uint8_t> AmplifierModel::encodeFrame(const StreamSettings& s, double value, bool bipolar,
-                                                      double normFactor) {
-    std::vector<std::uint8_t> f;
-    switch (s.kind) {
-        case FrameKind::Binary24: {
-            const std::uint32_t raw = rawCode24(value, bipolar);
-            f = {0x2C, s.status, static_cast<std::uint8_t>(raw >> 16), static_cast<std::uint8_t>(raw >> 8),
-                 static_cast<std::uint8_t>(raw)};
-            break;
-        }
-        case FrameKind::Status16: {
-            const std::uint16_t raw = rawCode16(value, bipolar);
-            f = {0x26, static_cast<std::uint8_t>(0xA0 | (s.status & 0x1F)), static_cast<std::uint8_t>(raw >> 8),
-                 static_cast<std::uint8_t>(raw)};
-            break;
-        }
-        case FrameKind::Binary16: {
-            const std::uint16_t raw = rawCode16(value, bipolar);
-            f = {0xA5, static_cast<std::uint8_t>(raw >> 8), static_cast<std::uint8_t>(raw)};
-            break;
-        }
-        case FrameKind::Text: {
-            double x = value * normFactor;
-            if (std::isnan(x)) x = 0;
-            const char sign = x < 0 ? '-' : '+';
-            const double mag = std::fabs(x);
-            // At most 10 significant characters: drop decimals until it fits.
-            char digits[400];
-            for (int dec = std::clamp(s.textDecimals, 0, 9);; --dec) {
-                std::snprintf(digits, sizeof digits, "%.*f", dec, mag);
-                if (std::strlen(digits) <= 10 || dec == 0) break;
-            }
-            if (std::strlen(digits) > 10) std::strcpy(digits, "9999999999");
-            const std::size_t len = std::strlen(digits);
-            f.push_back(static_cast<std::uint8_t>(sign));
-            for (std::size_t i = len; i < static_cast<std::size_t>(std::max(s.textWidth, 0)); ++i) f.push_back(' ');
-            f.insert(f.end(), digits, digits + len);
-            if (s.textCarriageReturn) f.push_back('\r');
-            f.push_back('\n');
-            break;
-        }
-    }
-    return f;
-}
 
 // ---------------------------------------------------------------- set-up
 
@@ -213,12 +110,12 @@ AmplifierModel::AmplifierModel(Config config) : config_(std::move(config)), memo
     auto init = [this](int getCode, std::uint64_t value) {
         regs_[static_cast<std::size_t>(getCode)] = value & maskOf(answerBytesOf(getCode));
     };
-    init(cmd::kGetScale, 0x400000);
-    init(cmd::kGetZero, 0x800000);
+    init(cmd::kGetScale, kStartScale);
+    init(cmd::kGetZero, kStartZero);
     init(cmd::kGetControl, config_.control);
-    init(cmd::kGetOffset, 0x8000);
+    init(cmd::kGetOffset, kStartOffset);
     init(cmd::kGetFreq, kFrequencyBase - (divisor != 0 ? divisor * kClockTicksPerStep : kDefaultClockDivisor));
-    init(cmd::kGetCal, 0xFFFFFF);
+    init(cmd::kGetCal, kStartCal);
     init(cmd::kDispGetNorm, config_.displayNorm);
     init(cmd::kDispGetUnit, config_.displayUnit);
     init(cmd::kDispGetDPoint, config_.displayDecimalPoint);
@@ -226,19 +123,20 @@ AmplifierModel::AmplifierModel(Config config) : config_(std::move(config)), memo
     init(cmd::kGetMode, config_.mode);
     init(cmd::kGetEquipment, config_.equipment);
     init(cmd::kGetFirmware, config_.firmware);
-    init(cmd::kGetGageFactor, 200);
-    init(cmd::kGetPoisson, 30);
+    init(cmd::kGetGageFactor, kStartGageFactor);
+    init(cmd::kGetPoisson, kStartPoisson);
     init(cmd::kGetOptions, config_.options);
     init(cmd::kGetMemoryWait, config_.memoryWait);
     init(cmd::kDispGetDigits, config_.displayDigits);
     init(cmd::kGetChannel, fieldOf(config_.control, control::kChannel));
     init(cmd::kGetDeviceType, config_.deviceType);
-    init(cmd::kGetBaud, 3);
+    init(cmd::kGetBaud, static_cast<std::uint64_t>(speeds::positionOf(speeds::kSerial, kStartBaud)));
     init(cmd::kGetSpecialMode, config_.specialMode);
     for (std::size_t s = 0; s < ranges_.size(); ++s)
-        ranges_[s] = (1u << 24) | static_cast<std::uint32_t>((s + 1) * 100);
-    can_[126] = 6;
-    can_[127] = config_.level >= 3 ? 1 : 0;
+        ranges_[s] = (kRangeWritten << 24) | static_cast<std::uint32_t>((s + 1) * 100);
+    can_[can::kBitRateIndex] = static_cast<std::uint16_t>(speeds::positionOf(speeds::kCan, kStartCanBitRate));
+    can_[can::kFlagsIndex] = config_.level >= kCanPresentLevel ? static_cast<std::uint16_t>(can::kPresent.mask()) : 0;
+    showFrameKind(config_.stream.kind);
     transmitting_ = config_.stream.transmitting;
     restartStream(Clock::now());
     installHandlers();
@@ -416,16 +314,11 @@ void AmplifierModel::feed(const std::uint8_t* bytes, std::size_t count) {
 
 void AmplifierModel::handleCommand(ReceivedCommand cmd) {
     const std::size_t code = cmd.code;
-    ++counts_[code];
-    ++total_;
-    log_.push_back(cmd);
-    if (log_.size() > kLogLimit) log_.pop_front();
+    record_.add(cmd);
     if (observer_) observer_(cmd);
     commandCv_.notify_all();
 
     if (!cmd.defined) {
-        ++undefinedCount_;
-        if (undefined_.size() < kLogLimit) undefined_.push_back(cmd);
         if (config_.reportUndefinedToStderr)
             std::fprintf(stderr, "nxtka-sim: undefined command code %u (0x%02X) received and ignored\n",
                          static_cast<unsigned>(code), static_cast<unsigned>(code));
@@ -442,7 +335,7 @@ void AmplifierModel::handleCommand(ReceivedCommand cmd) {
     } else if (readable_.test(code)) {
         answer = regs_[code];
     } else {
-        ++unmodelledCount_;
+        record_.noteUnmodelled();
         std::fprintf(stderr, "nxtka-sim: command %u has no model; %s\n", static_cast<unsigned>(code),
                      answerBytesOf(static_cast<int>(code)) > 0 ? "answering zeros" : "accepted");
         answer = 0;
@@ -498,53 +391,6 @@ void AmplifierModel::flushDue(Clock::time_point now) {
     }
 }
 
-void AmplifierModel::sendValueFrame() {
-    if (asleep_ || hungUp_) return;
-    const double v = valueAt(framesSent_);
-    std::vector<std::uint8_t> frame =
-        encodeFrame(config_.stream, v, bipolar(),
-                    displayNormFactor(static_cast<std::uint8_t>(regs_[cmd::kDispGetDPoint]),
-                                      static_cast<std::uint32_t>(regs_[cmd::kDispGetNorm])));
-    ++framesSent_;
-    if (midAnswer_) {
-        // Never inside an answer: the frame goes out right after its last byte.
-        auto it = std::find_if(pending_.begin(), pending_.end(), [](const Chunk& c) { return c.endsAnswer; });
-        const Clock::time_point due = it != pending_.end() ? it->due : Clock::now();
-        pending_.insert(it == pending_.end() ? it : it + 1, Chunk{due, std::move(frame), true});
-    } else {
-        emit(frame);
-    }
-    if (faults_.garbageEveryFrames != 0 && framesSent_ % faults_.garbageEveryFrames == 0) emit(faults_.garbage);
-    if (faults_.hangUpAfterFrames != 0 && framesSent_ >= faults_.hangUpAfterFrames) hangUpLocked();
-}
-
-bool AmplifierModel::streamRunning() const {
-    return transmitting_ && config_.stream.rate > 0 && !asleep_ && !hungUp_;
-}
-
-void AmplifierModel::restartStream(Clock::time_point now) {
-    streamEpoch_ = now;
-    streamCount_ = 0;
-}
-
-void AmplifierModel::streamDue(Clock::time_point now) {
-    if (!streamRunning() || midAnswer_) return;
-    constexpr std::uint64_t kMaxBurst = 16;
-    const double elapsed = std::chrono::duration<double>(now - streamEpoch_).count();
-    const auto due = static_cast<std::uint64_t>(elapsed * config_.stream.rate + 1e-6) + 1;
-    if (due <= streamCount_) return;
-    std::uint64_t n = due - streamCount_;
-    if (n > kMaxBurst) {
-        // Behind (slow line or a stalled thread): skip, as a real device would.
-        streamCount_ += n - kMaxBurst;
-        n = kMaxBurst;
-    }
-    for (std::uint64_t i = 0; i < n && streamRunning() && !midAnswer_; ++i) {
-        sendValueFrame();
-        ++streamCount_;
-    }
-}
-
 Clock::time_point AmplifierModel::nextDue() const {
     Clock::time_point t = Clock::time_point::max();
     if (!pending_.empty()) t = pending_.front().due;
@@ -572,86 +418,6 @@ void AmplifierModel::hangUpLocked() {
     pending_.clear();
     midAnswer_ = false;
     if (hangUpHandler_) hangUpHandler_();
-}
-
-// ---------------------------------------------------------------- stream
-
-void AmplifierModel::emitValue() {
-    {
-        std::lock_guard lk(mu_);
-        sendValueFrame();
-    }
-    wake();
-}
-
-bool AmplifierModel::transmitting() const {
-    std::lock_guard lk(mu_);
-    return transmitting_;
-}
-
-void AmplifierModel::setTransmitting(bool on) {
-    {
-        std::lock_guard lk(mu_);
-        if (on && !transmitting_) restartStream(Clock::now());
-        transmitting_ = on;
-    }
-    wake();
-}
-
-StreamSettings AmplifierModel::stream() const {
-    std::lock_guard lk(mu_);
-    return config_.stream;
-}
-
-void AmplifierModel::setStream(const StreamSettings& settings) {
-    {
-        std::lock_guard lk(mu_);
-        config_.stream = settings;
-        transmitting_ = settings.transmitting;
-        restartStream(Clock::now());
-    }
-    wake();
-}
-
-double AmplifierModel::valueAt(std::uint64_t index) const {
-    std::lock_guard lk(mu_);
-    const StreamSettings& s = config_.stream;
-    if (!s.replay.empty()) return s.replay[index % s.replay.size()];
-    const std::uint32_t period = std::max<std::uint32_t>(s.period, 1);
-    const double phase = static_cast<double>(index % period) / static_cast<double>(period);
-    switch (s.waveform) {
-        case Waveform::Constant: return s.level;
-        case Waveform::Ramp: return s.level + s.amplitude * phase;
-        case Waveform::Sine: return s.level + s.amplitude * std::sin(2.0 * std::numbers::pi * phase);
-        case Waveform::Noise: {
-            const double u = static_cast<double>(splitmix64(s.seed ^ splitmix64(index)) >> 11) * 0x1p-53;
-            return s.level + s.amplitude * (2.0 * u - 1.0);
-        }
-    }
-    return s.level;
-}
-
-std::uint64_t AmplifierModel::framesSent() const {
-    std::lock_guard lk(mu_);
-    return framesSent_;
-}
-
-bool AmplifierModel::bipolar() const {
-    std::lock_guard lk(mu_);
-    return fieldOf(regs_[cmd::kGetControl], control::kUnipolar) == 0;
-}
-
-void AmplifierModel::setAsleep(bool asleep) {
-    {
-        std::lock_guard lk(mu_);
-        if (asleep_ && !asleep) restartStream(Clock::now());
-        asleep_ = asleep;
-        if (asleep) {
-            pending_.clear();
-            midAnswer_ = false;
-        }
-    }
-    wake();
 }
 
 // ---------------------------------------------------------------- faults
@@ -766,47 +532,42 @@ void AmplifierModel::setHandler(int code, Handler handler) {
 
 std::vector<ReceivedCommand> AmplifierModel::commands() const {
     std::lock_guard lk(mu_);
-    return {log_.begin(), log_.end()};
+    return record_.commands();
 }
 
 std::size_t AmplifierModel::commandCount(int code) const {
     std::lock_guard lk(mu_);
-    return counts_[static_cast<std::size_t>(code & 0xFF)];
+    return record_.count(code);
 }
 
 std::size_t AmplifierModel::totalCommands() const {
     std::lock_guard lk(mu_);
-    return total_;
+    return record_.total();
 }
 
 std::vector<ReceivedCommand> AmplifierModel::undefinedCommands() const {
     std::lock_guard lk(mu_);
-    return undefined_;
+    return record_.undefined();
 }
 
 std::size_t AmplifierModel::undefinedCount() const {
     std::lock_guard lk(mu_);
-    return undefinedCount_;
+    return record_.undefinedCount();
 }
 
 std::size_t AmplifierModel::unmodelledCount() const {
     std::lock_guard lk(mu_);
-    return unmodelledCount_;
+    return record_.unmodelledCount();
 }
 
 bool AmplifierModel::waitForCommand(int code, std::chrono::milliseconds timeout, std::size_t count) const {
     std::unique_lock lk(mu_);
-    return commandCv_.wait_for(lk, timeout, [&] { return counts_[static_cast<std::size_t>(code & 0xFF)] >= count; });
+    return commandCv_.wait_for(lk, timeout, [&] { return record_.count(code) >= count; });
 }
 
 void AmplifierModel::clearRecord() {
     std::lock_guard lk(mu_);
-    log_.clear();
-    undefined_.clear();
-    undefinedCount_ = 0;
-    unmodelledCount_ = 0;
-    counts_.fill(0);
-    total_ = 0;
+    record_.clear();
 }
 
 std::uint64_t AmplifierModel::bytesSent() const {

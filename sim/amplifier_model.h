@@ -8,9 +8,11 @@
 // Settings live in registers: a register is read by its get code and written
 // by its set code, so a value written reads back. Commands with behaviour of
 // their own have a handler; adding a command is one line in the register table
-// or one small handler (see installHandlers() in amplifier_model.cpp). Codes
-// are named by the command list (cmd::kGetControl ...); every int code below
-// may be given as such a name.
+// or one small handler (see installHandlers() in amplifier_model.cpp and the
+// family installers in model_*.cpp). Codes are named by the command list
+// (cmd::kGetControl ...); every int code below may be given as such a name.
+// The stream of value frames is in model_stream.cpp, the bytes of a frame in
+// frame_encoding.h, what was received in command_record.h.
 //
 // The control word and the commands on its fields agree: SetGain, SetBipolar,
 // SetUnipolar and SetChannel change their bits. SetFreq takes a divisor d of
@@ -22,8 +24,21 @@
 // channel from bit 17 when that bit changes.
 //
 // Sampling rate: bits 22-23 of the ReadSamplingRate register are the
-// amplifier's protocol (bit 22 factor linear, bit 23 frequency linear); set
-// them with setReg. WriteSamplingRate changes bits 0-21 only.
+// amplifier's protocol (bit 22 factor linear, bit 23 frequency linear), from
+// Config::samplingProtocol or setReg. WriteSamplingRate changes bits 0-21 only.
+// At start the word carries the stream's rate where its protocol can (the
+// timer protocol cannot say less than 76.3 per second; then it says 500 Hz).
+//
+// The stream follows the settings that shape it: values per second are the
+// frequency of the last WriteSamplingRate (the factor changes nothing; an
+// amplifier started with rate 0 sends values only on request, whatever the
+// word says); StopTransmit and StartTransmit switch it; the polarity (control
+// word bit 12) chooses the codes; the mode's text flag makes text frames of
+// value x display norm (DispSetNorm, DispSetDPoint); otherwise the
+// transmission mode chooses the binary frame: transmit5 (bit 3) 24-bit ',',
+// else transmit4 (bit 1) '&', else repeat3 (bit 2) 0xA5, none of them 24-bit.
+// The frame kind given in the settings sets those bits at start. The gain
+// step changes nothing: the simulated signal is the amplified one.
 //
 // Settings lock: at protocol level 3 or more SetModeLock locks and records its
 // 3-byte identifier, and SendId with that identifier unlocks; below level 3
@@ -35,6 +50,12 @@
 // output order; they may call the model's own methods but must not wait for
 // another thread that does.
 #pragma once
+
+#include "command_record.h"
+#include "frame_encoding.h"
+#include "stream_settings.h"
+
+#include "core/word_bits.h"
 
 #include <array>
 #include <bitset>
@@ -51,44 +72,15 @@
 
 namespace nxtka::sim {
 
-using Clock = std::chrono::steady_clock;
-
-// The first byte of a value frame selects its kind.
-enum class FrameKind : std::uint8_t {
-    Binary24 = 0x2C,  // ',' status, 24-bit value
-    Status16 = 0x26,  // '&' 101sssss, 16-bit value
-    Binary16 = 0xA5,  // 0xA5, 16-bit value
-    Text = 0x2B,      // '+' or '-', spaces, decimal number, optional CR, LF
-};
-
-enum class Waveform : std::uint8_t { Constant, Ramp, Sine, Noise };
-
-// The measured-value stream. Values are on the library's normalized scale:
-// 1.05 is the end of scale; unipolar inputs cover 0..1.05, bipolar ones
-// -1.05..1.05 (polarity is bit 12 of the control word: clear = bipolar).
-struct StreamSettings {
-    FrameKind kind = FrameKind::Binary24;
-    std::uint8_t status = 0;       // status byte (low 5 bits for '&' frames)
-    double rate = 0.0;             // values per second while transmitting; 0: only on request (SingleValue)
-    bool transmitting = true;      // state at start; StopTransmit and StartTransmit change it
-    Waveform waveform = Waveform::Constant;
-    double level = 0.25;           // constant value, start of a ramp, centre of sine and noise
-    double amplitude = 0.0;        // ramp height, sine amplitude, noise half-width
-    std::uint32_t period = 100;    // values per ramp or sine period
-    std::uint64_t seed = 1;        // noise
-    // Text frames carry value x display norm, with this many decimals, padded
-    // with spaces after the sign to textWidth characters.
-    int textDecimals = 4;
-    int textWidth = 9;
-    bool textCarriageReturn = true;
-    // Recorded values played back in a loop instead of the waveform (empty: none).
-    std::vector<double> replay;
-};
+// The option bits that offer commands of their own: linearization (bit 7)
+// and the command test (bit 10). The other bits change how commands that are
+// always there behave, and are off unless asked for.
+inline constexpr std::uint32_t kOptionalCommands = options::kLinear.mask() | options::kCommandTest.mask();
 
 // Initial settings, each the answer to the named command.
 struct Config {
     int level = 3;                        // protocol level; 0 answers Identify with ';'
-    std::uint32_t options = 0;            // GetOptions
+    std::uint32_t options = kOptionalCommands;  // GetOptions
     std::uint8_t equipment = 0;           // GetEquipment
     std::uint16_t firmware = 0x0C10;      // GetFirmware
     std::uint32_t control = 0x000028;     // GetControl: bipolar, divisor 40 (when 0, GetFreq: 500 Hz)
@@ -98,6 +90,7 @@ struct Config {
     std::uint8_t displayUnit = 0;         // DispGetUnit
     std::uint8_t displayDigits = 6;       // DispGetDigits
     std::uint16_t specialMode = 0;        // GetSpecialMode
+    std::uint8_t samplingProtocol = 0;    // ReadSamplingRate bits 22-23 (0..3)
     std::uint64_t serialNumber = 0x3132333435363738ull;  // GetSerialNo ("12345678")
     std::uint8_t deviceType = 1;          // GetDeviceType
     std::uint8_t lockAnswer = 1;          // LockInterface
@@ -133,18 +126,6 @@ struct Adjustment {
     std::uint32_t quietMs = 100;
     AdjustmentEnd end = AdjustmentEnd::Value;
     bool answerMarker = true;  // false: the marker after a procedure gets no answer
-};
-
-struct ReceivedCommand {
-    std::uint8_t code = 0;
-    std::vector<std::uint8_t> params;
-    Clock::time_point at;   // when its last byte arrived
-    // When each byte arrived: the code's, then each parameter byte's. Bytes
-    // that came in one piece share their time.
-    std::vector<Clock::time_point> byteTimes;
-    bool defined = true;    // false: not in the command table
-    // The parameter bytes as a big-endian number.
-    std::uint64_t value() const;
 };
 
 class AmplifierModel {
@@ -183,11 +164,12 @@ public:
     // returns when the next thing falls due (time_point::max(): nothing).
     Clock::time_point pump();
 
-    // ---- stream
+    // ---- stream (model_stream.cpp)
     void emitValue();  // one value frame now, as SingleValue does
     bool transmitting() const;
     void setTransmitting(bool on);
-    StreamSettings stream() const;
+    StreamSettings stream() const;  // as the settings have it now
+    // Also sets the mode's text flag and the transmission mode's frame bits.
     void setStream(const StreamSettings& settings);
     // The waveform's value number `index` (0-based, counting every frame sent).
     double valueAt(std::uint64_t index) const;
@@ -256,7 +238,7 @@ public:
     // Replaces the behaviour of one code (tests and later command families).
     void setHandler(int code, Handler handler);
 
-    // ---- record
+    // ---- record (command_record.h)
     std::vector<ReceivedCommand> commands() const;  // the most recent kLogLimit
     std::size_t commandCount(int code) const;
     std::size_t totalCommands() const;
@@ -269,18 +251,23 @@ public:
     void clearRecord();
     std::uint64_t bytesSent() const;
 
-    static constexpr std::size_t kLogLimit = 65536;
+    static constexpr std::size_t kLogLimit = CommandRecord::kLogLimit;
 
-    // ---- encodings (pure)
-    // Raw codes of a normalized value, clamped to the code range.
-    static std::uint32_t rawCode24(double value, bool bipolar);
-    static std::uint16_t rawCode16(double value, bool bipolar);
-    // Factor the library divides text values by: 10^(dp-1) x norm / 5250020.
-    static double displayNormFactor(std::uint8_t decimalPoint, std::uint32_t normRaw);
+    // ---- encodings (pure; frame_encoding.h)
+    static std::uint32_t rawCode24(double value, bool bipolar) { return sim::rawCode24(value, bipolar); }
+    static std::uint16_t rawCode16(double value, bool bipolar) { return sim::rawCode16(value, bipolar); }
+    static double displayNormFactor(std::uint8_t decimalPoint, std::uint32_t normRaw) {
+        return sim::displayNormFactor(decimalPoint, normRaw);
+    }
     static std::vector<std::uint8_t> encodeFrame(const StreamSettings& s, double value, bool bipolar,
-                                                 double normFactor);
+                                                 double normFactor) {
+        return sim::encodeFrame(s, value, bipolar, normFactor);
+    }
 
 private:
+    // Status byte of a range-table entry written by WriteRanges (and of the default table).
+    static constexpr std::uint32_t kRangeWritten = 1;
+
     struct Chunk {
         Clock::time_point due;
         std::vector<std::uint8_t> bytes;
@@ -305,6 +292,9 @@ private:
     Clock::time_point nextDue() const;
     bool streamRunning() const;
     void restartStream(Clock::time_point now);
+    FrameKind frameKindBySettings() const;
+    void showFrameKind(FrameKind kind);  // sets the mode and transmission bits that ask for it
+    void followSamplingRate(double frequency);
     void hangUpLocked();
     void wake();
     void setDivisor(std::uint64_t divisor);
@@ -371,22 +361,13 @@ private:
     bool midAnswer_ = false;
     std::uint64_t bytesSent_ = 0;
 
-    // stream
+    // stream (model_stream.cpp)
     bool transmitting_ = true;
     Clock::time_point streamEpoch_;
     std::uint64_t streamCount_ = 0;  // frames of the running stream since its epoch
     std::uint64_t framesSent_ = 0;   // all value frames, indexes the waveform
 
-    // record
-    std::deque<ReceivedCommand> log_;
-    std::vector<ReceivedCommand> undefined_;
-    std::size_t undefinedCount_ = 0;
-    std::size_t unmodelledCount_ = 0;
-    std::array<std::size_t, 256> counts_{};
-    std::size_t total_ = 0;
+    CommandRecord record_;
 };
-
-const char* frameKindName(FrameKind kind);
-const char* waveformName(Waveform w);
 
 }  // namespace nxtka::sim

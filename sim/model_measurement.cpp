@@ -11,7 +11,6 @@ namespace {
 constexpr std::uint32_t kNormSign = 0x800000;
 constexpr double kNormUnit = 5250020.0;   // raw norm of a factor of 1
 constexpr double kMantissaLimit = 1.5872380952380953;  // 0x7FFFFF / kNormUnit, rounded up
-constexpr std::uint32_t kWrittenStatus = 1;
 constexpr std::uint64_t kAvailable = 0xA0;
 
 // A norm as the amplifier stores it: decimal point d and raw r with
@@ -76,7 +75,7 @@ void AmplifierModel::installMeasurementHandlers() {
 
     on(cmd::kGetRanges, [this](const ReceivedCommand& c) -> R { return ranges_[c.params[0]]; });
     on(cmd::kWriteRanges, [this](const ReceivedCommand& c) -> R {
-        ranges_[c.params[0]] = (kWrittenStatus << 24) | static_cast<std::uint32_t>(c.value() & 0xFFFFFF);
+        ranges_[c.params[0]] = (kRangeWritten << 24) | static_cast<std::uint32_t>(c.value() & 0xFFFFFF);
         return std::nullopt;
     });
     on(cmd::kIsCommandAvailable, [this](const ReceivedCommand& c) -> R {

@@ -15,6 +15,12 @@ constexpr std::uint64_t kCheckFailed = 0xA1;
 constexpr std::uint64_t kFlagNotSet = 0x5E;       // status 30
 constexpr std::size_t kLayoutWord = 252;
 constexpr std::uint8_t kFlagSet = 0x80;
+// Where the "LIN" marker and the flag byte stand, by layout.
+constexpr std::size_t kHeaderMarkerAddress = 0;
+constexpr std::size_t kLegacyMarkerAddress = 253;
+constexpr std::size_t kHeaderFlagAddress = 247;
+constexpr std::size_t kLegacyFlagAddress = 248;
+constexpr char kMarker[] = "LIN";
 bool isSuccess(int status) { return (status & 0xF0) == 0xA0; }
 bool isFlagByte(std::uint8_t b) { return b == 'S' || b == 'I'; }
 }  // namespace
@@ -39,8 +45,8 @@ std::optional<int> AmplifierModel::nextMemoryStatus(std::size_t address) {
 }
 
 bool AmplifierModel::linearMarkerPresent() const {
-    const std::size_t at = linearHeaderLayout_ ? 0 : 253;
-    return std::memcmp(&memory_[at], "LIN", 3) == 0;
+    const std::size_t at = linearHeaderLayout_ ? kHeaderMarkerAddress : kLegacyMarkerAddress;
+    return std::memcmp(&memory_[at], kMarker, 3) == 0;
 }
 
 // In the described layout the marker overlays the header; the amplifier
@@ -59,7 +65,9 @@ void AmplifierModel::writeMemoryCell(std::size_t address, std::uint8_t data) {
     }
 }
 
-std::size_t AmplifierModel::linearFlagAddress() const { return linearHeaderLayout_ ? 247 : 248; }
+std::size_t AmplifierModel::linearFlagAddress() const {
+    return linearHeaderLayout_ ? kHeaderFlagAddress : kLegacyFlagAddress;
+}
 
 // Memory cells and linearization tables.
 void AmplifierModel::installMemoryHandlers() {

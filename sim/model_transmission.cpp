@@ -3,17 +3,59 @@
 #include "core/command_table.h"
 #include "core/speed_tables.h"
 
+#include <cmath>
+#include <optional>
+
 namespace nxtka::sim {
 
 namespace {
+
+// The sampling-rate word: protocol bits 22-23, factor bits 16-21, frequency bits 0-15.
 constexpr std::uint64_t kSamplingProtocolBits = 0xC00000;
 constexpr std::uint64_t kSamplingFields = 0x3FFFFF;
-// Timer frequency, exponent factor: 500 Hz (reload 65536 - 10000), factor 1.
-constexpr std::uint64_t kDefaultSamplingRate = 65536 - 10000;
+constexpr unsigned kProtocolShift = 22;
+constexpr std::uint64_t kFrequencyLinear = 0x800000;  // frequency = F x 0.5
+constexpr std::uint64_t kFactorLinear = 0x400000;     // factor = E, else 2^E
+constexpr unsigned kFactorShift = 16;
+constexpr std::uint64_t kFrequencyField = 0xFFFF;
+// Without frequency-linear: frequency = 5 MHz / (65536 - F).
+constexpr double kTimerClock = 5000000.0;
+constexpr std::uint64_t kTimerSpan = 65536;
+constexpr double kStartFrequency = 500.0;  // when the start rate does not fit the word
+
+double samplingFrequency(std::uint64_t word) {
+    const auto f = static_cast<double>(word & kFrequencyField);
+    if ((word & kFrequencyLinear) != 0) return 0.5 * f;
+    return kTimerClock / (static_cast<double>(kTimerSpan) - f);
+}
+
+// The frequency field that says `frequency` in the protocol, if it can.
+std::optional<std::uint64_t> frequencyField(double frequency, bool linear) {
+    if (!(frequency > 0)) return std::nullopt;
+    if (linear) {
+        const double f = std::round(frequency * 2.0);
+        if (f < 1 || f > static_cast<double>(kFrequencyField)) return std::nullopt;
+        return static_cast<std::uint64_t>(f);
+    }
+    const double reload = std::round(kTimerClock / frequency);
+    if (reload < 1 || reload > static_cast<double>(kTimerSpan)) return std::nullopt;
+    return kTimerSpan - static_cast<std::uint64_t>(reload);
+}
+
+// The word at power-on: the protocol, factor 1, and the start rate where the
+// protocol can say it.
+std::uint64_t samplingWordAtStart(double rate, unsigned protocol) {
+    const std::uint64_t bits = (std::uint64_t{protocol} << kProtocolShift) & kSamplingProtocolBits;
+    const bool linear = (bits & kFrequencyLinear) != 0;
+    const std::uint64_t factorOne = (bits & kFactorLinear) != 0 ? 1 : 0;
+    const std::uint64_t frequency = frequencyField(rate, linear).value_or(*frequencyField(kStartFrequency, linear));
+    return bits | (factorOne << kFactorShift) | frequency;
+}
+
 }  // namespace
 
-// Sampling rate, transmission, special modes, filters, CAN, device queries,
-// range table, sensor and user data.
+// Line speed, sampling rate, CAN settings and user text. (The range table and
+// command availability are modelled with the measurement family.)
 void AmplifierModel::installTransmissionHandlers() {
     using R = std::optional<std::uint64_t>;
     // Line speed by its position in the speed table.
@@ -23,12 +65,13 @@ void AmplifierModel::installTransmissionHandlers() {
         if (config_.followBaudChange && baud > 0 && lineSpeedHandler_) lineSpeedHandler_(static_cast<std::uint32_t>(baud));
         return std::nullopt;
     });
-    // Sampling rate: bits 22-23 (the protocol) are the amplifier's own and
-    // are set with setReg; a write changes the frequency and factor fields.
-    regAt(cmd::kReadSamplingRate) = kDefaultSamplingRate;
+    // Sampling rate: bits 22-23 (the protocol) are the amplifier's own; a
+    // write changes the frequency and factor fields, and the stream's rate.
+    regAt(cmd::kReadSamplingRate) = samplingWordAtStart(config_.stream.rate, config_.samplingProtocol);
     on(cmd::kWriteSamplingRate, [this](const ReceivedCommand& c) -> R {
         std::uint64_t& word = regAt(cmd::kReadSamplingRate);
         word = (word & kSamplingProtocolBits) | (c.value() & kSamplingFields);
+        followSamplingRate(samplingFrequency(word));
         return std::nullopt;
     });
 
@@ -44,18 +87,6 @@ void AmplifierModel::installTransmissionHandlers() {
         return std::nullopt;
     });
     on(cmd::kGetCanSetting, [this](const ReceivedCommand& c) -> R { return can_[c.params[0]]; });
-
-    // Range table: selector -> status byte and 24-bit entry; WriteRanges writes one.
-    on(cmd::kGetRanges, [this](const ReceivedCommand& c) -> R { return ranges_[c.params[0]]; });
-    on(cmd::kWriteRanges, [this](const ReceivedCommand& c) -> R {
-        ranges_[c.params[0]] = (1u << 24) | static_cast<std::uint32_t>(c.value() & 0xFFFFFF);
-        return std::nullopt;
-    });
-
-    // Command available: 0xA0 when both codes are known.
-    on(cmd::kIsCommandAvailable, [](const ReceivedCommand& c) -> R {
-        return isDefinedCommand(c.params[0]) && isDefinedCommand(c.params[1]) ? 0xA0 : 0x00;
-    });
 }
 
 std::array<std::uint8_t, 256> AmplifierModel::userText() const {

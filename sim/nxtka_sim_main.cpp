@@ -5,9 +5,12 @@
 // library at it with NXsetDeviceName(port, "/dev/pts/N"). Every option may
 // also come from a device file (--config, INI or TOML, keys named as the long
 // options); --save-config writes the state at exit in that form. Exit status
-// 2 for bad arguments, 1 when the simulator cannot start.
+// 2 for bad arguments, 1 when the simulator cannot start. --hang-up-after
+// ends it: it says so and exits with status 0, taking its link along.
 #include "amplifier_model.h"
+#include "command_listing.h"
 #include "csv_replay.h"
+#include "device_file_check.h"
 #include "pty_amplifier.h"
 #include "sim_spec.h"
 #include "symlink_claim.h"
@@ -138,10 +141,15 @@ std::string deviceFile(AmplifierModel& m, const CLI::App& app, const Extras& x) 
     out += "decimal-point = " + std::to_string(m.reg(cmd::kDispGetDPoint)) + "\n";
     out += "norm = " + std::to_string(m.reg(cmd::kDispGetNorm)) + "\n";
     out += "serial = " + inQuotes(serial) + "\n";
-    for (const char* key : {"frame", "status", "rate", "waveform", "value", "amplitude", "period", "seed", "baud"}) {
+    // The frame kind and the rate as the host's settings left them.
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.10g", m.stream().rate);
+    out += std::string("frame = ") + inQuotes(frameKindName(m.stream().kind)) + "\n";
+    out += std::string("rate = ") + rate + "\n";
+    for (const char* key : {"status", "waveform", "value", "amplitude", "period", "seed", "baud", "sampling-protocol"}) {
         const CLI::Option* o = app.get_option(std::string("--") + key);
         const std::string v = o->count() > 0 ? o->as<std::string>() : o->get_default_str();
-        out += std::string(key) + " = " + (key == std::string("frame") || key == std::string("waveform") ? inQuotes(v) : v) + "\n";
+        out += std::string(key) + " = " + (key == std::string("waveform") ? inQuotes(v) : v) + "\n";
     }
     out += std::string("stopped = ") + (m.transmitting() ? "false" : "true") + "\n";
     std::vector<std::string> regs;
@@ -185,16 +193,16 @@ std::string answerTo(nxtka::Command command) {
     return std::string("answer to ") + (name ? name : "?") + " (" + std::to_string(command.code) + ")";
 }
 
-// Waits for SIGINT or SIGTERM while the timed faults fall due; returns the signal.
+// Waits for SIGINT or SIGTERM while the timed faults fall due; returns the
+// signal, or 0 once the line was hung up as asked.
 int serveUntilSignal(AmplifierModel& model, const Timed& t, const sigset_t& sigs) {
     const Clock::time_point start = Clock::now();
     std::vector<int> pauseState(t.pauses.size(), 0);  // 0 before, 1 during, 2 after
-    bool hungUp = false;
     for (;;) {
         const double now = std::chrono::duration<double>(Clock::now() - start).count();
-        if (t.hangUpAfter > 0 && !hungUp && now >= t.hangUpAfter) {
+        if (t.hangUpAfter > 0 && now >= t.hangUpAfter) {
             model.hangUp();
-            hungUp = true;
+            return 0;
         }
         for (std::size_t i = 0; i < t.pauses.size(); ++i) {
             const auto [from, length] = t.pauses[i];
@@ -223,14 +231,17 @@ int main(int argc, char** argv) {
     std::string waveform = "constant";
     bool verbose = false;
     bool stopped = false;
-    unsigned level = 3, options = 0, firmware = cfg.firmware, control = cfg.control, status = 0, period = 100;
+    unsigned level = 3, options = cfg.options, firmware = cfg.firmware, control = cfg.control, status = 0, period = 100;
     unsigned decimalPoint = cfg.displayDecimalPoint, norm = cfg.displayNorm, equipment = 0, special = 0, mode = 0;
     std::string serial = "12345678";
     namespace cmd = nxtka::cmd;
 
     CLI::App app{"Simulated measuring amplifier on a pseudo-terminal"};
     app.add_option("--level", level, "protocol level (0: identification answered with ';')")->capture_default_str();
-    app.add_option("--options", options, "option bits (" + answerTo(cmd::kGetOptions) + "), hex with 0x")
+    app.add_option("--options", options,
+                   "option bits (" + answerTo(cmd::kGetOptions) +
+                       "), hex with 0x; the default offers the optional commands: linearization (0x80) and "
+                       "command test (0x400)")
         ->capture_default_str();
     app.add_option("--firmware", firmware, "firmware version (" + answerTo(cmd::kGetFirmware) + ")")
         ->capture_default_str();
@@ -245,7 +256,7 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--special-mode", special, "special-mode word (" + answerTo(cmd::kGetSpecialMode) + ")")
         ->capture_default_str();
-    unsigned samplingProtocol = 0;
+    unsigned samplingProtocol = cfg.samplingProtocol;
     app.add_option("--sampling-protocol", samplingProtocol,
                    "sampling-rate protocol 0..3 (bits 22-23 of " + answerTo(cmd::kReadSamplingRate) +
                        "): 1 factor linear, 2 frequency linear")
@@ -256,11 +267,17 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--norm", norm, "display norm, raw incl. bit 23 (" + answerTo(cmd::kDispGetNorm) + ")")
         ->capture_default_str();
-    app.add_option("--frame", frame, "value frames: binary24 (','), status16 ('&'), binary16 (0xA5), text")
+    app.add_option("--frame", frame,
+                   "value frames at start: binary24 (','), status16 ('&'), binary16 (0xA5), text; later the mode's "
+                   "text flag and the transmission mode choose them (transmit5 or none: binary24, transmit4: "
+                   "status16, repeat3: binary16)")
         ->check(CLI::IsMember({"binary24", "status16", "binary16", "text"}))
         ->capture_default_str();
     app.add_option("--status", status, "status byte of the frames")->capture_default_str();
-    app.add_option("--rate", cfg.stream.rate, "values per second (0: only on request)")->capture_default_str();
+    app.add_option("--rate", cfg.stream.rate,
+                   "values per second at start (0: only on request); the sampling-rate word says it where its "
+                   "protocol can, and a written sampling rate sets it")
+        ->capture_default_str();
     app.add_flag("--stopped", stopped, "start with transmission off (StartTransmit starts it)");
     app.add_option("--waveform", waveform, "constant, ramp, sine or noise")
         ->check(CLI::IsMember({"constant", "ramp", "sine", "noise"}))
@@ -299,9 +316,15 @@ int main(int argc, char** argv) {
     app.add_option("--calc-norm", calcNorm, "display norm the amplifier computes on DispCalcNorm (70)")
         ->capture_default_str();
     app.add_flag("-v,--verbose", verbose, "log every command received to stderr, in hex with its name");
+    bool listCommands = false;
+    app.add_flag("--list-commands", listCommands,
+                 "list the command codes with their names and byte counts (names and codes are what --silent, "
+                 "--late and --register take), and exit")
+        ->configurable(false);
 
     Extras x;
-    app.set_config("--config", "", "device file (INI or TOML) whose keys are the long options without '--'");
+    CLI::Option* configFile =
+        app.set_config("--config", "", "device file (INI or TOML) whose keys are the long options without '--'");
     app.allow_config_extras(false);  // a mistyped key is an error, not silently ignored
     app.add_option("--save-config", x.saveConfig, "write the device file of the state at exit to this path")
         ->configurable(false);
@@ -323,9 +346,21 @@ int main(int argc, char** argv) {
                    "play the value column of this CSV file (the tool's --csv output) in a loop instead of the waveform");
     try {
         app.parse(argc, argv);
+    } catch (const CLI::ConfigError& e) {
+        const std::string where = configFile->count() > 0 ? configFile->as<std::string>() : std::string();
+        const std::string problem = where.empty() ? std::string() : deviceFileProblem(where, [&app](const std::string& key) {
+            const CLI::Option* o = app.get_option_no_throw("--" + key);
+            return o != nullptr && o->get_configurable();
+        });
+        std::fprintf(stderr, "nxtka-sim: %s\n", problem.empty() ? (where + ": " + e.what()).c_str() : problem.c_str());
+        return 2;
     } catch (const CLI::ParseError& e) {
         const int rc = app.exit(e);
         return rc == 0 ? 0 : 2;
+    }
+    if (listCommands) {
+        printCommandList(stdout);
+        return 0;
     }
 
     static const std::map<std::string, FrameKind> kFrames = {{"binary24", FrameKind::Binary24},
@@ -345,6 +380,7 @@ int main(int argc, char** argv) {
     cfg.serialNumber = 0;
     for (char ch : serial) cfg.serialNumber = (cfg.serialNumber << 8) | static_cast<unsigned char>(ch);
     cfg.specialMode = static_cast<std::uint16_t>(special);
+    cfg.samplingProtocol = static_cast<std::uint8_t>(samplingProtocol);
     cfg.displayDecimalPoint = static_cast<std::uint8_t>(decimalPoint);
     cfg.displayNorm = norm;
     cfg.stream.kind = kFrames.at(frame);
@@ -429,15 +465,16 @@ int main(int argc, char** argv) {
             for (const auto& e : rangeEntries)
                 model.setRangeEntry(static_cast<int>(e[0]), static_cast<int>(e[1]), static_cast<std::uint32_t>(e[2]));
         }
-        amp.model().setReg(cmd::kReadSamplingRate,
-                           (amp.model().reg(cmd::kReadSamplingRate) & 0x3FFFFF) | (std::uint64_t{samplingProtocol} << 22));
         std::printf("device: %s\n", amp.slavePath().c_str());
         if (!amp.symlinkPath().empty()) std::printf("link: %s\n", amp.symlinkPath().c_str());
         std::printf("ready\n");
         std::fflush(stdout);
         const int sig = serveUntilSignal(amp.model(), timed, sigs);
         amp.stop();
-        if (verbose)
+        if (sig == 0)
+            std::fprintf(stderr, "nxtka-sim: hung up %g s after the start as asked (--hang-up-after); exiting\n",
+                         timed.hangUpAfter);
+        if (verbose && sig != 0)
             std::fprintf(stderr, "nxtka-sim: stopped by signal %d after %zu commands (%zu undefined)\n", sig,
                          amp.model().totalCommands(), amp.model().undefinedCount());
         if (!x.saveConfig.empty()) {

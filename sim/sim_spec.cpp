@@ -30,7 +30,12 @@ int parseCode(const std::string& text) {
         const char* name = commandName(code);
         if (name != nullptr && text == name) return code;
     }
-    const std::uint64_t v = parseNumber(text, "command code or name");
+    std::uint64_t v = 0;
+    try {
+        v = parseNumber(text, "command code or name");
+    } catch (const std::invalid_argument& e) {
+        throw std::invalid_argument(std::string(e.what()) + " (nxtka-sim --list-commands lists them)");
+    }
     if (v > 255) throw std::invalid_argument("command code above 255: '" + text + "'");
     return static_cast<int>(v);
 }

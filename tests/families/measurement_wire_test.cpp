@@ -17,7 +17,7 @@ const unsigned char kId[3] = {0x11, 0x22, 0x33};
 
 using test::call;
 
-// Level 3, no options: the simulator's defaults.
+// Level 3, no option bit that changes these commands (6, 8, 9): the simulator's defaults.
 const WireRow kRows[] = {
     // identification and capability words
     {"TKAgetOptions", call(TKAgetOptions), {54}, Answer{54, 0x0007C1}, 1985},

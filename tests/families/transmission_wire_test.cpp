@@ -22,7 +22,7 @@ int readDouble(unsigned p, int (*getter)(uint32_t, double*)) {
     return getter(p, &v);
 }
 
-// Level 3, no options, bipolar: the simulator's defaults.
+// Level 3, no option bit that changes these commands (6, 8, 9), bipolar: the simulator's defaults.
 const WireRow kRows[] = {
     // sampling rate; the first call of a session reads the protocol (139)
     // timer 5000000 / 10000 = 500 -> F = 65036 = 0xFE0C; factor 8 -> E = 3.

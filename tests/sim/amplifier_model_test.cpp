@@ -160,58 +160,6 @@ TEST(AmplifierModel, LockAnswerIsConfigurable) {
 
 // ---------------------------------------------------------------- registers
 
-TEST(AmplifierModel, ValueWrittenReadsBack) {
-    // {get, set} pairs whose set takes as many bytes as the get answers.
-    const std::pair<int, int> pairs[] = {
-        {cmd::kGetScale, cmd::kWriteScale},
-        {cmd::kGetZero, cmd::kWriteZero},
-        {cmd::kGetControl, cmd::kWriteControl},
-        {cmd::kGetOffset, cmd::kWriteOffset},
-        {cmd::kGetCal, cmd::kSetCal},
-        {cmd::kDispGetNorm, cmd::kDispSetNorm},
-        {cmd::kDispGetUnit, cmd::kDispSetUnit},
-        {cmd::kDispGetDPoint, cmd::kDispSetDPoint},
-        {cmd::kGetSerialNo, cmd::kWriteSerialNo},
-        {cmd::kGetThreshold, cmd::kSetThreshold},
-        {cmd::kGetMode, cmd::kSetMode},
-        {cmd::kGetEquipment, cmd::kWriteEquipment},
-        {cmd::kGetGageFactor, cmd::kSetGageFactor},
-        {cmd::kGetPoisson, cmd::kSetPoisson},
-        {cmd::kGetBridge, cmd::kSetBridge},
-        {cmd::kGetRange, cmd::kWriteRange},
-        {cmd::kGetOffsetWait, cmd::kSetOffsetWait},
-        {cmd::kGetOptions, cmd::kWriteOptions},
-        {cmd::kDispGetDigits, cmd::kDispSetDigits},
-        {cmd::kGetChannel, cmd::kSetChannel},
-        {cmd::kGetSecondThreshold, cmd::kSetSecondThreshold},
-        {cmd::kGetTxMode, cmd::kSetTxMode},
-        {cmd::kGetBaud, cmd::kSetBaud},
-        {cmd::kReserved133, cmd::kReserved132},
-        {cmd::kGetSlowRate, cmd::kSetSlowRate},
-        {cmd::kGetSpecialMode, cmd::kSetSpecialMode},
-        {cmd::kReserved143, cmd::kReserved142},
-        {cmd::kGetAnalogFilter, cmd::kSetAnalogFilter},
-        {cmd::kGetNoiseCutThreshold, cmd::kSetNoiseCutThreshold},
-        {cmd::kGetAutoZeroCounter, cmd::kSetAutoZeroCounter},
-        {cmd::kGetUserOffset, cmd::kSetUserOffset},
-        {cmd::kGetTransmissionDelta, cmd::kSetTransmissionDelta},
-        {cmd::kGetAdaptFilterMask, cmd::kSetAdaptFilterMask},
-        {cmd::kGetAdaptFilterLearnVals, cmd::kSetAdaptFilterLearnVals},
-        {cmd::kGetSensorCapacity, cmd::kSetSensorCapacity},
-        {cmd::kGetRatedOutput, cmd::kSetRatedOutput},
-    };
-    Bench b;
-    for (auto [get, set] : pairs) {
-        const int n = answerBytesOf(get);
-        ASSERT_EQ(paramBytesOf(set), n) << get << "/" << set;
-        // A pattern that differs per code and uses every byte.
-        std::uint64_t v = 0;
-        for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<std::uint8_t>(0x11 * (i + 1) + get);
-        EXPECT_TRUE(b.ask(command(set, v)).empty()) << "set " << set;
-        EXPECT_EQ(b.ask({static_cast<std::uint8_t>(get)}), answer(v, n)) << "get " << get << " after " << set;
-    }
-}
-
 TEST(AmplifierModel, SamplingRateWriteKeepsTheAmplifiersProtocol) {
     Bench b;
     for (std::uint64_t protocol : {0u, 1u, 2u, 3u}) {
@@ -223,26 +171,72 @@ TEST(AmplifierModel, SamplingRateWriteKeepsTheAmplifiersProtocol) {
     }
 }
 
-TEST(AmplifierModel, ControlWordFieldsHaveTheirOwnCommands) {
-    Config cfg = Bench::quietConfig();
-    cfg.control = 0x001028;  // unipolar, divisor 40
-    Bench b(cfg);
-    EXPECT_FALSE(b.model.bipolar());
-    b.ask(op(cmd::kSetBipolar));  // bipolar
-    EXPECT_TRUE(b.model.bipolar());
-    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x000028, 3));
-    b.ask(op(cmd::kSetUnipolar));  // unipolar
-    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x001028, 3));
-    b.ask(op(cmd::kSetGain, {7}));  // gain 7
-    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x1C1028, 3));
-    b.ask(op(cmd::kSetChannel, {1}));  // channel 1
-    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x1E1028, 3));
-    EXPECT_EQ(b.ask(op(cmd::kGetChannel)), answer(1, 1));
-    b.ask(op(cmd::kSetFreq, {0x00, 20}));  // divisor 20
-    EXPECT_EQ(b.ask(op(cmd::kGetControl)), answer(0x1E1014, 3));
-    EXPECT_EQ(b.ask(op(cmd::kGetFreq)), answer(16777216 - 20 * 256, 3));  // 19531.25 / 20 = 5000000 / 5120
-    b.ask(op(cmd::kWriteControl, {0x00, 0x10, 0x00}));
-    EXPECT_FALSE(b.model.bipolar());
+// The sampling-rate word at start carries the start rate where its protocol
+// can (frequency-linear: F = 2 f; timer: F = 65536 - 5000000 / f), with
+// factor 1 (E = 1 factor-linear, 2^0 otherwise); a write sets the rate to the
+// word's frequency. By hand: 100/s timer F = 15536 = 0x3CB0; 10/s linear
+// F = 20; 10/s cannot be a timer word (reload 500000), so 500 Hz: F = 55536
+// = 0xD8F0; F = 60536 = 0xEC78 is 5000000 / 5000 = 1000/s; linear F = 400 is 200/s.
+TEST(AmplifierModel, StreamRateAndTheSamplingRateWordAgree) {
+    struct Row {
+        const char* what;
+        std::uint8_t protocol;
+        double startRate;
+        std::optional<std::uint32_t> written;
+        std::uint32_t word;
+        double rate;
+    };
+    const Row rows[] = {
+        {"timer, 100/s", 0, 100, {}, 0x003CB0, 100},
+        {"timer, linear factor", 1, 100, {}, 0x413CB0, 100},
+        {"linear frequency, 10/s", 2, 10, {}, 0x800014, 10},
+        {"both linear, 10/s", 3, 10, {}, 0xC10014, 10},
+        {"timer cannot say 10/s", 0, 10, {}, 0x00D8F0, 10},
+        {"values on request only", 0, 0, {}, 0x00D8F0, 0},
+        {"timer word written", 0, 50, 0x00EC78, 0x00EC78, 1000},
+        {"linear word written, protocol bits its own", 2, 50, 0x000190, 0x800190, 200},
+        {"frequency 0 keeps the rate", 2, 50, 0x000000, 0x800000, 50},
+        {"on request only, whatever is written", 0, 0, 0x003CB0, 0x003CB0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Config cfg = Bench::quietConfig();
+        cfg.samplingProtocol = row.protocol;
+        cfg.stream.rate = row.startRate;
+        cfg.stream.transmitting = false;
+        Bench b(cfg);
+        if (row.written) { EXPECT_TRUE(b.ask(command(cmd::kWriteSamplingRate, *row.written)).empty()); }
+        EXPECT_EQ(b.ask({cmd::kReadSamplingRate}), answer(row.word, 3));
+        EXPECT_EQ(b.model.stream().rate, row.rate);
+    }
+}
+
+// The frame kind given at start shows in the words that choose it: the
+// mode's text flag (bit 1) and the transmission mode's transmit4 (bit 1) and
+// repeat3 (bit 2).
+TEST(AmplifierModel, FrameKindAtStartShowsInTheModeWords) {
+    struct Row {
+        FrameKind kind;
+        std::uint8_t mode;
+        Bytes modeAnswer, txModeAnswer;
+    };
+    const Row rows[] = {
+        {FrameKind::Binary24, 0x41, answer(0x41, 1), answer(0x00, 1)},
+        {FrameKind::Binary24, 0x43, answer(0x41, 1), answer(0x00, 1)},
+        {FrameKind::Status16, 0x00, answer(0x00, 1), answer(0x02, 1)},
+        {FrameKind::Binary16, 0x00, answer(0x00, 1), answer(0x04, 1)},
+        {FrameKind::Text, 0x41, answer(0x43, 1), answer(0x00, 1)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(frameKindName(row.kind));
+        Config cfg = Bench::quietConfig();
+        cfg.mode = row.mode;
+        cfg.stream.kind = row.kind;
+        Bench b(cfg);
+        EXPECT_EQ(b.ask({cmd::kGetMode}), row.modeAnswer);
+        EXPECT_EQ(b.ask({cmd::kGetTxMode}), row.txModeAnswer);
+        EXPECT_EQ(b.model.stream().kind, row.kind);
+    }
 }
 
 // One row per command of the identification words, the control word and the
@@ -260,6 +254,7 @@ struct StateRow {
     std::optional<AmplifierModel::Identifier> lockIdentifier = {};
     std::optional<AmplifierModel::Identifier> lastIdentifier = {};
     std::optional<bool> switchedOn = {};
+    std::optional<bool> bipolar = {};
 };
 
 Bytes bytes(std::initializer_list<int> list) {
@@ -290,9 +285,10 @@ TEST(AmplifierModel, SettingCommandsChangeTheStateTheirReadersReport) {
         {.what = "gain 8 ignored", .control = 0x040028, .in = {op(kSetGain, {8})}, .query = op(kGetControl),
          .answer = bytes({';', 0x04, 0x00, 0x28})},
         {.what = "unipolar sets bit 12", .in = {op(kSetUnipolar)}, .query = op(kGetControl),
-         .answer = bytes({';', 0x00, 0x10, 0x28})},
+         .answer = bytes({';', 0x00, 0x10, 0x28}), .bipolar = false},
         {.what = "bipolar clears bit 12", .control = 0x1C1028, .in = {op(kSetBipolar)}, .query = op(kGetControl),
-         .answer = bytes({';', 0x1C, 0x00, 0x28})},
+         .answer = bytes({';', 0x1C, 0x00, 0x28}), .bipolar = true},
+        {.what = "control word written unipolar", .in = {op(kWriteControl, {0x00, 0x10, 0x00})}, .bipolar = false},
         {.what = "channel 1 sets bit 17", .in = {op(kSetChannel, {1})}, .query = op(kGetControl),
          .answer = bytes({';', 0x02, 0x00, 0x28})},
         {.what = "channel 1 read back", .in = {op(kSetChannel, {1})}, .query = op(kGetChannel),
@@ -372,6 +368,7 @@ TEST(AmplifierModel, SettingCommandsChangeTheStateTheirReadersReport) {
         if (row.lockIdentifier) { EXPECT_EQ(b.model.lockIdentifier(), *row.lockIdentifier); }
         if (row.lastIdentifier) { EXPECT_EQ(b.model.lastIdentifier(), *row.lastIdentifier); }
         if (row.switchedOn) { EXPECT_EQ(b.model.switchedOn(), *row.switchedOn); }
+        if (row.bipolar) { EXPECT_EQ(b.model.bipolar(), *row.bipolar); }
         EXPECT_EQ(b.model.unmodelledCount(), 0u);
     }
 }

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -78,6 +80,51 @@ Config quiet() {
     Config c;
     c.stream.rate = 0;
     return c;
+}
+
+// The host's next frame or answer, its length known from its first byte (the
+// only answer asked for is the firmware's, two bytes).
+Bytes readFrame(RawPort& host) {
+    Bytes f = host.read(1);
+    if (f.empty()) return f;
+    if (f[0] == '+' || f[0] == '-') {
+        while (f.back() != '\n') {
+            const Bytes b = host.read(1);
+            if (b.empty()) break;
+            f.push_back(b[0]);
+        }
+        return f;
+    }
+    const std::size_t more = f[0] == ',' ? 4 : f[0] == '&' ? 3 : f[0] == 0xA5 || f[0] == ';' ? 2 : 0;
+    const Bytes rest = host.read(more);
+    f.insert(f.end(), rest.begin(), rest.end());
+    return f;
+}
+
+// Sends the commands and then the firmware query; true once its answer came
+// (the frames before it are skipped). Everything after it was sent with the
+// commands in effect.
+bool sendAndSync(RawPort& host, Bytes commands) {
+    commands.push_back(static_cast<std::uint8_t>(cmd::kGetFirmware.code));
+    if (!host.write(commands)) return false;
+    for (int frames = 0; frames < 10000; ++frames) {
+        const Bytes f = readFrame(host);
+        if (f.empty()) return false;
+        if (f == Bytes{';', 0x0C, 0x10}) return true;
+    }
+    return false;
+}
+
+// Everything that arrives within `ms`.
+Bytes drainFor(RawPort& host, int ms) {
+    Bytes got;
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < end) {
+        const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+        const Bytes b = host.read(1, std::max(left, 1));
+        got.insert(got.end(), b.begin(), b.end());
+    }
+    return got;
 }
 
 std::string tempLinkName(const char* tag) {
@@ -155,6 +202,82 @@ TEST(PtyAmplifier, StreamsAtTheConfiguredRateUntilStopped) {
     ASSERT_TRUE(host.write({35}));
     ASSERT_TRUE(amp.model().waitForCommand(cmd::kStopTransmit, std::chrono::seconds(2)));
     EXPECT_FALSE(amp.model().transmitting());
+}
+
+// A constant 0.25 with status 0x5A. After each row's commands the next frame
+// is the row's, by hand (1.05 is the end of scale):
+//   24-bit bipolar   0x800000 + round(0.25 x 2^23 / 1.05) = 0x800000 + 1997288 = 0x9E79E8
+//   24-bit unipolar  round(0.25 x 2^24 / 1.05) = 3994575 = 0x3CF3CF
+//   16-bit bipolar   0x8000 + round(0.25 x 2^15 / 1.05) = 0x8000 + 7802 = 0x9E7A
+//   16-bit unipolar  round(0.25 x 2^16 / 1.05) = 15604 = 0x3CF4
+//   text             0.25 x display norm: 1 at start, 100 with decimal point 3
+TEST(PtyAmplifier, FramesFollowTheFrameKindPolarityAndDisplaySettings) {
+    struct Row {
+        const char* what;
+        Bytes commands;
+        Bytes frame;
+    };
+    const auto text = [](const char* t) { return Bytes(t, t + std::strlen(t)); };
+    const Row rows[] = {
+        {"at start: 24-bit frames", {}, {',', 0x5A, 0x9E, 0x79, 0xE8}},
+        {"unipolar", {21}, {',', 0x5A, 0x3C, 0xF3, 0xCF}},
+        {"unipolar, then bipolar again", {21, 20}, {',', 0x5A, 0x9E, 0x79, 0xE8}},
+        {"unipolar by the control word", {7, 0x00, 0x10, 0x28}, {',', 0x5A, 0x3C, 0xF3, 0xCF}},
+        {"transmit4: '&' frames, status in the low five bits", {128, 0x02}, {'&', 0xBA, 0x9E, 0x7A}},
+        {"repeat3: 0xA5 frames", {128, 0x04}, {0xA5, 0x9E, 0x7A}},
+        {"repeat3, unipolar", {128, 0x04, 21}, {0xA5, 0x3C, 0xF4}},
+        {"transmit5 beside transmit4: 24-bit frames", {128, 0x0A}, {',', 0x5A, 0x9E, 0x79, 0xE8}},
+        {"transmit4 and back to none", {128, 0x02, 128, 0x00}, {',', 0x5A, 0x9E, 0x79, 0xE8}},
+        {"text flag of the mode", {38, 0x02}, text("+   0.2500\r\n")},
+        {"text flag over transmit4", {128, 0x02, 38, 0x43}, text("+   0.2500\r\n")},
+        {"text with decimal point 3", {38, 0x02, 17, 3}, text("+  25.0000\r\n")},
+        {"text flag cleared again", {38, 0x02, 38, 0x41}, {',', 0x5A, 0x9E, 0x79, 0xE8}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Config cfg;
+        cfg.stream.rate = 200;
+        cfg.stream.status = 0x5A;
+        cfg.stream.transmitting = false;  // the first frame starts after the host is listening
+        PtyOptions opt;
+        opt.baud = 0;
+        PtyAmplifier amp(cfg, opt);
+        RawPort host(amp.slavePath());
+        ASSERT_TRUE(host.ok());
+        Bytes commands = row.commands;
+        commands.push_back(static_cast<std::uint8_t>(cmd::kStartTransmit.code));
+        ASSERT_TRUE(sendAndSync(host, commands));
+        EXPECT_EQ(readFrame(host), row.frame);
+        EXPECT_EQ(amp.model().unmodelledCount(), 0u);
+    }
+}
+
+// Sampling rate in the frequency-linear protocol (bit 23): the word's low 16
+// bits are twice the frequency. F = 1 is 0.5 values/s, F = 400 is 200.
+TEST(PtyAmplifier, StreamFollowsTheSamplingRateAndTransmission) {
+    Config cfg;
+    cfg.stream.rate = 50;
+    cfg.stream.transmitting = false;
+    PtyOptions opt;
+    opt.baud = 0;
+    PtyAmplifier amp(cfg, opt);
+    amp.model().setReg(cmd::kReadSamplingRate, 0x800000);
+    RawPort host(amp.slavePath());
+    ASSERT_TRUE(host.ok());
+
+    ASSERT_TRUE(sendAndSync(host, {138, 0x80, 0x00, 0x01, 36}));
+    EXPECT_EQ(amp.model().stream().rate, 0.5);
+    EXPECT_LE(drainFor(host, 1000).size(), 5u) << "one frame at most in a second";
+
+    ASSERT_TRUE(sendAndSync(host, {138, 0x80, 0x01, 0x90}));
+    EXPECT_EQ(amp.model().stream().rate, 200.0);
+    EXPECT_EQ(host.read(50).size(), 50u) << "ten frames come";
+
+    ASSERT_TRUE(sendAndSync(host, {35}));
+    EXPECT_TRUE(drainFor(host, 300).empty()) << "transmission off";
+
+    ASSERT_TRUE(sendAndSync(host, {36}));
+    EXPECT_EQ(host.read(50).size(), 50u) << "transmission on again";
 }
 
 TEST(PtyAmplifier, HangUpClosesTheMaster) {

@@ -1,6 +1,7 @@
 // The nxtka-sim program as a test bench uses it: faults from the command line,
-// a device file and its saving, a recorded run played back, argument errors,
-// and a --symlink that belongs to one running simulator. The library talks to
+// a device file and its saving, a recorded run played back, argument errors
+// and their messages, the command list, and a --symlink that belongs to one
+// running simulator. The library talks to
 // it over its pseudo-terminal.
 #include "tools/subprocess.h"
 
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -196,6 +198,74 @@ TEST_F(SimProgram, BadArgumentsExitWithStatusTwo) {
     const auto v = run({NXTKA_SIM_PATH, "--version"});
     EXPECT_EQ(v.status, 0);
     EXPECT_EQ(v.out.rfind("nxtka-sim ", 0), 0u) << v.out;
+}
+
+// Rows of the command table as the protocol gives them: code, parameter
+// bytes, answer bytes; codes 71 to 127, 153 and 169 are undefined, so 111
+// codes are listed.
+TEST_F(SimProgram, ListsItsCommandsAndPointsToTheListForAnUnknownName) {
+    const auto r = run({NXTKA_SIM_PATH, "--list-commands"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct Row {
+        int params, answer;
+        std::string name;
+    };
+    std::map<int, Row> rows;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);  // heading
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        int code = -1;
+        Row row;
+        ASSERT_TRUE(fields >> code >> row.name >> row.params >> row.answer) << line;
+        rows[code] = row;
+    }
+    EXPECT_EQ(rows.size(), 111u);
+    const std::vector<std::pair<int, std::pair<int, int>>> byHand = {
+        {31, {0, 8}}, {42, {1, 3}}, {56, {1, 5}}, {57, {3, 1}}, {138, {3, 0}}, {139, {0, 3}}, {154, {3, 0}}};
+    for (const auto& [code, bytes] : byHand) {
+        ASSERT_EQ(rows.count(code), 1u) << code;
+        EXPECT_EQ(rows[code].params, bytes.first) << code;
+        EXPECT_EQ(rows[code].answer, bytes.second) << code;
+    }
+    EXPECT_EQ(rows[42].name, "Identify");
+    for (int undefined : {71, 100, 127, 153, 169}) EXPECT_EQ(rows.count(undefined), 0u) << undefined;
+
+    const auto late = run({NXTKA_SIM_PATH, "--late", "GetGain:1500"});
+    EXPECT_EQ(late.status, 2);
+    EXPECT_NE(late.err.find("'GetGain'"), std::string::npos) << late.err;
+    EXPECT_NE(late.err.find("nxtka-sim --list-commands"), std::string::npos) << late.err;
+}
+
+// A device file the parser refuses is named with the line that is wrong.
+TEST_F(SimProgram, DeviceFileErrorsNameTheLine) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"# bench\nlevel = 2\n[amplifier]\n\"++\" = 3\n",
+         "amp0.ini:4: 'amplifier.++' is not a setting"},
+        {"level = 2\nfirmware = 0x0D21\nno-such-option = 3\n", "amp1.ini:3: 'no-such-option' is not a setting"},
+        {"register = [\"GetMode=1\",\n  \"GetChannel=1\"]\n[amplifier]\nlevel = 2\n",
+         "amp2.ini:4: 'level' stands in section [amplifier]"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string ini = file("amp" + std::to_string(i) + ".ini", cases[i].first);
+        const auto r = run({NXTKA_SIM_PATH, "--config", ini}, std::chrono::seconds(10));
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(dir_ + "/" + cases[i].second), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("ready"), std::string::npos);
+    }
+}
+
+// The hang-up fault ends the program: it says so and takes its link along.
+TEST_F(SimProgram, HangUpAfterSaysSoAndExits) {
+    const std::string link = dir_ + "/amp";
+    const auto r = run({NXTKA_SIM_PATH, "--hang-up-after", "0.2", "--rate", "0", "--symlink", link},
+                       std::chrono::seconds(10));
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("ready"), std::string::npos);
+    EXPECT_NE(r.err.find("hung up 0.2 s after the start"), std::string::npos) << r.err;
+    EXPECT_NE(::access(link.c_str(), F_OK), 0) << "the link is gone";
 }
 
 TEST_F(SimProgram, SymlinkOfARunningSimulatorIsNotTakenOver) {

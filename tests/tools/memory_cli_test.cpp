@@ -170,6 +170,14 @@ TEST(LinearTool, ErrorsNameTheirPoint) {
             EXPECT_NE(complaint(r).find(row.words), std::string::npos) << r.err;
         }
     }
+    // An amplifier without the linearization option: the refusal names the bit.
+    SimProcess plain(kSim, {"--options", "0"});
+    writeFile(in, "0,0\n1,1\n0,-1\n");
+    const RunResult r = tool({"linear", "write", "--device", plain.device(), "--table", in});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(complaint(r).find("0x400: the amplifier does not offer linearization (option bit 7, 0x80, clear"),
+              std::string::npos)
+        << r.err;
     std::remove(in.c_str());
 }
 
