@@ -27,6 +27,10 @@ using namespace cmd;
 constexpr std::uint32_t kCtsWaitMs = 5000;
 constexpr std::uint32_t kCtsPollMs = 100;
 constexpr std::int32_t kDefaultBaudRate = 38400;
+// How long an activation waits for a release of the same port to close the
+// device, and how often it looks.
+constexpr std::uint32_t kReleaseWaitMs = 3000;
+constexpr std::uint32_t kReleasePollMs = 5;
 
 struct Params {
     std::int32_t capacity = 1;
@@ -158,11 +162,27 @@ PortSession* newSession(unsigned port, const Params& p, platform::Mutex* ringMut
     return s;
 }
 
+// Takes the activation mutex once no release of the port is closing its
+// device, or once the wait is over (the device may then still be held).
+// True when the slot is free.
+bool lockFreeSlot(Library& lib, PortSlot& slot) {
+    const std::uint32_t start = platform::tickCount();
+    for (;;) {
+        lib.activationMutex().lock();
+        // The slot is looked at before the flag: a release sets the flag
+        // before it empties the slot and clears it only after the close.
+        const bool occupied =
+            slot.session.load() != nullptr || slot.apiMutex.load() != nullptr || slot.ringMutex.load() != nullptr;
+        if (!slot.releasing.load() || platform::tickCount() - start >= kReleaseWaitMs) return !occupied;
+        lib.activationMutex().unlock();
+        platform::sleepMs(kReleasePollMs);
+    }
+}
+
 std::int32_t activate(unsigned port, const Params& p) {
     Library& lib = library();
     PortSlot& slot = lib.slot(port);
-    lib.activationMutex().lock();
-    if (slot.session.load() != nullptr || slot.apiMutex.load() != nullptr || slot.ringMutex.load() != nullptr) {
+    if (!lockFreeSlot(lib, slot)) {
         lib.activationMutex().unlock();
         recordFailure(Failure::AlreadyActive);
         return -1;
@@ -220,7 +240,7 @@ std::int32_t activate(unsigned port, const Params& p) {
     lib.activationMutex().unlock();
 
     if (!identify(*s, p)) {
-        closeSession(lib.takeSession(port), api, ring);
+        lib.releaseSlot(port, api, ring);
         return -1;
     }
     slot.apiMutex.store(api);
@@ -299,10 +319,7 @@ NXTKA_API void NXTKA_CALL TKArelease(uint32_t port) {
         api->unlock();
         return;
     }
-    PortSession* s = lib.takeSession(port);
-    slot.apiMutex = nullptr;
-    slot.ringMutex = nullptr;
-    closeSession(s, api, ring);
+    lib.releaseSlot(port, api, ring);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAgetLocalBaudRate(uint32_t port) {

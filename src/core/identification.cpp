@@ -5,6 +5,7 @@
 #include "core/command_exchange.h"
 #include "core/device_rules.h"
 #include "core/display_state.h"
+#include "core/last_failure.h"
 #include "core/serial_link.h"
 #include "core/sleep_bit.h"
 
@@ -35,7 +36,13 @@ bool probeControlWord(PortSession& s, std::uint32_t timeoutMs, bool identify, st
 bool identifyAfterProbe(PortSession& s, const IdentifyOptions& o) {
     const int level = s.deviceLevel.load();
     std::uint32_t v = 0;
-    if (level >= 2 && (!exchange(s, kLockInterface, v) || v != 1)) return false;
+    if (level >= 2) {
+        if (!exchange(s, kLockInterface, v)) return false;
+        if (v != 1) {
+            recordAnswerFailure("the user interface was not locked", v);
+            return false;
+        }
+    }
 
     if (level >= 1) {
         const bool haveOptions = exchange(s, kOptions, v);
@@ -73,7 +80,11 @@ bool identifyAfterProbe(PortSession& s, const IdentifyOptions& o) {
         }
         s.displayNormRaw = norm & ~kDisplayNormSignBit;
     }
-    if (!haveDecimalPoint || !haveNorm || s.displayNormRaw.load() == 0) return false;
+    if (!haveDecimalPoint || !haveNorm) return false;
+    if (s.displayNormRaw.load() == 0) {
+        recordAnswerFailure("display norm of 0", norm);
+        return false;
+    }
     storeDisplayNorm(s, s.displayDecimalPoint.load(), s.displayNormRaw.load());
     return true;
 }

@@ -69,6 +69,13 @@ void recordDeviceFailure(const char* what, std::uint32_t systemError) {
     }
 }
 
+void recordAnswerFailure(const char* what, std::uint32_t answer) {
+    char detail[kTextBytes];
+    const char* format = answer < 256 ? "%s: the amplifier answered %u" : "%s: the amplifier answered 0x%X";
+    std::snprintf(detail, sizeof detail, format, what, answer);
+    recordFailure(Failure::Device, detail);
+}
+
 void clearFailure() {
     tRecord.why = Failure::None;
     tRecord.text[0] = '\0';
@@ -83,6 +90,12 @@ void restoreFailure(const SavedFailure& saved) {
 
 Failure lastFailure() { return tRecord.why; }
 const char* lastFailureText() { return tRecord.text; }
+
+KeptFailure::KeptFailure() : why_(tRecord.why), text_(tRecord.text) {}
+KeptFailure::~KeptFailure() {
+    tRecord.why = why_;
+    std::snprintf(tRecord.text, kTextBytes, "%s", text_.c_str());
+}
 
 }  // namespace nxtka
 

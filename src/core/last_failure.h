@@ -28,6 +28,10 @@ enum class Failure : std::int32_t {
 void recordFailure(Failure why, const char* detail = nullptr);
 // Records a device failure with the system's text for `systemError`.
 void recordDeviceFailure(const char* what, std::uint32_t systemError);
+// Records a device failure caused by what the amplifier answered:
+// "device failed: <what>: the amplifier answered <answer>", the answer in
+// decimal below 256, else in hexadecimal.
+void recordAnswerFailure(const char* what, std::uint32_t answer);
 void clearFailure();
 
 // The record as it stands, to be put back after clean-up calls (which forget
@@ -43,5 +47,19 @@ void restoreFailure(const SavedFailure& saved);
 Failure lastFailure();
 // The recorded text (empty when none).
 const char* lastFailureText();
+
+// Keeps the calling thread's reason across a clean-up step of a call that
+// has already failed, so that the step's own failure does not replace it.
+class KeptFailure {
+public:
+    KeptFailure();
+    ~KeptFailure();
+    KeptFailure(const KeptFailure&) = delete;
+    KeptFailure& operator=(const KeptFailure&) = delete;
+
+private:
+    Failure why_;
+    std::string text_;
+};
 
 }  // namespace nxtka

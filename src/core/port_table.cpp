@@ -38,6 +38,16 @@ PortSession* Library::takeSession(unsigned port) {
     return s;
 }
 
+void Library::releaseSlot(unsigned port, platform::Mutex* apiMutex, platform::Mutex* ringMutex) {
+    PortSlot& s = slots_[port];
+    s.releasing = true;
+    PortSession* session = takeSession(port);
+    s.apiMutex = nullptr;
+    s.ringMutex = nullptr;
+    closeSession(session, apiMutex, ringMutex);
+    s.releasing = false;
+}
+
 std::string Library::deviceName(unsigned port) {
     std::lock_guard<std::mutex> lock(namesLock_);
     return names_[port] ? *names_[port] : platform::defaultDeviceName(port);

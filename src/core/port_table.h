@@ -23,6 +23,9 @@ struct PortSlot {
     std::atomic<platform::Mutex*> apiMutex{nullptr};
     std::atomic<platform::Mutex*> ringMutex{nullptr};
     std::atomic<PortSession*> session{nullptr};
+    // Set while a release (or a failed activation) closes the session it took
+    // out of the slot: the device is still open until it is cleared again.
+    std::atomic<bool> releasing{false};
 
     // The mutex objects behind the two handles; created on first activation.
     std::unique_ptr<platform::Mutex> apiStore;
@@ -40,6 +43,10 @@ public:
 
     // Takes the session out of the slot under the table mutex.
     PortSession* takeSession(unsigned port);
+    // Takes the session out of the slot, clears the slot's mutex handles and
+    // closes the session; the slot counts as releasing until the device is
+    // closed. Releases the two mutexes passed.
+    void releaseSlot(unsigned port, platform::Mutex* apiMutex, platform::Mutex* ringMutex);
 
     // The device a port opens at its next activation.
     std::string deviceName(unsigned port);

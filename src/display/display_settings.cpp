@@ -4,6 +4,7 @@
 #include "core/device_rules.h"
 #include "core/display_state.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "nxtka.h"
 #include "stream/stream_control.h"
 #include "stream/value_conversion.h"
@@ -71,10 +72,23 @@ int readDisplay(PortSession& s, int mode, double* norm, std::uint32_t extraMs) {
 }
 
 // Ends a display setter: the values measured meanwhile are dropped; a marker
-// that is not answered turns success into failure.
+// that is not answered turns success into failure. A setter that has already
+// failed keeps its own reason.
 std::int32_t finishHeld(PortSession& s, bool success) {
-    const int drained = drainValues(s, kDrainWaitMs);
-    return success && drained != -1 ? 0 : -1;
+    if (!success) {
+        const KeptFailure reason;
+        drainValues(s, kDrainWaitMs);
+        return -1;
+    }
+    return drainValues(s, kDrainWaitMs) != -1 ? 0 : -1;
+}
+
+// True when the amplifier reports the decimal point written; else records its answer.
+bool readBackPoint(const PortSession& s, std::int32_t written) {
+    const int point = s.displayDecimalPoint.load();
+    if (point == written) return true;
+    recordAnswerFailure("decimal point read back differs from the one written", static_cast<std::uint32_t>(point));
+    return false;
 }
 
 }  // namespace
@@ -96,7 +110,7 @@ NXTKA_API int32_t NXTKA_CALL TKADispSetDPoint(uint32_t port, int32_t point) {
     const bool sent = sendSetting(s, cmd::kDispSetDPoint, static_cast<std::uint32_t>(point));
     bool success = false;
     if (readDisplay(s, kStoreExponent, nullptr, kReadBackExtraMs) != -1 && sent) {
-        success = s.displayDecimalPoint.load() == point;
+        success = readBackPoint(s, point);
     } else {
         readDisplay(s, kStoreExponent, nullptr, kReadBackExtraMs);
     }
@@ -125,7 +139,11 @@ NXTKA_API int32_t NXTKA_CALL TKADispSetNorm(uint32_t port, double norm) {
         const std::uint32_t raw = code->mantissa | (negative ? kDisplayNormSignBit : 0u);
         const bool sentNorm = sendSetting(s, cmd::kDispSetNorm, raw);
         if (readDisplay(s, -encoded, nullptr, 0) != -1 && sentNorm) {
-            success = s.displayNormRaw.load() == code->mantissa && s.displayDecimalPoint.load() == code->exponent;
+            success = readBackPoint(s, code->exponent);
+            if (success && s.displayNormRaw.load() != code->mantissa) {
+                recordFailure(Failure::Device, "display norm read back differs from the one written");
+                success = false;
+            }
         } else {
             readDisplay(s, -encoded, nullptr, 0);
         }

@@ -2,6 +2,7 @@
 #include "core/codecs.h"
 #include "core/device_rules.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "nxtka.h"
 #include "stream/stream_control.h"
 
@@ -61,8 +62,11 @@ NXTKA_API int32_t NXTKA_CALL NXsetCal(uint32_t port, double factor) {
     return raw ? setLowBytes(port, cmd::kSetCal, *raw) : refuseArgument("calibration factor outside its range");
 }
 NXTKA_API double NXTKA_CALL NXgetCal(uint32_t port) {
-    return guardedQuery(port, cmd::kGetCal,
-                        [](PortSession&, std::uint32_t raw) { return codec::calibrationFactor(raw).value_or(-1.0); });
+    return guardedQuery(port, cmd::kGetCal, [](PortSession&, std::uint32_t raw) {
+        const auto factor = codec::calibrationFactor(raw);
+        if (!factor) recordAnswerFailure("no calibration factor for a divisor of 0", raw);
+        return factor.value_or(-1.0);
+    });
 }
 NXTKA_API int32_t NXTKA_CALL NXsetOffsetWait(uint32_t port, double time) {
     const auto raw = codec::offsetWaitRaw(time);

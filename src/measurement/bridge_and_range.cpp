@@ -2,6 +2,7 @@
 #include "core/codecs.h"
 #include "core/device_rules.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "nxtka.h"
 
 #include <cmath>
@@ -60,7 +61,10 @@ NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port) {
             const std::int32_t status = TKAgetRanges(port, 0, 0, &entry);
             if (status < 0) return -1.0;
             if (status > 0) return std::fabs(entry);
-            if (entry < 0.0) return -1.0;
+            if (entry < 0.0) {
+                recordFailure(Failure::Device, "range table entry 0/0 answered status 0 with a negative range");
+                return -1.0;
+            }
         }
         std::uint32_t raw = 0;
         return requestValue(s, cmd::kGetRange, CommandParam::none(), raw) ? codec::inputRange(raw) : -1.0;

@@ -2,6 +2,7 @@
 #include "core/codecs.h"
 #include "core/device_rules.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "nxtka.h"
 
 using namespace nxtka;
@@ -47,7 +48,10 @@ NXTKA_API double NXTKA_CALL TKAgetFreq(uint32_t port) {
         }
         const std::int32_t word = TKAgetControl(port);
         if (word < 0) return -1.0;
-        return codec::controlWordFrequency(static_cast<std::uint32_t>(word)).value_or(-1.0);
+        const auto control = static_cast<std::uint32_t>(word);
+        const auto frequency = codec::controlWordFrequency(control);
+        if (!frequency) recordAnswerFailure("no frequency for a divisor of 0 in the control word", control);
+        return frequency.value_or(-1.0);
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetFreq(uint32_t port, double frequency) {

@@ -2,6 +2,7 @@
 
 #include "core/command_codes.h"
 #include "core/command_exchange.h"
+#include "core/last_failure.h"
 #include "core/port_guard.h"
 #include "core/serial_link.h"
 #include "nxtka.h"
@@ -40,9 +41,14 @@ int drainValues(PortSession& s, std::uint32_t timeoutMs) {
     s.holdValues = 1;
     beginExchange(s, kMarker, &word);
     const std::uint8_t marker = static_cast<std::uint8_t>(kMarker.code);
-    bool waitFailed = true;
-    if (writeBytes(s, &marker, 1) == 1) waitFailed = waitAnswer(s, wait) != 0;
+    bool waitFailed = true;  // a failed write recorded its reason
+    if (writeBytes(s, &marker, 1) == 1) {
+        const std::uint32_t readError = waitAnswer(s, wait);
+        waitFailed = readError != 0;
+        if (waitFailed) recordDeviceFailure("device failed while reading", readError);
+    }
     const bool answered = endExchange(s, waitFailed);
+    if (!answered && !waitFailed) recordFailure(Failure::Timeout, "the marker that confirms the drained stream");
     std::uint32_t dropped = 0;
     dropUnread(s, dropped);
     if (!answered) return -1;
@@ -56,11 +62,15 @@ int purgeInput(PortSession& s) {
     s.discardInput = 1;
     s.device->purge(platform::kPurgeRxAbort | platform::kPurgeRxClear);
     s.ringMutex->unlock();
+    std::uint32_t purgeError = 0;
     bool purgeFailed = false;
     while (!s.answerEvent.wait(kAckStepMs)) {
         purgeFailed = !s.device->purge(platform::kPurgeRxAbort);
+        if (purgeFailed) purgeError = platform::lastSystemError();
     }
-    return purgeFailed ? 0 : 1;
+    if (!purgeFailed) return 1;
+    recordDeviceFailure("cannot purge the input", purgeError);
+    return 0;
 }
 
 }  // namespace nxtka

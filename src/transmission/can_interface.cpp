@@ -2,6 +2,7 @@
 // flags built on them.
 #include "core/device_rules.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "core/speed_tables.h"
 #include "nxtka.h"
 
@@ -35,7 +36,8 @@ NXTKA_API int32_t NXTKA_CALL TKAgetCanSetting(uint32_t port, int32_t index) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetCanBaud(uint32_t port, int32_t index) {
-    return index <= 0 ? -1 : TKAsetCanSetting(port, can::kBitRateIndex, index);
+    if (index <= 0) return refuseArgument("CAN bit-rate index below 1");
+    return TKAsetCanSetting(port, can::kBitRateIndex, index);
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetCanBaud(uint32_t port) { return TKAgetCanSetting(port, can::kBitRateIndex); }
 NXTKA_API int32_t NXTKA_CALL TKAsetCanBaudRate(uint32_t port, int32_t rate) {
@@ -45,7 +47,10 @@ NXTKA_API int32_t NXTKA_CALL TKAsetCanBaudRate(uint32_t port, int32_t rate) {
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetCanBaudRate(uint32_t port) {
     const std::int32_t index = TKAgetCanSetting(port, can::kBitRateIndex);
-    return index < 0 ? index : speeds::rateAt(speeds::kCan, index);
+    if (index < 0) return index;
+    const std::int32_t rate = speeds::rateAt(speeds::kCan, index);
+    if (rate < 0) recordAnswerFailure("no CAN bit rate for this index", static_cast<std::uint32_t>(index));
+    return rate;
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetCanID(uint32_t port, int32_t index, int32_t id) {

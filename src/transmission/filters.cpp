@@ -2,6 +2,7 @@
 // the mask stands for.
 #include "core/codecs.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "nxtka.h"
 
 using namespace nxtka;
@@ -38,8 +39,13 @@ NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterThreshold(uint32_t port, double th
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterThreshold(uint32_t port, double* threshold) {
     if (threshold == nullptr) return refuseArgument("null threshold");
-    const auto value = codec::adaptFilterThreshold(static_cast<std::uint32_t>(TKAgetAdaptFilterMask(port)));
-    if (!value) return -1;
+    const std::int32_t mask = TKAgetAdaptFilterMask(port);
+    if (mask < 0) return -1;
+    const auto value = codec::adaptFilterThreshold(static_cast<std::uint32_t>(mask));
+    if (!value) {
+        recordAnswerFailure("adaptive-filter mask outside 0xFF0000..0xFFFF00", static_cast<std::uint32_t>(mask));
+        return -1;
+    }
     *threshold = *value;
     return 0;
 }

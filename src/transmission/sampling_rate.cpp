@@ -4,6 +4,7 @@
 // is identified again.
 #include "core/codecs.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "nxtka.h"
 
 using namespace nxtka;
@@ -67,7 +68,9 @@ NXTKA_API int32_t NXTKA_CALL TKAreadSamplingFactor(uint32_t port) {
     double frequency = 0.0;
     std::int32_t factor = 0;
     const std::int32_t read = TKAreadSamplingRate(port, &frequency, &factor);
-    return read != 0 ? read : factor;
+    if (read != 0) return read;
+    if (factor < 0) recordFailure(Failure::Device, "sampling-factor exponent of 31 or more");
+    return factor;
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAisSamplingFrequencyProtocolLinear(uint32_t port) {

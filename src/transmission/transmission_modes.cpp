@@ -2,6 +2,7 @@
 // transmission delta. The local port's speed is never changed here.
 #include "core/codecs.h"
 #include "core/export_forms.h"
+#include "core/last_failure.h"
 #include "core/speed_tables.h"
 #include "nxtka.h"
 
@@ -48,7 +49,10 @@ NXTKA_API int32_t NXTKA_CALL TKAsetBaudRate(uint32_t port, int32_t rate) {
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetBaudRate(uint32_t port) {
     const std::int32_t index = TKAgetBaud(port);
-    return index < 0 ? index : speeds::rateAt(speeds::kSerial, index);
+    if (index < 0) return index;
+    const std::int32_t rate = speeds::rateAt(speeds::kSerial, index);
+    if (rate < 0) recordAnswerFailure("no line speed for this index", static_cast<std::uint32_t>(index));
+    return rate;
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetSlowRate(uint32_t port, int32_t rate) {

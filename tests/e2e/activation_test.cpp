@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <thread>
 
 namespace nxtka {
@@ -177,6 +178,34 @@ TEST(ActivationGuards, CallsDuringAnActivationOfTheSamePortFail) {
     EXPECT_LT(since(t0), 200u);
     activator.join();
     EXPECT_EQ(TKAmodel(18), 3);
+}
+
+// Release takes the session out of the table before it closes the device.
+// An activation of the port that comes in between waits for the close, then
+// opens the device, instead of finding it still held.
+TEST(ActivationGuards, ActivationDuringAReleaseOfTheSamePortWaitsForIt) {
+    setSettleAfterOpenMs(0);
+    sim::Config c;
+    c.level = 3;  // release unlocks the user interface (63) before it closes the device
+    c.stream.rate = 0;
+    SimPort sp(25, LineKind::Pty, c);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_EQ(sp.activate(16), 0);
+        sp.model().clearRecord();
+        std::thread releaser([] { TKArelease(25); });
+        // The release is under way: the session is out of the table.
+        const bool underWay = sp.model().waitForCommand(cmd::kUnlockInterface.code, std::chrono::seconds(3));
+        const int32_t result = sp.activate(16);
+        char reason[200] = {};
+        NXgetLastFailure(reason, sizeof reason);
+        releaser.join();
+        ASSERT_TRUE(underWay);
+        ASSERT_EQ(result, 0) << reason;
+        EXPECT_EQ(TKAmodel(25), 3);
+        TKArelease(25);
+    }
+    setSettleAfterOpenMs(250);
 }
 
 TEST(ActivationSleep, SleepBitIsClearedForTheSessionAndRestoredAtRelease) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -53,7 +54,14 @@ struct Cause {
     const char* text;
     // Undoes what the call left behind, after the reason was read.
     std::function<void(SimPort&)> cleanup = nullptr;
+    // The amplifier's protocol level, where the cause needs another.
+    int level = 3;
 };
+
+// The amplifier ignores one setting: it keeps what it had.
+void ignoreSetting(SimPort& sp, int code) {
+    sp.model().setHandler(code, [](const sim::ReceivedCommand&) -> std::optional<std::uint64_t> { return std::nullopt; });
+}
 
 TEST(LastFailure, EachCauseGivesItsNumberAndText) {
     const unsigned char clearMax[] = {60};
@@ -140,10 +148,95 @@ TEST(LastFailure, EachCauseGivesItsNumberAndText) {
          NXTKA_FAILURE_DEVICE, "cannot open /nonexistent/ttyNX0: No such file or directory"},
         {"activation record unreadable", [](SimPort& sp) { return TKAactivateExtended(sp.port(), nullptr); },
          NXTKA_FAILURE_ARGUMENT, "argument refused: activation parameters unreadable or invalid"},
+        {"CAN bit-rate index 0", [](SimPort& sp) { return TKAsetCanBaud(sp.port(), 0); }, NXTKA_FAILURE_ARGUMENT,
+         "argument refused: CAN bit-rate index below 1"},
+        {"drain not confirmed",
+         [](SimPort& sp) {
+             sp.model().setFaults(sim::Faults{}.silence(cmd::kMarker.code));
+             return TKAflushBuffer(sp.port());
+         },
+         NXTKA_FAILURE_TIMEOUT,
+         "no answer from the amplifier within the time-out: the marker that confirms the drained stream"},
+        // A -1 caused by what the amplifier answered names the answer.
+        {"line-speed index beyond the table",
+         [](SimPort& sp) {
+             sp.model().setReg(cmd::kGetBaud, 12);  // the table holds indexes 0..11
+             return TKAgetBaudRate(sp.port());
+         },
+         NXTKA_FAILURE_DEVICE, "device failed: no line speed for this index: the amplifier answered 12"},
+        {"CAN bit-rate index 0 answered",
+         [](SimPort& sp) {
+             EXPECT_EQ(TKAsetCanSetting(sp.port(), 126, 0), 0);  // setting 126: the bit-rate index
+             return TKAgetCanBaudRate(sp.port());
+         },
+         NXTKA_FAILURE_DEVICE, "device failed: no CAN bit rate for this index: the amplifier answered 0"},
+        {"adaptive-filter mask beyond its range",
+         [](SimPort& sp) {
+             sp.model().setReg(cmd::kGetAdaptFilterMask, 0xFE0000);  // below 0xFF0000
+             double threshold = 0;
+             return TKAgetAdaptFilterThreshold(sp.port(), &threshold);
+         },
+         NXTKA_FAILURE_DEVICE,
+         "device failed: adaptive-filter mask outside 0xFF0000..0xFFFF00: the amplifier answered 0xFE0000"},
+        {"calibration divisor 0",
+         [](SimPort& sp) {
+             sp.model().setReg(cmd::kGetCal, 0);
+             return static_cast<int32_t>(NXgetCal(sp.port()));
+         },
+         NXTKA_FAILURE_DEVICE, "device failed: no calibration factor for a divisor of 0: the amplifier answered 0"},
+        {"frequency divisor 0 in the control word",
+         [](SimPort& sp) {
+             sp.model().setReg(cmd::kGetControl, 0x001000);  // unipolar, divisor 0
+             return static_cast<int32_t>(TKAgetFreq(sp.port()));
+         },
+         NXTKA_FAILURE_DEVICE,
+         "device failed: no frequency for a divisor of 0 in the control word: the amplifier answered 0x1000",
+         nullptr, 2},
+        {"input range entry of status 0 and a negative value",
+         [](SimPort& sp) {
+             sp.model().setRangeEntry(0, 0, 0x008000C8);  // status 0, -2.00
+             return static_cast<int32_t>(TKAgetRange(sp.port()));
+         },
+         NXTKA_FAILURE_DEVICE, "device failed: range table entry 0/0 answered status 0 with a negative range",
+         nullptr, 5},
+        {"sampling-factor exponent 31",
+         [](SimPort& sp) {
+             sp.model().setReg(cmd::kReadSamplingRate, 0x1F0000);  // timer and exponent protocol, E = 31
+             return TKAreadSamplingFactor(sp.port());
+         },
+         NXTKA_FAILURE_DEVICE, "device failed: sampling-factor exponent of 31 or more"},
+        {"user interface not locked on re-identification",
+         [](SimPort& sp) {
+             sp.model().setHandler(cmd::kLockInterface,
+                                   [](const sim::ReceivedCommand&) -> std::optional<std::uint64_t> { return 0; });
+             return TKAinitialize(sp.port());
+         },
+         NXTKA_FAILURE_DEVICE, "device failed: the user interface was not locked: the amplifier answered 0"},
+        {"display norm 0 on re-identification",
+         [](SimPort& sp) {
+             sp.model().setReg(cmd::kDispGetNorm, 0x800000);  // the sign bit alone
+             return TKAinitialize(sp.port());
+         },
+         NXTKA_FAILURE_DEVICE, "device failed: display norm of 0: the amplifier answered 0x800000"},
+        {"decimal point not taken",
+         [](SimPort& sp) {
+             ignoreSetting(sp, cmd::kDispSetDPoint.code);
+             return TKADispSetDPoint(sp.port(), 3);
+         },
+         NXTKA_FAILURE_DEVICE,
+         "device failed: decimal point read back differs from the one written: the amplifier answered 1"},
+        {"display norm not taken",
+         [](SimPort& sp) {
+             ignoreSetting(sp, cmd::kDispSetNorm.code);
+             return TKADispSetNorm(sp.port(), 0.5);
+         },
+         NXTKA_FAILURE_DEVICE, "device failed: display norm read back differs from the one written"},
     };
     for (const Cause& c : causes) {
         SCOPED_TRACE(c.name);
-        SimPort sp(kPort, LineKind::Virtual, quiet());
+        sim::Config config = quiet();
+        config.level = c.level;
+        SimPort sp(kPort, LineKind::Virtual, config);
         ASSERT_EQ(sp.activate(), 0);
         EXPECT_EQ(lastFailure().code, NXTKA_FAILURE_NONE);
         EXPECT_EQ(c.fail(sp), -1);

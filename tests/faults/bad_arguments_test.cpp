@@ -1,8 +1,9 @@
 // Bad arguments to every exported function: a port number out of range, an
-// inactive port, null pointers, negative and huge counts. Each gives the
-// export's failure result, leaves every buffer it was given as it was, never
-// runs the callback, puts nothing on any line and leaves its own reason for
-// NXgetLastFailure.
+// inactive port, null pointers, negative and huge counts; and good arguments
+// on a line that has hung up, or to an amplifier that never confirms that
+// the value stream is drained. Each gives the export's failure result, leaves
+// every buffer it was given as it was, never runs the callback, puts nothing
+// on any other line and leaves its own reason for NXgetLastFailure.
 //
 // The table of exports is generated from the export list and the header's
 // prototypes; what to pass for each parameter follows from its type and its
@@ -199,6 +200,7 @@ constexpr unsigned kActive = 0;        // 1024 & 1023
 constexpr unsigned kActiveHigh = 1023; // 0xFFFFFFFF & 1023
 constexpr unsigned kInactive = 5;
 constexpr unsigned kDead = 6;
+constexpr unsigned kUnconfirmed = 7;
 
 // What an active port answers without asking its amplifier (cached at
 // activation, kept by the library, or the caller's own callback), release,
@@ -210,6 +212,14 @@ const std::set<std::string> kNeedsNoAmplifier = {"TKAmodel",         "NXinternal
                                                  "TKArelease",       "TKAgetLocalBaudRate",    "TKAinitialize",
                                                  "NXgetDroppedValues"};
 
+// Exports that end by having the amplifier confirm that the value stream is
+// drained: it answers a marker once every value sent before has arrived. The
+// adjustment procedures wait 5 s for it, so they make a row of their own.
+const std::set<std::string> kConfirmsDrain = {"TKAflushBuffer",  "TKAstopTransmit",  "TKAstartTransmit",
+                                              "TKAclearMaxValue", "TKADispSetNorm",   "TKADispSetDPoint",
+                                              "TKADispCalcNorm"};
+const std::set<std::string> kProceduresConfirmDrain = {"TKAsetCal", "TKAsetZero", "TKAsetScale", "TKAsetOffset"};
+
 enum class Scenario {
     PortAbove,
     PortMinusOne,
@@ -218,7 +228,9 @@ enum class Scenario {
     CountMinusOne,
     CountMin,
     HugeCountNulls,
-    DeadLine,  // good arguments, but the port's line has hung up
+    DeadLine,               // good arguments, but the port's line has hung up
+    DrainUnconfirmed,       // good arguments; the amplifier answers all but the marker
+    ProcedureUnconfirmed,   // the same for the adjustment procedures
 };
 
 struct ScenarioRow {
@@ -248,6 +260,9 @@ Reasons reasonsOf(Scenario sc) {
         return {{NXTKA_FAILURE_BUSY, NXTKA_FAILURE_ARGUMENT, NXTKA_FAILURE_TIMEOUT, NXTKA_FAILURE_WRITE,
                  NXTKA_FAILURE_DEVICE, NXTKA_FAILURE_ALREADY_ACTIVE, NXTKA_FAILURE_NOT_ACTIVE},
                 portRange};
+    case Scenario::DrainUnconfirmed:
+    case Scenario::ProcedureUnconfirmed:
+        return {{NXTKA_FAILURE_TIMEOUT}, portRange};
     default:
         return {{NXTKA_FAILURE_ARGUMENT}, notActive};
     }
@@ -315,6 +330,13 @@ std::vector<std::pair<std::string, CallPlan>> plansFor(Scenario sc, const Export
     case Scenario::DeadLine:
         if (hasPort && kAnyPort.count(row.name) == 0 && kNeedsNoAmplifier.count(row.name) == 0)
             out.emplace_back("dead line", base(kDead));
+        break;
+    case Scenario::DrainUnconfirmed:
+        if (kConfirmsDrain.count(row.name) != 0) out.emplace_back("drain never confirmed", base(kUnconfirmed));
+        break;
+    case Scenario::ProcedureUnconfirmed:
+        if (kProceduresConfirmDrain.count(row.name) != 0)
+            out.emplace_back("drain never confirmed", base(kUnconfirmed));
         break;
     case Scenario::HugeCountNulls:
         if (hasCount) {
@@ -391,6 +413,12 @@ TEST_P(BadArguments, FailWithoutTouchingAnything) {
         dead->model().hangUp();
         ASSERT_TRUE(test::eventually([] { return TKAreceived(kDead) == -1; }));
     }
+    std::unique_ptr<SimPort> unconfirmed;
+    if (GetParam().scenario == Scenario::DrainUnconfirmed || GetParam().scenario == Scenario::ProcedureUnconfirmed) {
+        unconfirmed = std::make_unique<SimPort>(kUnconfirmed, LineKind::Pty, c);
+        ASSERT_EQ(unconfirmed->activate(16), 0);
+        unconfirmed->model().setFaults(sim::Faults{}.silence(cmd::kMarker.code));
+    }
 
     const Reasons reasons = reasonsOf(GetParam().scenario);
     int checked = 0;
@@ -446,7 +474,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, BadArguments,
                                            ScenarioRow{"CountMinusOne", Scenario::CountMinusOne},
                                            ScenarioRow{"CountMin", Scenario::CountMin},
                                            ScenarioRow{"HugeCountNulls", Scenario::HugeCountNulls},
-                                           ScenarioRow{"DeadLine", Scenario::DeadLine}),
+                                           ScenarioRow{"DeadLine", Scenario::DeadLine},
+                                           ScenarioRow{"DrainUnconfirmed", Scenario::DrainUnconfirmed},
+                                           ScenarioRow{"ProcedureUnconfirmed", Scenario::ProcedureUnconfirmed}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
