@@ -70,10 +70,9 @@ void recordDeviceFailure(const char* what, std::uint32_t systemError) {
 }
 
 void recordAnswerFailure(const char* what, std::uint32_t answer) {
-    char detail[kTextBytes];
+    tRecord.why = Failure::Answer;
     const char* format = answer < 256 ? "%s: the amplifier answered %u" : "%s: the amplifier answered 0x%X";
-    std::snprintf(detail, sizeof detail, format, what, answer);
-    recordFailure(Failure::Device, detail);
+    std::snprintf(tRecord.text, kTextBytes, format, what, answer);
 }
 
 void clearFailure() {
@@ -91,11 +90,8 @@ void restoreFailure(const SavedFailure& saved) {
 Failure lastFailure() { return tRecord.why; }
 const char* lastFailureText() { return tRecord.text; }
 
-KeptFailure::KeptFailure() : why_(tRecord.why), text_(tRecord.text) {}
-KeptFailure::~KeptFailure() {
-    tRecord.why = why_;
-    std::snprintf(tRecord.text, kTextBytes, "%s", text_.c_str());
-}
+KeptFailure::KeptFailure() : saved_(saveFailure()) {}
+KeptFailure::~KeptFailure() { restoreFailure(saved_); }
 
 }  // namespace nxtka
 

@@ -28,9 +28,9 @@ enum class Failure : std::int32_t {
 void recordFailure(Failure why, const char* detail = nullptr);
 // Records a device failure with the system's text for `systemError`.
 void recordDeviceFailure(const char* what, std::uint32_t systemError);
-// Records a device failure caused by what the amplifier answered:
-// "device failed: <what>: the amplifier answered <answer>", the answer in
-// decimal below 256, else in hexadecimal.
+// Records a failure caused by what the amplifier answered (an answer the
+// library cannot use): "<what>: the amplifier answered <answer>", the answer
+// in decimal below 256, else in hexadecimal.
 void recordAnswerFailure(const char* what, std::uint32_t answer);
 void clearFailure();
 
@@ -58,8 +58,7 @@ public:
     KeptFailure& operator=(const KeptFailure&) = delete;
 
 private:
-    Failure why_;
-    std::string text_;
+    SavedFailure saved_;
 };
 
 }  // namespace nxtka

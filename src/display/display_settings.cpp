@@ -141,7 +141,7 @@ NXTKA_API int32_t NXTKA_CALL TKADispSetNorm(uint32_t port, double norm) {
         if (readDisplay(s, -encoded, nullptr, 0) != -1 && sentNorm) {
             success = readBackPoint(s, code->exponent);
             if (success && s.displayNormRaw.load() != code->mantissa) {
-                recordFailure(Failure::Device, "display norm read back differs from the one written");
+                recordFailure(Failure::Answer, "display norm read back differs from the one written");
                 success = false;
             }
         } else {

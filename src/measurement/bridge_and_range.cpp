@@ -62,7 +62,7 @@ NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port) {
             if (status < 0) return -1.0;
             if (status > 0) return std::fabs(entry);
             if (entry < 0.0) {
-                recordFailure(Failure::Device, "range table entry 0/0 answered status 0 with a negative range");
+                recordFailure(Failure::Answer, "range table entry 0/0: status 0 with a negative range");
                 return -1.0;
             }
         }

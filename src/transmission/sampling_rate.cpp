@@ -69,7 +69,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreadSamplingFactor(uint32_t port) {
     std::int32_t factor = 0;
     const std::int32_t read = TKAreadSamplingRate(port, &frequency, &factor);
     if (read != 0) return read;
-    if (factor < 0) recordFailure(Failure::Device, "sampling-factor exponent of 31 or more");
+    if (factor < 0) recordFailure(Failure::Answer, "sampling-factor exponent of 31 or more");
     return factor;
 }
 

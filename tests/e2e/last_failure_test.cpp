@@ -163,74 +163,74 @@ TEST(LastFailure, EachCauseGivesItsNumberAndText) {
              sp.model().setReg(cmd::kGetBaud, 12);  // the table holds indexes 0..11
              return TKAgetBaudRate(sp.port());
          },
-         NXTKA_FAILURE_DEVICE, "device failed: no line speed for this index: the amplifier answered 12"},
+         NXTKA_FAILURE_ANSWER, "no line speed for this index: the amplifier answered 12"},
         {"CAN bit-rate index 0 answered",
          [](SimPort& sp) {
              EXPECT_EQ(TKAsetCanSetting(sp.port(), 126, 0), 0);  // setting 126: the bit-rate index
              return TKAgetCanBaudRate(sp.port());
          },
-         NXTKA_FAILURE_DEVICE, "device failed: no CAN bit rate for this index: the amplifier answered 0"},
+         NXTKA_FAILURE_ANSWER, "no CAN bit rate for this index: the amplifier answered 0"},
         {"adaptive-filter mask beyond its range",
          [](SimPort& sp) {
              sp.model().setReg(cmd::kGetAdaptFilterMask, 0xFE0000);  // below 0xFF0000
              double threshold = 0;
              return TKAgetAdaptFilterThreshold(sp.port(), &threshold);
          },
-         NXTKA_FAILURE_DEVICE,
-         "device failed: adaptive-filter mask outside 0xFF0000..0xFFFF00: the amplifier answered 0xFE0000"},
+         NXTKA_FAILURE_ANSWER,
+         "adaptive-filter mask outside 0xFF0000..0xFFFF00: the amplifier answered 0xFE0000"},
         {"calibration divisor 0",
          [](SimPort& sp) {
              sp.model().setReg(cmd::kGetCal, 0);
              return static_cast<int32_t>(NXgetCal(sp.port()));
          },
-         NXTKA_FAILURE_DEVICE, "device failed: no calibration factor for a divisor of 0: the amplifier answered 0"},
+         NXTKA_FAILURE_ANSWER, "no calibration factor for a divisor of 0: the amplifier answered 0"},
         {"frequency divisor 0 in the control word",
          [](SimPort& sp) {
              sp.model().setReg(cmd::kGetControl, 0x001000);  // unipolar, divisor 0
              return static_cast<int32_t>(TKAgetFreq(sp.port()));
          },
-         NXTKA_FAILURE_DEVICE,
-         "device failed: no frequency for a divisor of 0 in the control word: the amplifier answered 0x1000",
+         NXTKA_FAILURE_ANSWER,
+         "no frequency for a divisor of 0 in the control word: the amplifier answered 0x1000",
          nullptr, 2},
         {"input range entry of status 0 and a negative value",
          [](SimPort& sp) {
              sp.model().setRangeEntry(0, 0, 0x008000C8);  // status 0, -2.00
              return static_cast<int32_t>(TKAgetRange(sp.port()));
          },
-         NXTKA_FAILURE_DEVICE, "device failed: range table entry 0/0 answered status 0 with a negative range",
+         NXTKA_FAILURE_ANSWER, "the amplifier answered: range table entry 0/0: status 0 with a negative range",
          nullptr, 5},
         {"sampling-factor exponent 31",
          [](SimPort& sp) {
              sp.model().setReg(cmd::kReadSamplingRate, 0x1F0000);  // timer and exponent protocol, E = 31
              return TKAreadSamplingFactor(sp.port());
          },
-         NXTKA_FAILURE_DEVICE, "device failed: sampling-factor exponent of 31 or more"},
+         NXTKA_FAILURE_ANSWER, "the amplifier answered: sampling-factor exponent of 31 or more"},
         {"user interface not locked on re-identification",
          [](SimPort& sp) {
              sp.model().setHandler(cmd::kLockInterface,
                                    [](const sim::ReceivedCommand&) -> std::optional<std::uint64_t> { return 0; });
              return TKAinitialize(sp.port());
          },
-         NXTKA_FAILURE_DEVICE, "device failed: the user interface was not locked: the amplifier answered 0"},
+         NXTKA_FAILURE_ANSWER, "the user interface was not locked: the amplifier answered 0"},
         {"display norm 0 on re-identification",
          [](SimPort& sp) {
              sp.model().setReg(cmd::kDispGetNorm, 0x800000);  // the sign bit alone
              return TKAinitialize(sp.port());
          },
-         NXTKA_FAILURE_DEVICE, "device failed: display norm of 0: the amplifier answered 0x800000"},
+         NXTKA_FAILURE_ANSWER, "display norm of 0: the amplifier answered 0x800000"},
         {"decimal point not taken",
          [](SimPort& sp) {
              ignoreSetting(sp, cmd::kDispSetDPoint.code);
              return TKADispSetDPoint(sp.port(), 3);
          },
-         NXTKA_FAILURE_DEVICE,
-         "device failed: decimal point read back differs from the one written: the amplifier answered 1"},
+         NXTKA_FAILURE_ANSWER,
+         "decimal point read back differs from the one written: the amplifier answered 1"},
         {"display norm not taken",
          [](SimPort& sp) {
              ignoreSetting(sp, cmd::kDispSetNorm.code);
              return TKADispSetNorm(sp.port(), 0.5);
          },
-         NXTKA_FAILURE_DEVICE, "device failed: display norm read back differs from the one written"},
+         NXTKA_FAILURE_ANSWER, "the amplifier answered: display norm read back differs from the one written"},
     };
     for (const Cause& c : causes) {
         SCOPED_TRACE(c.name);
