@@ -156,20 +156,24 @@ struct Reference {
 };
 
 // A frame is judged on at most `size` bytes from its start, all a receive
-// buffer can hold. A frame of known length that cannot fit loses its first
-// byte at once; a text frame still open with the buffer full loses it then,
-// so that where the stream was split never matters.
+// buffer can hold, and a text frame on at most 64 (a real one is under 20).
+// A frame of known length that cannot fit loses its first byte at once; a
+// text frame still open at its limit loses it then, so that where the stream
+// was split never matters.
 Reference walk(const std::uint8_t* s, std::uint32_t n, std::uint32_t size, Sink& sink) {
+    const std::uint32_t textLimit = std::min<std::uint32_t>(64, size);
     std::uint32_t p = 0;
     while (p < n) {
-        const std::uint32_t avail = std::min(n - p, size);
+        const bool text = s[p] == '+' || s[p] == '-';
+        const std::uint32_t limit = text ? textLimit : size;
+        const std::uint32_t avail = std::min(n - p, limit);
         const Look l = lookAt(s + p, avail, sink);
         if (l.kind == Look::Complete) {
             p += l.length;
-        } else if (l.kind == Look::DropOne || (l.open ? avail == size : avail + l.missing > size)) {
+        } else if (l.kind == Look::DropOne || (l.open ? avail == limit : avail + l.missing > size)) {
             p += 1;
         } else {
-            return {p, l.open ? std::min(l.missing, size - avail) : l.missing};
+            return {p, l.open ? std::min(l.missing, limit - avail) : l.missing};
         }
     }
     return {n, 0};
