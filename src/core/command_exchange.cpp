@@ -1,5 +1,6 @@
 #include "core/command_exchange.h"
 
+#include "core/answer_wait.h"
 #include "core/last_failure.h"
 #include "core/port_guard.h"
 #include "core/serial_link.h"
@@ -11,7 +12,7 @@ namespace nxtka {
 std::uint32_t waitAnswer(PortSession& s, std::uint32_t timeoutMs) {
     const std::uint32_t error = s.commError.load();
     if (error != 0) return error;
-    s.answerEvent.wait(timeoutMs);
+    waitAnswerEvent(s, timeoutMs);
     return 0;
 }
 

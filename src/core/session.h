@@ -58,6 +58,10 @@ struct PortSession {
     std::atomic<std::uint32_t> holdValues{1};
     std::atomic<std::uint32_t> heldFrames{0};
     std::atomic<std::uint32_t> commError{0};
+    // A text frame kept open by the receive thread: the tick of its newest
+    // byte (0: none), and a waiting command's request to give it up.
+    std::atomic<std::uint32_t> textHeldSince{0};
+    std::atomic<bool> giveUpHeldText{false};
 
     // ---- command exchange
     std::mutex answerLock;

@@ -1,4 +1,5 @@
 // Adjustment values and calibration procedures.
+#include "core/answer_wait.h"
 #include "core/codecs.h"
 #include "core/device_rules.h"
 #include "core/export_forms.h"
@@ -26,7 +27,7 @@ std::int32_t runProcedure(unsigned port, PlainCommand procedure) {
     std::uint32_t slot = 0;
     beginExchange(s, procedure.code, &slot);
     if (rules::requestsValueAfterAdjustment(s)) sendCommand(s, cmd::kSingleValue);
-    s.answerEvent.wait(kProcedureWaitMs);
+    waitAnswerEvent(s, kProcedureWaitMs);
     return endExchange(s, false) ? 1 : 0;
 }
 

@@ -54,18 +54,22 @@ inline std::uint32_t decodeBinary(const std::uint8_t* p, std::uint32_t n, Sample
 struct Step {
     std::uint32_t consumed;  // bytes used up (0 with `missing` set: incomplete)
     std::uint32_t missing;   // bytes the frame still needs
-    bool open = false;       // a text frame: `missing` is a guess, its length unknown
 };
 
 Step incomplete(std::uint32_t missing) { return {0, missing}; }
-Step incompleteText(std::uint32_t missing) { return {0, missing, true}; }
 Step consumed(std::uint32_t n) { return {n, 0}; }
 
 // A text frame: sign, spaces, up to ten characters, anything more, line feed.
-Step parseText(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& stop) {
+// It is judged on its first `bound` bytes alone: without a line feed among
+// them it is given up like a text that does not convert, whatever follows.
+Step parseText(const std::uint8_t* p, std::uint32_t n, std::uint32_t bound, FrameSink& sink, bool& stop) {
     if (n < 4) return incomplete(4 - n);
+    n = std::min(n, bound);
     const auto missingAtEnd = [&] {
-        return incompleteText((p[n - 1] & 0x7F) == kCarriageReturn ? 1u : 2u);
+        if (n == bound) return consumed(1);
+        // Its length is open: a guess of two bytes, one after a carriage
+        // return, but never beyond the bound, where it is decided.
+        return incomplete(std::min((p[n - 1] & 0x7F) == kCarriageReturn ? 1u : 2u, bound - n));
     };
     std::uint32_t i = 1;
     while (i < n && p[i] == kSpace) ++i;
@@ -95,7 +99,7 @@ Step parseText(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& st
 }
 
 // Complete binary value frames never get here: the run in parseFrames took them.
-Step parseOne(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& stop) {
+Step parseOne(const std::uint8_t* p, std::uint32_t n, std::uint32_t textBound, FrameSink& sink, bool& stop) {
     switch (p[0]) {
     case kComma:
         return incomplete(5 - n);
@@ -105,7 +109,7 @@ Step parseOne(const std::uint8_t* p, std::uint32_t n, FrameSink& sink, bool& sto
         return incomplete(3 - n);
     case kMinus:
     case kPlus:
-        return parseText(p, n, sink, stop);
+        return parseText(p, n, textBound, sink, stop);
     case kSemicolon: {
         const int pending = sink.pendingCommand();
         if (pending == kNoCommand) return consumed(1);
@@ -133,6 +137,7 @@ bool parseTextValue(const char* text, float& out) { return platform::scanFloat(t
 
 void parseFrames(RxState& rx, FrameSink& sink) {
     rx.want = 0;
+    const std::uint32_t textBound = std::min(kTextFrameBound, rx.size);
     std::uint32_t pos = 0;
     std::uint32_t left = rx.read;
     SampleRecord run[kRunRecords];
@@ -153,7 +158,7 @@ void parseFrames(RxState& rx, FrameSink& sink) {
             }
             continue;
         }
-        const Step s = parseOne(rx.buffer + pos, left, sink, stop);
+        const Step s = parseOne(rx.buffer + pos, left, textBound, sink, stop);
         if (stop) {
             rx.kept = 0;
             rx.want = 0;
@@ -161,23 +166,34 @@ void parseFrames(RxState& rx, FrameSink& sink) {
         }
         if (s.consumed == 0) {
             // A frame that cannot fit gives up its first byte and the parser
-            // resynchronises. A text frame's length is open (one line feed
-            // may end it), so it gives up only once it fills the buffer: how
-            // the stream was split never changes what it yields.
-            if (s.open ? left == rx.size : left + s.missing > rx.size) {
+            // resynchronises. (A text frame is decided within its bound,
+            // which the buffer always holds.)
+            if (left + s.missing > rx.size) {
                 ++pos;
                 --left;
                 continue;
             }
             if (pos != 0) std::memmove(rx.buffer, rx.buffer + pos, left);
             rx.kept = left;
-            rx.want = std::min(s.missing, rx.size - left);
+            rx.want = s.missing;
             return;
         }
         pos += s.consumed;
         left -= s.consumed;
     }
     rx.kept = 0;
+}
+
+bool holdsTextFrame(const RxState& rx) {
+    return rx.kept != 0 && (rx.buffer[0] == kPlus || rx.buffer[0] == kMinus);
+}
+
+void giveUpKeptFrame(RxState& rx, FrameSink& sink) {
+    if (rx.kept == 0) return;
+    rx.read = rx.kept - 1;
+    std::memmove(rx.buffer, rx.buffer + 1, rx.read);
+    rx.kept = 0;
+    parseFrames(rx, sink);
 }
 
 }  // namespace nxtka

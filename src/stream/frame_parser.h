@@ -38,12 +38,25 @@ struct RxState {
     std::uint32_t want = 0;  // bytes still missing of the incomplete frame; 0: none open
 };
 
+// A text frame is short: sign, a few spaces, ten characters, CR, LF. One
+// whose first 64 bytes (or the whole buffer, when smaller) hold no line feed
+// is given up: it loses its sign, like a text that does not convert, and the
+// bytes behind it are parsed as frames of their own.
+inline constexpr std::uint32_t kTextFrameBound = 64;
+
 // Parses the `read` bytes at the start of the buffer. Afterwards the bytes of
 // an incomplete frame are at the start of the buffer (`kept`) and `want` says
 // how many more it needs; kept + want never exceeds the buffer size. A frame
-// that cannot fit loses its first byte, which resynchronises the parser; a
-// text frame loses it once it fills the whole buffer without a line feed.
+// that cannot fit loses its first byte, which resynchronises the parser.
+// What it yields depends only on the bytes, never on how they were split.
 void parseFrames(RxState& rx, FrameSink& sink);
+
+// Whether the kept bytes are an incomplete text frame.
+bool holdsTextFrame(const RxState& rx);
+
+// Gives up the kept incomplete frame without waiting for more bytes: its
+// first byte goes, and the kept bytes behind it are parsed again.
+void giveUpKeptFrame(RxState& rx, FrameSink& sink);
 
 // Converts the text of a text frame (sign included, at most 11 characters) to
 // a float with the C library's own formatted input ("%f") in the "C" locale,

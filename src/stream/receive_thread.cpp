@@ -2,6 +2,7 @@
 
 #include "core/command_exchange.h"
 #include "stream/frame_parser.h"
+#include "stream/held_text.h"
 
 namespace nxtka {
 namespace {
@@ -40,6 +41,7 @@ void countHeld(PortSession& s, std::uint32_t count) {
 
 void acknowledgeDiscard(PortSession& s) {
     s.rxRead = s.rxKept = s.rxWant = 0;
+    s.textHeldSince.store(0);
     s.discardInput.store(0);
     s.answerEvent.set();
 }
@@ -120,14 +122,20 @@ void receiveOnce(PortSession& s) {
         acknowledgeDiscard(s);
         return;
     }
-    // An abort that no discard asked for (a late repeat of a purge) is no error.
-    if (r.status == platform::ReadResult::Aborted) return;
+    // An abort that no discard asked for is no error: a late repeat of a
+    // purge, or a waiting command asking to give up a held text frame.
+    if (r.status == platform::ReadResult::Aborted) {
+        SessionSink sink(s);
+        giveUpHeldTextIfAsked(s, sink);
+        return;
+    }
 
     RxState rx{s.rxBuffer.get(), s.rxBufferSize, 0, r.count + s.rxKept, 0};
     SessionSink sink(s, arrivalNs);
     parseFrames(rx, sink);
     s.rxKept = rx.kept;
     s.rxWant = rx.want;
+    noteHeldText(s, rx);
 }
 
 void receiveThreadMain(void* arg) {

@@ -305,6 +305,78 @@ TEST_F(LineFaults, LateAnswerIsNotTakenByTheNextCommand) {
     EXPECT_EQ(TKAfirmwareVersion(kPort), 0x0D20);
 }
 
+// ---- a stray sign: a ',' with one bit flipped on the line opens a text frame
+
+// Values stream at 200/s at 38400 bit/s; a stray '-' lands between two
+// frames (the stream holds no line feed). The next command gets its answer,
+// and every value sent arrives, each exactly as sent.
+TEST_F(LineFaults, StraySignInTheStreamStallsNeitherAnswersNorValues) {
+    sim::Config c = quietAmplifier();
+    c.stream.rate = 200;
+    c.stream.transmitting = false;
+    SimPort sp(kPort, LineKind::Pty, c, 38400);
+    ASSERT_EQ(sp.activate(1000), 0);
+    drain(kPort);
+    std::vector<double> got;
+    const auto collected = [&] {
+        const Values v = drain(kPort);
+        got.insert(got.end(), v.values.begin(), v.values.end());
+        return got.size();
+    };
+    const std::uint64_t before = sp.model().framesSent();
+    sp.model().setTransmitting(true);
+    ASSERT_TRUE(eventually([&] { return collected() >= 10; }));
+
+    sp.model().injectGarbage({'-'});
+    EXPECT_EQ(TKAfirmwareVersion(kPort), kFirmware);
+    const std::size_t atAnswer = collected();
+    EXPECT_TRUE(eventually([&] { return collected() >= atAnswer + 20; }));
+
+    sp.model().setTransmitting(false);
+    ASSERT_TRUE(test::roundTrip(kPort));
+    collected();
+    EXPECT_EQ(got.size(), sp.model().framesSent() - before);
+    EXPECT_EQ(std::count(got.begin(), got.end(), 0.525), static_cast<std::ptrdiff_t>(got.size()));
+}
+
+// A quiet line: a stray '-', then the answer to a getter, then silence. The
+// answer is not left inside the open text frame; every getter succeeds,
+// whatever the length of its answer.
+TEST_F(LineFaults, StraySignBeforeAnAnswerOnAQuietLine) {
+    sim::Config c = quietAmplifier();
+    c.displayUnit = 7;
+    SimPort sp(kPort, LineKind::Pty, c, 38400);
+    ASSERT_EQ(sp.activate(64), 0);
+    sp.model().setReg(cmd::kGetScale, 0x800000);
+    const struct {
+        const char* name;
+        std::function<std::int32_t()> get;
+        std::int32_t expected;
+    } rows[] = {
+        {"1 answer byte", [] { return TKADispGetUnit(kPort); }, 7},
+        {"2 answer bytes", [] { return TKAfirmwareVersion(kPort); }, kFirmware},
+        {"3 answer bytes", [] { return TKAgetScale(kPort); }, 8388608},
+        {"8 answer bytes",
+         [] {
+             char text[9] = {};
+             return TKAgetSerialNo(kPort, text) == 0 && std::string(text) == "12345678" ? 1 : 0;
+         },
+         1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        sp.model().injectGarbage({'-'});
+        EXPECT_EQ(r.get(), r.expected);
+    }
+    // A value asked for behind a stray sign comes with the next answer.
+    sp.model().injectGarbage({'+'});
+    ASSERT_EQ(TKAgetValue(kPort), 0);
+    EXPECT_EQ(TKAfirmwareVersion(kPort), kFirmware);
+    double v = 0;
+    ASSERT_EQ(TKAread(kPort, &v), 1);
+    EXPECT_EQ(v, 0.525);
+}
+
 // ---- a burst that overflows the ring keeps exactly the newest values
 
 struct BurstRow {

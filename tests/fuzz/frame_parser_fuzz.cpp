@@ -5,6 +5,9 @@
 // whole stream, written here from the frame formats, and leave the same
 // unconsumed bytes. After every piece the buffer state must be sound.
 //
+// Then the line goes quiet: giving up every text frame left open must give
+// the events of the reference walk that drops such a frame's sign.
+//
 // A third feed requests an input discard at the k-th record and must see the
 // parse stop there.
 //
@@ -156,20 +159,25 @@ struct Reference {
 };
 
 // A frame is judged on at most `size` bytes from its start, all a receive
-// buffer can hold. A frame of known length that cannot fit loses its first
-// byte at once; a text frame still open with the buffer full loses it then,
-// so that where the stream was split never matters.
-Reference walk(const std::uint8_t* s, std::uint32_t n, std::uint32_t size, Sink& sink) {
+// buffer can hold, and a text frame on at most 64 (a real one is under 20).
+// A frame of known length that cannot fit loses its first byte at once; a
+// text frame still open at its limit loses it then, so that where the stream
+// was split never matters. On a quiet line (`quiet`: nothing follows the
+// stream) a text frame left incomplete at its end loses its sign too.
+Reference walk(const std::uint8_t* s, std::uint32_t n, std::uint32_t size, Sink& sink, bool quiet = false) {
+    const std::uint32_t textLimit = std::min<std::uint32_t>(64, size);
     std::uint32_t p = 0;
     while (p < n) {
-        const std::uint32_t avail = std::min(n - p, size);
+        const bool text = s[p] == '+' || s[p] == '-';
+        const std::uint32_t limit = text ? textLimit : size;
+        const std::uint32_t avail = std::min(n - p, limit);
         const Look l = lookAt(s + p, avail, sink);
         if (l.kind == Look::Complete) {
             p += l.length;
-        } else if (l.kind == Look::DropOne || (l.open ? avail == size : avail + l.missing > size)) {
+        } else if (l.kind == Look::DropOne || (l.open ? avail == limit : avail + l.missing > size) || (quiet && text)) {
             p += 1;
         } else {
-            return {p, l.open ? std::min(l.missing, size - avail) : l.missing};
+            return {p, l.open ? std::min(l.missing, limit - avail) : l.missing};
         }
     }
     return {n, 0};
@@ -207,6 +215,18 @@ public:
     }
 
     std::uint32_t kept() const { return rx_.kept; }
+
+    // A quiet line: every text frame left incomplete is given up in turn.
+    void giveUpTextFrames() {
+        while (holdsTextFrame(rx_)) {
+            const std::uint32_t before = rx_.kept;
+            giveUpKeptFrame(rx_, sink);
+            FUZZ_CHECK(rx_.kept < before);
+            FUZZ_CHECK(rx_.kept + rx_.want <= rx_.size);
+            FUZZ_CHECK((rx_.kept == 0) == (rx_.want == 0));
+            FUZZ_CHECK(std::memcmp(buffer_.data(), stream_ + fed_ - rx_.kept, rx_.kept) == 0);
+        }
+    }
 
     Sink sink;
 
@@ -255,6 +275,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(f->sink.events == expected.events);
         FUZZ_CHECK(f->kept() == n - ref.stop);
         FUZZ_CHECK(f->want() == ref.want);
+    }
+
+    // The line goes quiet: text frames still open are given up.
+    Sink quietExpected(pending);
+    const Reference quietRef = walk(stream, n, bufferSize, quietExpected, true);
+    for (Feeder* f : {&whole, &pieces}) {
+        f->giveUpTextFrames();
+        FUZZ_CHECK(f->sink.events == quietExpected.events);
+        FUZZ_CHECK(f->kept() == n - quietRef.stop);
+        FUZZ_CHECK(f->want() == quietRef.want);
     }
 
     // A discard requested at the k-th record: the parse stops right behind

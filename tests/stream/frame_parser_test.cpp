@@ -373,5 +373,128 @@ TEST(FrameParser, TextFrameThatFillsTheBufferGivesItsValueHoweverItWasSplit) {
     }
 }
 
+// A text frame is decided on its first 64 bytes: a line feed among them ends
+// it, none gives up its sign, and either way the same for every split.
+TEST(FrameParser, TextFrameIsDecidedWithinSixtyFourBytes) {
+    const auto text = [](const std::string& t) { return std::vector<std::uint8_t>(t.begin(), t.end()); };
+    const auto join = [](std::initializer_list<std::vector<std::uint8_t>> parts) {
+        std::vector<std::uint8_t> all;
+        for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    // 24-bit frames with status 5 and the values 0x123421, 0x123422, ...:
+    // no byte of them is a line feed.
+    const auto frames = [](std::uint32_t n) {
+        std::vector<std::uint8_t> b;
+        for (std::uint32_t i = 1; i <= n; ++i) b.insert(b.end(), {',', 5, 0x12, 0x34, static_cast<std::uint8_t>(0x20 + i)});
+        return b;
+    };
+    const std::vector<std::uint8_t> marker{0xA5, 0x00, 0x07};
+    const std::string spaces57(57, ' ');
+    struct Row {
+        const char* name;
+        std::vector<std::uint8_t> stream;
+        int pending;
+        std::vector<std::uint32_t> values;  // every record's value, in order
+        std::vector<Answer> answers;
+    };
+    const Row rows[] = {
+        // '-', 57 spaces, "0.25", CR: 63 bytes, the line feed is the 64th.
+        {"63 bytes and a line feed convert", join({text("-" + spaces57 + "0.25\r\n"), marker}), kNoCommand,
+         {0xBE800000u, 7u}, {}},
+        // One space more: the 64 bytes from the sign hold no line feed. The
+        // sign goes; spaces, digits, CR and LF are unknown bytes.
+        {"64 bytes without a line feed give up the sign", join({text("-" + spaces57 + " 0.25\r\n"), marker}), kNoCommand,
+         {7u}, {}},
+        {"64 digits without a line feed give up the sign", join({{'+'}, std::vector<std::uint8_t>(63, '7'), marker}),
+         kNoCommand, {7u}, {}},
+        // A stray sign, the answer to command 4 (two bytes) and twelve
+        // frames fill the 64 bytes; the answer and every frame come through.
+        {"a stray sign before an answer and binary frames", join({{'-', ';', 0x01, 0x02}, frames(13)}), 4,
+         {0x123421u, 0x123422u, 0x123423u, 0x123424u, 0x123425u, 0x123426u, 0x123427u, 0x123428u, 0x123429u,
+          0x12342Au, 0x12342Bu, 0x12342Cu, 0x12342Du},
+         {{4, {0x01, 0x02}, -1}}},
+    };
+    for (const Row& r : rows) {
+        for (const std::uint32_t piece : {1u, 2u, 7u, 63u, 64u, 65u, 1000u}) {
+            SCOPED_TRACE(::testing::Message() << r.name << ", pieces of " << piece);
+            RecordingSink sink;
+            sink.pending = r.pending;
+            Feeder f;
+            for (std::size_t at = 0; at < r.stream.size(); at += piece) {
+                const std::size_t end = std::min<std::size_t>(r.stream.size(), at + piece);
+                f.deliver(std::vector<std::uint8_t>(r.stream.begin() + static_cast<std::ptrdiff_t>(at),
+                                                    r.stream.begin() + static_cast<std::ptrdiff_t>(end)),
+                          sink);
+            }
+            std::vector<std::uint32_t> values;
+            for (const SampleRecord& rec : sink.records) values.push_back(rec.value);
+            EXPECT_EQ(values, r.values);
+            ASSERT_EQ(sink.answers.size(), r.answers.size());
+            for (std::size_t i = 0; i < r.answers.size(); ++i) {
+                EXPECT_EQ(sink.answers[i].code, r.answers[i].code);
+                EXPECT_EQ(sink.answers[i].bytes, r.answers[i].bytes);
+            }
+            EXPECT_EQ(f.rx().kept, 0u);
+        }
+    }
+}
+
+TEST(FrameParser, OpenTextFrameNeverAsksBeyondItsSixtyFourthByte) {
+    RecordingSink sink;
+    Feeder f;
+    // 62 digits after the sign: one byte more decides the frame.
+    std::vector<std::uint8_t> open{'+'};
+    open.insert(open.end(), 62, '7');
+    f.deliver(open, sink);
+    EXPECT_EQ(f.rx().kept, 63u);
+    EXPECT_EQ(f.rx().want, 1u);
+    f.deliver({'7'}, sink);
+    EXPECT_EQ(f.rx().kept, 0u);
+    EXPECT_EQ(f.rx().want, 0u);
+    EXPECT_TRUE(sink.records.empty());
+}
+
+// A held text frame given up without more bytes (a quiet line): the sign
+// goes and what stands behind it is parsed again.
+TEST(FrameParser, GivingUpAKeptTextFrameParsesWhatFollowsItsSign) {
+    struct Row {
+        const char* name;
+        std::vector<std::uint8_t> kept;
+        int pending;
+        std::vector<std::vector<std::uint8_t>> answers;  // bytes of each answer after each give-up
+        std::uint32_t keptAfter;
+        std::uint32_t wantAfter;
+    };
+    const Row rows[] = {
+        // Command 4 awaits two bytes; "-;\x01\x02" held as a text frame.
+        {"an answer behind a sign", {'-', ';', 0x01, 0x02}, 4, {{0x01, 0x02}}, 0, 0},
+        // Command 27 awaits one byte; the second sign holds a 3-byte frame,
+        // short of the four a text frame needs: a second give-up frees it.
+        {"an answer behind two signs", {'+', '-', ';', 0x09}, 27, {{}, {0x09}}, 0, 0},
+        // Half a value frame behind the sign waits for its remaining bytes.
+        {"half a value frame behind a sign", {'-', ',', 0x05, 0x12}, kNoCommand, {{}}, 3, 2},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        RecordingSink sink;
+        sink.pending = r.pending;
+        Feeder f;
+        f.deliver(r.kept, sink);
+        ASSERT_TRUE(holdsTextFrame(f.rx()));
+        ASSERT_TRUE(sink.answers.empty());
+        RxState rx = f.rx();
+        for (const auto& expected : r.answers) {
+            giveUpKeptFrame(rx, sink);
+            if (expected.empty()) continue;
+            ASSERT_EQ(sink.answers.size(), 1u);
+            EXPECT_EQ(sink.answers[0].bytes, expected);
+        }
+        EXPECT_EQ(rx.kept, r.keptAfter);
+        EXPECT_EQ(rx.want, r.wantAfter);
+        EXPECT_TRUE(sink.records.empty());
+    }
+}
+
 }  // namespace
 }  // namespace nxtka
