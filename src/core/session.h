@@ -36,6 +36,7 @@ struct PortSession {
     SampleRing ring;
     platform::Mutex* ringMutex = nullptr;
     std::unique_ptr<platform::Event> dataEvent;  // pollable; created on request
+    bool failureUnreported = false;               // the line failed; no read has said so yet
 
     // ---- receive thread's buffer
     std::unique_ptr<std::uint8_t[]> rxBuffer;
@@ -63,6 +64,9 @@ struct PortSession {
     std::mutex answerLock;
     std::atomic<int> pendingCommand{kNoCommand};
     void* answerSlot = nullptr;  // under answerLock
+    // A command that timed out after it was sent: its answer may still come
+    // (kNoCommand: none expected). Changed under answerLock.
+    std::atomic<int> lateCommand{kNoCommand};
 
     // ---- link state (under the command mutex)
     std::atomic<int> linkState{kLinkReady};
@@ -82,5 +86,16 @@ struct PortSession {
     std::atomic<int> samplingProtocol{-1};
     std::atomic<int> flushSupported{1};
 };
+
+// Under the ring mutex: the data event is signalled exactly while values wait
+// or a failure of the line waits to be reported by a read.
+inline void settleDataEvent(PortSession& s) {
+    if (!s.dataEvent) return;
+    if (s.ring.count() != 0 || s.failureUnreported) {
+        s.dataEvent->set();
+    } else {
+        s.dataEvent->reset();
+    }
+}
 
 }  // namespace nxtka

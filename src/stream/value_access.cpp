@@ -15,11 +15,16 @@ namespace {
 static_assert(sizeof(SampleRecord) == sizeof(double));
 
 // The result of a read that finds no value: 0, or -1 with the device's
-// failure as the reason once the receive thread has seen one.
-int nothingWaiting(const PortSession& s) {
+// failure as the reason once the receive thread has seen one. The first such
+// -1 has told the caller of the failure, so the data event goes quiet.
+int nothingWaiting(PortSession& s) {
     const std::uint32_t error = s.commError.load();
     if (error == 0) return 0;
     recordDeviceFailure("device failed while reading", error);
+    if (s.failureUnreported) {
+        s.failureUnreported = false;
+        settleDataEvent(s);
+    }
     return -1;
 }
 
@@ -38,7 +43,7 @@ int takeValues(RingGuard& guard, double* values, unsigned char* statuses, std::i
     const int flags = s.displayFlags.load();
     const std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(max), ring.count());
     ring.take(values, n);
-    if (ring.count() == 0 && s.dataEvent) s.dataEvent->reset();
+    if (ring.count() == 0) settleDataEvent(s);
     guard.release();
     for (std::uint32_t i = 0; i < n; ++i) {
         SampleRecord r;
