@@ -98,9 +98,7 @@ NXTKA_API NXTKA_EVENT NXTKA_CALL NXrequestEvent(uint32_t port) {
     RingGuard guard(port);
     if (!guard.ok()) return NXTKA_EVENT{};
     PortSession& s = guard.session();
-    if (!s.dataEvent) {
-        s.dataEvent = std::make_unique<platform::Event>(true, s.ring.count() != 0 || s.failureUnreported);
-    }
+    if (!s.dataEvent) s.dataEvent = std::make_unique<platform::Event>(true, dataEventDue(s));
     return toHandle(*s.dataEvent);
 }
 

@@ -36,7 +36,7 @@ struct PortSession {
     SampleRing ring;
     platform::Mutex* ringMutex = nullptr;
     std::unique_ptr<platform::Event> dataEvent;  // pollable; created on request
-    bool failureUnreported = false;               // the line failed; no read has said so yet
+    bool failureReported = false;                 // a read has returned -1 for the failed line
 
     // ---- receive thread's buffer
     std::unique_ptr<std::uint8_t[]> rxBuffer;
@@ -87,11 +87,16 @@ struct PortSession {
     std::atomic<int> flushSupported{1};
 };
 
-// Under the ring mutex: the data event is signalled exactly while values wait
-// or a failure of the line waits to be reported by a read.
+// Under the ring mutex: whether the data event is to be signalled, which it
+// is exactly while values wait or a failure of the line waits to be reported
+// by a read.
+inline bool dataEventDue(const PortSession& s) {
+    return s.ring.count() != 0 || (s.commError.load() != 0 && !s.failureReported);
+}
+
 inline void settleDataEvent(PortSession& s) {
     if (!s.dataEvent) return;
-    if (s.ring.count() != 0 || s.failureUnreported) {
+    if (dataEventDue(s)) {
         s.dataEvent->set();
     } else {
         s.dataEvent->reset();

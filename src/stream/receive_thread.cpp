@@ -60,7 +60,6 @@ void signalFailure(PortSession& s) {
     while (!m.lockFor(kRingWaitStepMs)) {
         if (s.stopThread.load() != 0) return;
     }
-    s.failureUnreported = true;
     settleDataEvent(s);
     m.unlock();
 }

@@ -21,8 +21,8 @@ int nothingWaiting(PortSession& s) {
     const std::uint32_t error = s.commError.load();
     if (error == 0) return 0;
     recordDeviceFailure("device failed while reading", error);
-    if (s.failureUnreported) {
-        s.failureUnreported = false;
+    if (!s.failureReported) {
+        s.failureReported = true;
         settleDataEvent(s);
     }
     return -1;
