@@ -137,8 +137,7 @@ NXTKA_API int32_t NXTKA_CALL NXsendBytes(uint32_t port, const unsigned char *byt
 /* Starts a write. 1: still in progress; *event (when given) is signalled
  * once the bytes are out, and the same thread must then call
  * NXsynchronizeSendBytes (TKArelease from that thread also ends it, cutting
- * the write short). 0: written at once; *event is set to 0. -1: failure;
- * *event is left untouched. */
+ * the write short). 0: written at once; -1: failure; both set *event to 0. */
 NXTKA_API int32_t NXTKA_CALL NXasynchronousSendBytes(uint32_t port, const unsigned char *bytes, int32_t count,
                                                      NXTKA_EVENT *event);
 /* Waits for the write NXasynchronousSendBytes started; 0 when all bytes went out. */
@@ -147,8 +146,9 @@ NXTKA_API int32_t NXTKA_CALL NXsynchronizeSendBytes(uint32_t port);
 NXTKA_API int32_t NXTKA_CALL NXsendBytesToDevices(const uint32_t *ports, int32_t portCount,
                                                   const unsigned char *bytes, int32_t count);
 /* The port's data event (0 on failure): signalled while values wait, and
- * also when the line has failed, so that a waiter wakes and its next read
- * returns -1 once no values are left. Reads that empty the ring reset it. */
+ * also once when the line fails, so that a waiter wakes and its next read
+ * returns -1 once no values are left. Reads that empty the ring reset it, and
+ * so does the first read that reports the failed line with -1. */
 NXTKA_API NXTKA_EVENT NXTKA_CALL NXrequestEvent(uint32_t port);
 /* Runs callback(port, argument) while the port's command lock is held;
  * reserved must be 0. The callback's result, or -1. */

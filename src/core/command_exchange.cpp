@@ -10,13 +10,34 @@
 namespace nxtka {
 
 std::uint32_t waitAnswer(PortSession& s, std::uint32_t timeoutMs) {
-    const std::uint32_t error = s.commError.load();
-    if (error != 0) return error;
-    waitAnswerEvent(s, timeoutMs);
-    return 0;
+    std::uint32_t error = s.commError.load();
+    // The receive thread stores its read error before it wakes the waiter.
+    if (error == 0) {
+        waitAnswerEvent(s, timeoutMs);
+        error = s.commError.load();
+    }
+    if (error != 0) recordDeviceFailure("device failed while reading", error);
+    return error;
+}
+
+void awaitLateAnswer(PortSession& s) {
+    std::uint8_t dropped[8] = {};  // the longest answer
+    {
+        std::lock_guard<std::mutex> lock(s.answerLock);
+        const int late = s.lateCommand.exchange(kNoCommand);
+        if (late == kNoCommand) return;
+        s.answerSlot = dropped;
+        s.pendingCommand.store(late);
+    }
+    s.answerEvent.reset();
+    waitAnswer(s, kLateAnswerWindowMs);
+    std::lock_guard<std::mutex> lock(s.answerLock);
+    s.pendingCommand.store(kNoCommand);
+    s.answerSlot = nullptr;
 }
 
 void beginExchange(PortSession& s, int code, void* slot) {
+    awaitLateAnswer(s);
     {
         std::lock_guard<std::mutex> lock(s.answerLock);
         s.answerSlot = slot;
@@ -27,7 +48,10 @@ void beginExchange(PortSession& s, int code, void* slot) {
 
 bool endExchange(PortSession& s, bool waitFailed) {
     std::lock_guard<std::mutex> lock(s.answerLock);
-    const bool answered = !waitFailed && s.pendingCommand.load() == kNoCommand;
+    const int pending = s.pendingCommand.load();
+    const bool answered = !waitFailed && pending == kNoCommand;
+    // Sent and not answered in time: its answer may still be on its way.
+    if (!waitFailed && pending != kNoCommand && answerBytesOf(pending) > 0) s.lateCommand.store(pending);
     s.pendingCommand.store(kNoCommand);
     s.answerSlot = nullptr;
     return answered;
@@ -51,11 +75,7 @@ bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* sl
     }
     beginExchange(s, code, slot);
     bool waitFailed = true;  // a failed send recorded its reason
-    if (send(s, code, param)) {
-        const std::uint32_t readError = waitAnswer(s, timeoutMs);
-        waitFailed = readError != 0;
-        if (waitFailed) recordDeviceFailure("device failed while reading", readError);
-    }
+    if (send(s, code, param)) waitFailed = waitAnswer(s, timeoutMs) != 0;
     const bool answered = endExchange(s, waitFailed);
     if (!answered && !waitFailed) recordFailure(Failure::Timeout);
     return answered;
@@ -77,7 +97,12 @@ bool requestWord(PortSession& s, int code, const CommandParam& param, std::uint3
 void completeAnswer(PortSession& s, int code, const std::uint8_t* bytes, int count, int level) {
     std::lock_guard<std::mutex> lock(s.answerLock);
     const int pending = s.pendingCommand.load();
-    if (pending == kNoCommand) return;  // nobody waits any more
+    if (pending == kNoCommand) {
+        // The late answer of a command that timed out: its bytes are taken
+        // off the line and dropped, and the next command need not wait for it.
+        if (code == s.lateCommand.load()) s.lateCommand.store(kNoCommand);
+        return;
+    }
     // The frame was sized for `code`; a command that became pending meanwhile
     // takes it only if its answer has the same length.
     if (pending != code && answerBytesOf(pending) != count) return;

@@ -53,8 +53,16 @@ struct CommandParam {
     static CommandParam raw(const std::uint8_t* b, std::uint32_t delay = 0) { return {Bytes, 0, b, delay}; }
 };
 
+// How long the next command waits for the late answer of one that timed out.
+// An answer comes within milliseconds; one that overran the 1000 ms time-out
+// and is not there a quarter second later is taken as lost, so a line that
+// loses answers pays little more than its time-outs.
+inline constexpr std::uint32_t kLateAnswerWindowMs = 250;
+
 // 0 when the answer event was set or the time-out passed; the session's read
-// error without waiting when there is one.
+// error (recorded as the calling thread's reason) when the line has failed,
+// without waiting when that was known before, and at once when it fails
+// during the wait.
 std::uint32_t waitAnswer(PortSession& s, std::uint32_t timeoutMs);
 
 // Sends `code` and waits for its answer into `slot` (at least 4 bytes, or the
@@ -79,10 +87,17 @@ inline std::uint32_t answerValue(std::uint32_t word, int answerBytes) {
 
 // ---- the receive thread's half
 
-// Marks `code` as awaited with its answer going to `slot`; resets the answer event.
+// After a command timed out, its answer may still come and would then be
+// taken as the answer of the next one (the protocol does not say which
+// command an answer belongs to). Waits for that late answer, which is dropped,
+// or for kLateAnswerWindowMs without it; returns at once when none is expected.
+void awaitLateAnswer(PortSession& s);
+// Marks `code` as awaited with its answer going to `slot`; resets the answer
+// event. Waits for a late answer first.
 void beginExchange(PortSession& s, int code, void* slot);
 // Ends the exchange: true when the answer arrived (and `waitFailed` is false).
-// Afterwards no command is pending.
+// Afterwards no command is pending; a command with answer bytes that was not
+// answered in time is remembered as one whose answer may come late.
 bool endExchange(PortSession& s, bool waitFailed);
 
 // An answer frame for `code` parsed by the receive thread (see FrameSink).

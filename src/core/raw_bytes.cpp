@@ -30,27 +30,22 @@ NXTKA_API int32_t NXTKA_CALL NXsendBytes(uint32_t port, const unsigned char* byt
 
 NXTKA_API int32_t NXTKA_CALL NXasynchronousSendBytes(uint32_t port, const unsigned char* bytes, int32_t count,
                                                      NXTKA_EVENT* event) {
-    if (count <= 0 || bytes == nullptr) return refuseArgument("no bytes to send");
-    int started = 0;
-    {
-        CommandGuard guard(port);
-        if (guard.ok()) {
-            PortSession& s = guard.session();
-            started = startWrite(s, bytes, static_cast<std::uint32_t>(count));
-            if (started == -1) {
-                // The port stays locked by this thread until it synchronises.
-                s.linkState = kLinkAsyncWrite;
-                s.asyncWriteResult = -1;
-                s.asyncWriteLength = count;
-                if (event != nullptr) *event = toHandle(s.device->writeDone());
-                guard.keepLocked();
-                return 1;
-            }
-        }
-    }
-    if (started != 1) return -1;  // a failure leaves the caller's event alone
+    // Unless a write is left in progress, the caller gets a null event, also
+    // on failure, so an array of gathered events never holds garbage.
     if (event != nullptr) *event = NXTKA_EVENT{};
-    return 0;
+    if (count <= 0 || bytes == nullptr) return refuseArgument("no bytes to send");
+    CommandGuard guard(port);
+    if (!guard.ok()) return -1;
+    PortSession& s = guard.session();
+    const int started = startWrite(s, bytes, static_cast<std::uint32_t>(count));
+    if (started != -1) return started == 1 ? 0 : -1;
+    // The port stays locked by this thread until it synchronises.
+    s.linkState = kLinkAsyncWrite;
+    s.asyncWriteResult = -1;
+    s.asyncWriteLength = count;
+    if (event != nullptr) *event = toHandle(s.device->writeDone());
+    guard.keepLocked();
+    return 1;
 }
 
 NXTKA_API int32_t NXTKA_CALL NXsynchronizeSendBytes(uint32_t port) {
@@ -103,7 +98,7 @@ NXTKA_API NXTKA_EVENT NXTKA_CALL NXrequestEvent(uint32_t port) {
     RingGuard guard(port);
     if (!guard.ok()) return NXTKA_EVENT{};
     PortSession& s = guard.session();
-    if (!s.dataEvent) s.dataEvent = std::make_unique<platform::Event>(true, s.ring.count() != 0);
+    if (!s.dataEvent) s.dataEvent = std::make_unique<platform::Event>(true, dataEventDue(s));
     return toHandle(*s.dataEvent);
 }
 

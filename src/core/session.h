@@ -36,6 +36,7 @@ struct PortSession {
     SampleRing ring;
     platform::Mutex* ringMutex = nullptr;
     std::unique_ptr<platform::Event> dataEvent;  // pollable; created on request
+    bool failureReported = false;                 // a read has returned -1 for the failed line
 
     // ---- receive thread's buffer
     std::unique_ptr<std::uint8_t[]> rxBuffer;
@@ -67,6 +68,9 @@ struct PortSession {
     std::mutex answerLock;
     std::atomic<int> pendingCommand{kNoCommand};
     void* answerSlot = nullptr;  // under answerLock
+    // A command that timed out after it was sent: its answer may still come
+    // (kNoCommand: none expected). Changed under answerLock.
+    std::atomic<int> lateCommand{kNoCommand};
 
     // ---- link state (under the command mutex)
     std::atomic<int> linkState{kLinkReady};
@@ -86,5 +90,21 @@ struct PortSession {
     std::atomic<int> samplingProtocol{-1};
     std::atomic<int> flushSupported{1};
 };
+
+// Under the ring mutex: whether the data event is to be signalled, which it
+// is exactly while values wait or a failure of the line waits to be reported
+// by a read.
+inline bool dataEventDue(const PortSession& s) {
+    return s.ring.count() != 0 || (s.commError.load() != 0 && !s.failureReported);
+}
+
+inline void settleDataEvent(PortSession& s) {
+    if (!s.dataEvent) return;
+    if (dataEventDue(s)) {
+        s.dataEvent->set();
+    } else {
+        s.dataEvent->reset();
+    }
+}
 
 }  // namespace nxtka

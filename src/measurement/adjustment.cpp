@@ -15,7 +15,8 @@ constexpr std::uint32_t kProcedureWaitMs = 5000;
 
 // The amplifier adjusts itself: values measured before are dropped, none are
 // stored meanwhile, and the next value frame (or a lone ";") shows that it is
-// back. 1 back, 0 not back within the wait, -1 failure.
+// back. 1 back, 0 not back within the wait, -1 failure (also a line that
+// fails while it waits).
 std::int32_t runProcedure(unsigned port, PlainCommand procedure) {
     BothGuard guard(port);
     if (!guard.ok()) return -1;
@@ -27,8 +28,9 @@ std::int32_t runProcedure(unsigned port, PlainCommand procedure) {
     std::uint32_t slot = 0;
     beginExchange(s, procedure.code, &slot);
     if (rules::requestsValueAfterAdjustment(s)) sendCommand(s, cmd::kSingleValue);
-    waitAnswerEvent(s, kProcedureWaitMs);
-    return endExchange(s, false) ? 1 : 0;
+    const bool lineFailed = waitAnswer(s, kProcedureWaitMs) != 0;
+    if (endExchange(s, lineFailed)) return 1;
+    return lineFailed ? -1 : 0;
 }
 
 }  // namespace

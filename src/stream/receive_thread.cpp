@@ -21,7 +21,12 @@ public:
     SessionSink(const SessionSink&) = delete;
     SessionSink& operator=(const SessionSink&) = delete;
 
-    int pendingCommand() override { return s_.pendingCommand.load(std::memory_order_acquire); }
+    // Between commands, the late answer of one that timed out is still taken
+    // apart as an answer frame, so its bytes are not mistaken for values.
+    int pendingCommand() override {
+        const int pending = s_.pendingCommand.load(std::memory_order_acquire);
+        return pending != kNoCommand ? pending : s_.lateCommand.load(std::memory_order_acquire);
+    }
     bool storeSamples(const SampleRecord* r, std::uint32_t n) override {
         return nxtka::storeSamples(s_, r, n, hold_);
     }
@@ -46,15 +51,18 @@ void acknowledgeDiscard(PortSession& s) {
     s.answerEvent.set();
 }
 
-// A waiter on the data event learns of a failed line too: its next read
-// reports the failure. The event is created under the ring mutex, so it is
+// The line has just failed. A command waiting for its answer learns it at
+// once (it reads commError, stored before). A waiter on the data event is
+// woken once; the next read that finds no value reports the failure and
+// resets the event. The event is created under the ring mutex, so it is
 // looked at only under it; a closing port needs no wake-up.
 void signalFailure(PortSession& s) {
+    if (s.pendingCommand.load() != kNoCommand) s.answerEvent.set();
     platform::Mutex& m = *s.ringMutex;
     while (!m.lockFor(kRingWaitStepMs)) {
         if (s.stopThread.load() != 0) return;
     }
-    if (s.dataEvent) s.dataEvent->set();
+    settleDataEvent(s);
     m.unlock();
 }
 
@@ -110,11 +118,11 @@ void receiveOnce(PortSession& s) {
     if (r.status == platform::ReadResult::Ok && s.wakeWaiting.load(std::memory_order_relaxed)) s.readEvent.set();
 
     if (r.status == platform::ReadResult::Failed) {
-        s.commError.store(r.error != 0 ? r.error : 1);
+        const bool firstFailure = s.commError.exchange(r.error != 0 ? r.error : 1) == 0;
         // A discard must still be acknowledged, or its requester would wait
         // forever on a dead device.
         if (s.discardInput.load()) acknowledgeDiscard(s);
-        signalFailure(s);
+        if (firstFailure) signalFailure(s);
         platform::sleepMs(kReadErrorBackoffMs);
         return;
     }

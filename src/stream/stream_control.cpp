@@ -18,7 +18,7 @@ constexpr std::uint32_t kAckStepMs = 100;
 
 void dropUnread(PortSession& s, std::uint32_t& dropped) {
     dropped = s.ring.dropAll();
-    if (s.dataEvent) s.dataEvent->reset();
+    settleDataEvent(s);
 }
 
 // Sends one command, waits for the amplifier to act on it, then drains.
@@ -57,8 +57,8 @@ int drainValues(PortSession& s, std::uint32_t timeoutMs) {
 
 int purgeInput(PortSession& s) {
     s.answerEvent.reset();
-    if (s.dataEvent) s.dataEvent->reset();
     s.ring.clear();
+    settleDataEvent(s);
     s.discardInput = 1;
     s.device->purge(platform::kPurgeRxAbort | platform::kPurgeRxClear);
     s.ringMutex->unlock();

@@ -15,11 +15,16 @@ namespace {
 static_assert(sizeof(SampleRecord) == sizeof(double));
 
 // The result of a read that finds no value: 0, or -1 with the device's
-// failure as the reason once the receive thread has seen one.
-int nothingWaiting(const PortSession& s) {
+// failure as the reason once the receive thread has seen one. The first such
+// -1 has told the caller of the failure, so the data event goes quiet.
+int nothingWaiting(PortSession& s) {
     const std::uint32_t error = s.commError.load();
     if (error == 0) return 0;
     recordDeviceFailure("device failed while reading", error);
+    if (!s.failureReported) {
+        s.failureReported = true;
+        settleDataEvent(s);
+    }
     return -1;
 }
 
@@ -66,7 +71,7 @@ int takeValues(RingGuard& guard, const ReadOutputs& out, std::int32_t max, std::
     } else {
         takeWithoutValues(ring, n, out);
     }
-    if (ring.count() == 0 && s.dataEvent) s.dataEvent->reset();
+    if (ring.count() == 0) settleDataEvent(s);
     guard.release();
     if (out.sequences != nullptr) {
         for (std::uint32_t i = 0; i < n; ++i) out.sequences[i] = firstSequence + i;

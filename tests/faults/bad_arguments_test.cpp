@@ -179,6 +179,10 @@ bool allowedChange(const std::string& fn, const std::string& param, const Buffer
     if ((fn == "TKAreadMemory" || fn == "TKAwriteMemory") && param == "status") return word == 255;  // refused
     if (fn == "TKAcopyLinear" && param == "info") return (static_cast<std::uint32_t>(word) & 0x80000000u) != 0;
     if (fn == "NXwriteMemoryVerified" && param == "firstDifference") return word == -1;  // "set to -1 first"
+    if (fn == "NXasynchronousSendBytes" && param == "event") {  // "both set *event to 0"
+        static_assert(sizeof(NXTKA_EVENT) == sizeof word);
+        return word == 0;
+    }
     return false;
 }
 

@@ -15,8 +15,10 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <future>
 #include <functional>
 #include <random>
@@ -185,23 +187,46 @@ INSTANTIATE_TEST_SUITE_P(Faults, Floods, ::testing::ValuesIn(kFloods),
 struct WaitingCall {
     const char* name;
     std::function<std::int32_t(unsigned)> call;
+    std::uint32_t timeoutMs;  // how long it would wait for the amplifier
+    int waitsAfter;           // the code whose arrival shows that it waits
+    std::function<void(sim::AmplifierModel&)> quieten;
 };
 void PrintTo(const WaitingCall& r, std::ostream* os) { *os << r.name; }
 
+void asleep(sim::AmplifierModel& m) { m.setAsleep(true); }  // commands arrive, nothing comes back
+
 const WaitingCall kWaitingCalls[] = {
-    {"FirmwareVersion", [](unsigned p) { return TKAfirmwareVersion(p); }},
+    {"FirmwareVersion", [](unsigned p) { return TKAfirmwareVersion(p); }, 1000, cmd::kGetFirmware, asleep},
     {"SerialNumber",
      [](unsigned p) {
          char text[16];
          return TKAgetSerialNo(p, text);
+     },
+     1000, cmd::kGetSerialNo, asleep},
+    {"FlushBuffer", [](unsigned p) { return TKAflushBuffer(p); }, 1100, cmd::kMarker, asleep},
+    // The marker after the procedure stays unanswered (5000 ms plus 100).
+    {"Adjustment", [](unsigned p) { return TKAsetZero(p); }, 5100, cmd::kMarker, asleep},
+    // The marker is answered; the amplifier stays busy and never sends the
+    // value asked for (5000 ms).
+    {"AdjustmentComingBack", [](unsigned p) { return TKAsetZero(p); }, 5000, cmd::kSingleValue,
+     [](sim::AmplifierModel& m) {
+         sim::Adjustment a;
+         a.quietMs = 60000;
+         m.setAdjustment(a);
      }},
-    {"FlushBuffer", [](unsigned p) { return TKAflushBuffer(p); }},
-    {"Adjustment", [](unsigned p) { return TKAsetZero(p); }},
+};
+
+struct CallOutcome {
+    std::int32_t result = 0;
+    std::uint32_t tookMs = 0;
+    int failure = 0;
+    std::string reason;
 };
 
 class HangUp : public LineFaults, public ::testing::WithParamInterface<WaitingCall> {};
 
-TEST_P(HangUp, WaitingCommandFailsAndReleaseCompletes) {
+TEST_P(HangUp, WaitingCommandFailsAtOnceAndReleaseCompletes) {
+    const WaitingCall& row = GetParam();
     const int fds = countEntries("/proc/self/fd");
     const int threads = test::settledThreadCount();
     {
@@ -210,21 +235,38 @@ TEST_P(HangUp, WaitingCommandFailsAndReleaseCompletes) {
         const NXTKA_EVENT event = NXrequestEvent(kPort);
         ASSERT_GT(event, 0);
 
-        sp.model().setAsleep(true);  // commands arrive, nothing comes back
-        const std::size_t before = sp.model().totalCommands();
-        auto result = std::async(std::launch::async, GetParam().call, kPort);
-        ASSERT_TRUE(eventually([&] { return sp.model().totalCommands() > before; }, 5000));
+        row.quieten(sp.model());
+        const std::size_t before = sp.model().commandCount(row.waitsAfter);
+        auto outcome = std::async(std::launch::async, [&row] {
+            CallOutcome o;
+            const std::uint32_t start = platform::tickCount();
+            o.result = row.call(kPort);
+            o.tookMs = test::since(start);
+            char text[200] = {};
+            o.failure = NXgetLastFailure(text, sizeof text);
+            o.reason = text;
+            return o;
+        });
+        ASSERT_TRUE(sp.model().waitForCommand(row.waitsAfter, std::chrono::seconds(5), before + 1));
         sp.model().hangUp();
-        ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-        EXPECT_EQ(result.get(), -1);
+        ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        const CallOutcome o = outcome.get();
+        EXPECT_EQ(o.result, -1);
+        // Woken by the failed read, not by the end of its wait.
+        EXPECT_LT(o.tookMs, row.timeoutMs);
+        EXPECT_EQ(o.failure, NXTKA_FAILURE_DEVICE);
+        EXPECT_EQ(o.reason, std::string("device failed while reading: ") + std::strerror(EIO));
 
-        // The failed line: reads fail, the data event wakes a waiter, a new
-        // command fails.
-        double v = 42;
-        EXPECT_TRUE(eventually([&] { return TKAread(kPort, &v) == -1; }));
-        EXPECT_EQ(v, 42);
+        // The data event wakes a waiter once: the read that reports the
+        // failure resets it, so a wait on several ports does not spin on this one.
         pollfd p{event, POLLIN, 0};
         EXPECT_EQ(::poll(&p, 1, 1000), 1);
+        double v = 42;
+        EXPECT_EQ(TKAread(kPort, &v), -1);
+        EXPECT_EQ(v, 42);
+        EXPECT_EQ(::poll(&p, 1, 0), 0);
+        EXPECT_EQ(TKAread(kPort, &v), -1);
+        EXPECT_EQ(::poll(&p, 1, 0), 0);
         EXPECT_EQ(TKAfirmwareVersion(kPort), -1);
 
         EXPECT_EQ(test::onOtherThread("release after a hang-up", 5000, [] {
@@ -245,6 +287,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, HangUp, ::testing::ValuesIn(kWaitingCalls),
 TEST_F(LineFaults, ValuesBeforeAHangUpAreStillDelivered) {
     SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
     ASSERT_EQ(sp.activate(64), 0);
+    const NXTKA_EVENT event = NXrequestEvent(kPort);
+    ASSERT_GT(event, 0);
     std::vector<std::uint8_t> frames;
     for (std::uint32_t i = 1; i <= 3; ++i) {
         const auto f = frame24(static_cast<std::uint8_t>(i), 0x800000 + i);
@@ -261,10 +305,14 @@ TEST_F(LineFaults, ValuesBeforeAHangUpAreStillDelivered) {
         EXPECT_EQ(v, i * kStep);
         EXPECT_EQ(s, i);
     }
-    // Once the receive thread has seen the failure, an empty ring reads -1.
+    // The values are gone, the failure is not yet told: a waiter still wakes,
+    // and the read that says -1 resets the event.
+    pollfd p{event, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 1000), 1);
     double v = 42;
-    EXPECT_TRUE(eventually([&] { return TKAread(kPort, &v) == -1; }));
+    EXPECT_EQ(TKAread(kPort, &v), -1);
     EXPECT_EQ(v, 42);
+    EXPECT_EQ(::poll(&p, 1, 0), 0);
 }
 
 // ---- an amplifier that stops answering and comes back (real 1000 ms time-outs)
@@ -372,10 +420,48 @@ TEST_F(LineFaults, StraySignBeforeAnAnswerOnAQuietLine) {
     sp.model().injectGarbage({'+'});
     ASSERT_EQ(TKAgetValue(kPort), 0);
     EXPECT_EQ(TKAfirmwareVersion(kPort), kFirmware);
+// ---- answers that come just after the 1000 ms time-out (real time-outs)
+
+class LateAnswer : public LineFaults, public ::testing::WithParamInterface<std::uint32_t> {};
+
+// The mode answer, 65, comes while the next query already waits; each query
+// still gets its own answer, and the line does not shift.
+TEST_P(LateAnswer, NextQueriesGetTheirOwnAnswers) {
+    sim::Config c = quietAmplifier();
+    c.mode = 65;
+    c.equipment = 21;
+    SimPort sp(kPort, LineKind::Pty, c, 0);
+    ASSERT_EQ(sp.activate(64), 0);
+    sim::Faults f;
+    f.delay(cmd::kGetMode, GetParam());
+    sp.model().setFaults(f);
+    EXPECT_EQ(TKAgetMode(kPort), -1);
+    EXPECT_EQ(TKAgetEquipment(kPort), 21);
+    EXPECT_EQ(TKAfirmwareVersion(kPort), kFirmware);
+    EXPECT_EQ(TKAgetEquipment(kPort), 21);
+}
+
+// A late 3-byte answer with bit 12 set, taken as the control word, would
+// switch the conversion to unipolar: 0xC00000 would read 0.7875 instead of
+// 0.525.
+TEST_P(LateAnswer, NeverReachesThePolarity) {
+    SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
+    ASSERT_EQ(sp.activate(64), 0);
+    sp.model().setReg(cmd::kGetScale, 0x801000);
+    sim::Faults f;
+    f.delay(cmd::kGetScale, GetParam());
+    sp.model().setFaults(f);
+    EXPECT_EQ(TKAgetScale(kPort), -1);
+    EXPECT_EQ(TKAgetControl(kPort), 0x28);
+    sp.model().injectGarbage(frame24(0, 0xC00000));
+    ASSERT_TRUE(eventually([] { return TKAreceived(kPort) == 1; }));
     double v = 0;
     ASSERT_EQ(TKAread(kPort, &v), 1);
     EXPECT_EQ(v, 0.525);
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, LateAnswer, ::testing::Values(1050u, 1200u),
+                         [](const auto& p) { return std::to_string(p.param) + "ms"; });
 
 // ---- a burst that overflows the ring keeps exactly the newest values
 
