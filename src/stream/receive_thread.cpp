@@ -133,7 +133,7 @@ void receiveOnce(PortSession& s) {
     // An abort that no discard asked for is no error: a late repeat of a
     // purge, or a waiting command asking to give up a held text frame.
     if (r.status == platform::ReadResult::Aborted) {
-        SessionSink sink(s);
+        SessionSink sink(s, arrivalNs);
         giveUpHeldTextIfAsked(s, sink);
         return;
     }
