@@ -99,8 +99,9 @@ TEST_F(SimProgram, DeviceFileSetsTheAmplifierAndSaveConfigKeepsWhatTheHostChange
 
 TEST_F(SimProgram, FaultsFromTheCommandLineReachTheLibrary) {
     // GetMode never answered, GetEquipment answered after the library's 1 s,
-    // and the line hung up 2 s after the start.
-    SimProcess sim(NXTKA_SIM_PATH, {"--silent", "GetMode", "--late", "41:1500", "--hang-up-after", "2", "--rate",
+    // and the line hung up 4 s after the start, once both have timed out
+    // (GetEquipment first waits 250 ms for GetMode's late answer).
+    SimProcess sim(NXTKA_SIM_PATH, {"--silent", "GetMode", "--late", "41:1500", "--hang-up-after", "4", "--rate",
                                     "0", "--split-answers"});
     ASSERT_EQ(activate(sim), 0);  // split answers are put together again
     EXPECT_EQ(TKAfirmwareVersion(kPort), 0x0C10);
