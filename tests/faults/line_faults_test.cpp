@@ -360,6 +360,49 @@ TEST_F(LineFaults, LateAnswerIsNotTakenByTheNextCommand) {
     EXPECT_EQ(TKAfirmwareVersion(kPort), 0x0D20);
 }
 
+// ---- answers that come just after the 1000 ms time-out (real time-outs)
+
+class LateAnswer : public LineFaults, public ::testing::WithParamInterface<std::uint32_t> {};
+
+// The mode answer, 65, comes while the next query already waits; each query
+// still gets its own answer, and the line does not shift.
+TEST_P(LateAnswer, NextQueriesGetTheirOwnAnswers) {
+    sim::Config c = quietAmplifier();
+    c.mode = 65;
+    c.equipment = 21;
+    SimPort sp(kPort, LineKind::Pty, c, 0);
+    ASSERT_EQ(sp.activate(64), 0);
+    sim::Faults f;
+    f.delay(cmd::kGetMode, GetParam());
+    sp.model().setFaults(f);
+    EXPECT_EQ(TKAgetMode(kPort), -1);
+    EXPECT_EQ(TKAgetEquipment(kPort), 21);
+    EXPECT_EQ(TKAfirmwareVersion(kPort), kFirmware);
+    EXPECT_EQ(TKAgetEquipment(kPort), 21);
+}
+
+// A late 3-byte answer with bit 12 set, taken as the control word, would
+// switch the conversion to unipolar: 0xC00000 would read 0.7875 instead of
+// 0.525.
+TEST_P(LateAnswer, NeverReachesThePolarity) {
+    SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
+    ASSERT_EQ(sp.activate(64), 0);
+    sp.model().setReg(cmd::kGetScale, 0x801000);
+    sim::Faults f;
+    f.delay(cmd::kGetScale, GetParam());
+    sp.model().setFaults(f);
+    EXPECT_EQ(TKAgetScale(kPort), -1);
+    EXPECT_EQ(TKAgetControl(kPort), 0x28);
+    sp.model().injectGarbage(frame24(0, 0xC00000));
+    ASSERT_TRUE(eventually([] { return TKAreceived(kPort) == 1; }));
+    double v = 0;
+    ASSERT_EQ(TKAread(kPort, &v), 1);
+    EXPECT_EQ(v, 0.525);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LateAnswer, ::testing::Values(1050u, 1200u),
+                         [](const auto& p) { return std::to_string(p.param) + "ms"; });
+
 // ---- a stray sign: a ',' with one bit flipped on the line opens a text frame
 
 // Values stream at 200/s at 38400 bit/s; a stray '-' lands between two
@@ -427,48 +470,10 @@ TEST_F(LineFaults, StraySignBeforeAnAnswerOnAQuietLine) {
     sp.model().injectGarbage({'+'});
     ASSERT_EQ(TKAgetValue(kPort), 0);
     EXPECT_EQ(TKAfirmwareVersion(kPort), kFirmware);
-// ---- answers that come just after the 1000 ms time-out (real time-outs)
-
-class LateAnswer : public LineFaults, public ::testing::WithParamInterface<std::uint32_t> {};
-
-// The mode answer, 65, comes while the next query already waits; each query
-// still gets its own answer, and the line does not shift.
-TEST_P(LateAnswer, NextQueriesGetTheirOwnAnswers) {
-    sim::Config c = quietAmplifier();
-    c.mode = 65;
-    c.equipment = 21;
-    SimPort sp(kPort, LineKind::Pty, c, 0);
-    ASSERT_EQ(sp.activate(64), 0);
-    sim::Faults f;
-    f.delay(cmd::kGetMode, GetParam());
-    sp.model().setFaults(f);
-    EXPECT_EQ(TKAgetMode(kPort), -1);
-    EXPECT_EQ(TKAgetEquipment(kPort), 21);
-    EXPECT_EQ(TKAfirmwareVersion(kPort), kFirmware);
-    EXPECT_EQ(TKAgetEquipment(kPort), 21);
-}
-
-// A late 3-byte answer with bit 12 set, taken as the control word, would
-// switch the conversion to unipolar: 0xC00000 would read 0.7875 instead of
-// 0.525.
-TEST_P(LateAnswer, NeverReachesThePolarity) {
-    SimPort sp(kPort, LineKind::Pty, quietAmplifier(), 0);
-    ASSERT_EQ(sp.activate(64), 0);
-    sp.model().setReg(cmd::kGetScale, 0x801000);
-    sim::Faults f;
-    f.delay(cmd::kGetScale, GetParam());
-    sp.model().setFaults(f);
-    EXPECT_EQ(TKAgetScale(kPort), -1);
-    EXPECT_EQ(TKAgetControl(kPort), 0x28);
-    sp.model().injectGarbage(frame24(0, 0xC00000));
-    ASSERT_TRUE(eventually([] { return TKAreceived(kPort) == 1; }));
     double v = 0;
     ASSERT_EQ(TKAread(kPort, &v), 1);
     EXPECT_EQ(v, 0.525);
 }
-
-INSTANTIATE_TEST_SUITE_P(Faults, LateAnswer, ::testing::Values(1050u, 1200u),
-                         [](const auto& p) { return std::to_string(p.param) + "ms"; });
 
 // ---- a burst that overflows the ring keeps exactly the newest values
 
