@@ -76,6 +76,9 @@ namespace nxtka::sim {
 // and the command test (bit 10). The other bits change how commands that are
 // always there behave, and are off unless asked for.
 inline constexpr std::uint32_t kOptionalCommands = options::kLinear.mask() | options::kCommandTest.mask();
+// The ReadSamplingRate word: the protocol bits (22-23) and the fields a write sets.
+inline constexpr std::uint64_t kSamplingProtocolBits = 0xC00000;
+inline constexpr std::uint64_t kSamplingFields = 0x3FFFFF;
 
 // Initial settings, each the answer to the named command.
 struct Config {

@@ -11,8 +11,6 @@ namespace nxtka::sim {
 namespace {
 
 // The sampling-rate word: protocol bits 22-23, factor bits 16-21, frequency bits 0-15.
-constexpr std::uint64_t kSamplingProtocolBits = 0xC00000;
-constexpr std::uint64_t kSamplingFields = 0x3FFFFF;
 constexpr unsigned kProtocolShift = 22;
 constexpr std::uint64_t kFrequencyLinear = 0x800000;  // frequency = F x 0.5
 constexpr std::uint64_t kFactorLinear = 0x400000;     // factor = E, else 2^E

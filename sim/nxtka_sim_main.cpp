@@ -70,7 +70,10 @@ struct Timed {
 Timed applyExtras(const Extras& x, AmplifierModel& model) {
     for (const std::string& r : x.registers) {
         const auto [code, value] = parseCodeValue(r);
-        model.setReg(code, value);
+        // The sampling-rate protocol is the amplifier's own (--sampling-protocol):
+        // a register value sets the frequency and factor fields only.
+        const bool samplingWord = (code & 0xFF) == (static_cast<int>(nxtka::cmd::kReadSamplingRate) & 0xFF);
+        model.setReg(code, samplingWord ? (model.reg(code) & kSamplingProtocolBits) | (value & kSamplingFields) : value);
     }
     for (const std::string& m : x.memory) {
         const auto [address, bytes] = parseMemory(m);
