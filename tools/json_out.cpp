@@ -25,7 +25,7 @@ json readingObject(const Reading& r) {
     o["value"] = r.outcome == Outcome::ok ? plainOf(r) : json(nullptr);
     if (!r.unit.empty()) o["unit"] = r.unit;
     if (r.outcome == Outcome::ok) o["text"] = r.text;
-    else o["error"] = r.outcome == Outcome::failed ? "no answer" : "not in this library";
+    else o["error"] = "no answer";
     return o;
 }
 
@@ -40,8 +40,7 @@ std::string readingJson(const std::string& name, const Reading& reading) {
 }
 
 std::string infoJson(const std::string& device, std::uint32_t port, const std::string& library,
-                     const std::vector<std::pair<std::string, Reading>>& readings,
-                     const std::vector<std::string>& missing) {
+                     const std::vector<std::pair<std::string, Reading>>& readings) {
     json o;
     o["device"] = device;
     o["port"] = port;
@@ -49,20 +48,15 @@ std::string infoJson(const std::string& device, std::uint32_t port, const std::s
     json settings = json::object();
     for (const auto& [name, r] : readings) settings[name] = readingObject(r);
     o["settings"] = settings;
-    o["missing"] = missing;
     return o.dump(2);
 }
 
-std::string listJson(bool all) {
+std::string listJson() {
     json rows = json::array();
     for (const Setting& s : settingsTable()) {
-        const bool canGet = s.get != nullptr && s.getDeclared, canSet = s.set != nullptr && s.setDeclared;
-        if (!all && !canGet && !canSet) continue;
         rows.push_back({{"name", s.name},
                         {"get", s.getName != nullptr ? json(s.getName) : json(nullptr)},
                         {"set", s.setName != nullptr ? json(s.setName) : json(nullptr)},
-                        {"get_available", canGet},
-                        {"set_available", canSet},
                         {"meaning", s.help}});
     }
     return rows.dump(2);

@@ -16,14 +16,12 @@ namespace nxtka_cli {
 // there is one), "text": the decoded text}
 std::string readingJson(const std::string& name, const Reading& reading);
 
-// {"device", "port", "library", "settings": {name: reading as above},
-//  "missing": [names of settings whose getter the library lacks]}
+// {"device", "port", "library", "settings": {name: reading as above}}
 std::string infoJson(const std::string& device, std::uint32_t port, const std::string& library,
-                     const std::vector<std::pair<std::string, Reading>>& readings,
-                     const std::vector<std::string>& missing);
+                     const std::vector<std::pair<std::string, Reading>>& readings);
 
-// [{"name", "get", "set", "get_available", "set_available", "meaning"}]
-std::string listJson(bool all);
+// [{"name", "get", "set", "meaning"}]
+std::string listJson();
 
 // [{"device", "by_id", "transport", "usb_id", "serial", "description", "holder"}]
 std::string portsJson(const std::vector<PortInfo>& ports);

@@ -83,8 +83,7 @@ Outcome setUserText(std::uint32_t port, std::string_view value, bool apply) {
     return outcomeOf(TKAsetUserText(port, text.c_str()));
 }
 
-// One row per setting. Rows whose functions nxtka.h does not declare yet are
-// listed by `list --all` and start working when the header has them.
+// One row per setting.
 constexpr Setting kSettings[] = {
     {"model", "protocol level", NXTKA_GET(TKAmodel, formatDecimal), NXTKA_NO_SET,
      "protocol level of the amplifier, learned at activation"},
@@ -92,9 +91,9 @@ constexpr Setting kSettings[] = {
      "line speed of the computer's serial port"},
     {"received", nullptr, NXTKA_GET(TKAreceived, formatDecimal), NXTKA_NO_SET,
      "values waiting in the library's buffer"},
-    {"transmit", nullptr, NXTKA_NO_GET, "TKAstartTransmit/TKAstopTransmit", true, setTransmit,
+    {"transmit", nullptr, NXTKA_NO_GET, "TKAstartTransmit/TKAstopTransmit", setTransmit,
      "value stream on or off (on/off)"},
-    {"max-value", nullptr, NXTKA_NO_GET, "TKAclearMaxValue", true, setMaxValue,
+    {"max-value", nullptr, NXTKA_NO_GET, "TKAclearMaxValue", setMaxValue,
      "0 clears the amplifier's stored maximum"},
     {"firmware", "firmware", NXTKA_GET(TKAfirmwareVersion, formatFirmware), NXTKA_NO_SET,
      "firmware version"},
@@ -110,7 +109,7 @@ constexpr Setting kSettings[] = {
     {"control", nullptr, NXTKA_GET(TKAgetControl, decodeControl), NXTKA_SET_INT(TKAwriteControl, 0, 0xFFFFFF),
      "control word (gain, polarity, channel, frequency divisor), decoded"},
     {"gain", nullptr, NXTKA_GET(TKAgetGain, formatDecimal), NXTKA_SET_INT(TKAsetGain, 0, 7), "gain step, 0 to 7"},
-    {"polarity", nullptr, NXTKA_GET(TKAisBipol, formatPolarity), "TKAsetBipolar/TKAsetUnipolar", true, setPolarity,
+    {"polarity", nullptr, NXTKA_GET(TKAisBipol, formatPolarity), "TKAsetBipolar/TKAsetUnipolar", setPolarity,
      "input polarity (bipolar/unipolar)"},
     {"channel", nullptr, NXTKA_GET(TKAgetChannel, formatDecimal), NXTKA_SET_INT(TKAsetChannel, 0, 255),
      "input channel"},
@@ -149,15 +148,15 @@ constexpr Setting kSettings[] = {
      NXTKA_SET_INT(TKAsetAutoZeroCounter, 1, 65535), "auto-zero counter"},
     {"noise-cut", nullptr, NXTKA_GET(TKAgetNoiseCutThreshold, formatReal), NXTKA_SET_REAL(TKAsetNoiseCutThreshold),
      "noise-cut threshold, normalized (1.05 end of scale)"},
-    {"delta", nullptr, "TKAgetTransmissionDelta", true, getDelta, NXTKA_SET_REAL(TKAsetTransmissionDelta),
+    {"delta", nullptr, "TKAgetTransmissionDelta", getDelta, NXTKA_SET_REAL(TKAsetTransmissionDelta),
      "transmission delta, normalized (1.05 end of scale)"},
-    {"rate", nullptr, "TKAreadSamplingRate", true, getRate, "TKAwriteSamplingRate", true, setRate,
+    {"rate", nullptr, "TKAreadSamplingRate", getRate, "TKAwriteSamplingRate", setRate,
      "sampling rate: frequency in Hz (the factor is kept), encoded as the amplifier's protocol needs"},
     {"learn-values", nullptr, NXTKA_GET(TKAgetAdaptFilterLearnVals, formatDecimal),
      NXTKA_SET_INT(TKAsetAdaptFilterLearnVals, 0, 65535), "adaptive filter: learn values"},
     {"adapt-mask", nullptr, NXTKA_GET(TKAgetAdaptFilterMask, formatHex24),
      NXTKA_SET_INT(TKAsetAdaptFilterMask, 0xFF0000, 0xFFFF00), "adaptive filter: mask 0xFFxx00"},
-    {"adapt-threshold", nullptr, "TKAgetAdaptFilterThreshold", true, getAdaptThreshold,
+    {"adapt-threshold", nullptr, "TKAgetAdaptFilterThreshold", getAdaptThreshold,
      NXTKA_SET_REAL(TKAsetAdaptFilterThreshold), "adaptive filter: threshold, normalized"},
     {"can-baud", nullptr, NXTKA_GET(TKAgetCanBaudRate, formatBaud), NXTKA_SET_INT(TKAsetCanBaudRate, 1, 1000000),
      "CAN bit rate"},
@@ -165,12 +164,12 @@ constexpr Setting kSettings[] = {
      "CAN interface active (on/off)"},
     {"can-20b", nullptr, NXTKA_GET(TKAgetCanMode20B, formatOnOff), NXTKA_SET_SWITCH(TKAsetCanMode20B),
      "CAN 2.0B mode, 29-bit identifiers (on/off)"},
-    {"user-offset", nullptr, "TKAgetUserOffset", true, getUserOffset, NXTKA_SET_REAL(TKAsetUserOffset),
+    {"user-offset", nullptr, "TKAgetUserOffset", getUserOffset, NXTKA_SET_REAL(TKAsetUserOffset),
      "user offset, normalized"},
-    {"user-text", nullptr, NXTKA_NO_GET, "TKAsetUserText", true, setUserText, "user text, up to 256 characters"},
-    {"capacity", nullptr, "TKAgetSensorCapacity", true, getCapacity, NXTKA_SET_REAL(TKAsetSensorCapacity),
+    {"user-text", nullptr, NXTKA_NO_GET, "TKAsetUserText", setUserText, "user text, up to 256 characters"},
+    {"capacity", nullptr, "TKAgetSensorCapacity", getCapacity, NXTKA_SET_REAL(TKAsetSensorCapacity),
      "sensor capacity"},
-    {"rated-output", nullptr, "TKAgetRatedOutput", true, getRatedOutput, NXTKA_SET_REAL(TKAsetRatedOutput),
+    {"rated-output", nullptr, "TKAgetRatedOutput", getRatedOutput, NXTKA_SET_REAL(TKAsetRatedOutput),
      "sensor rated output (takes the input range's exponent)"},
     {"analog-filter", nullptr, NXTKA_GET(TKAgetAnalogFilter, formatReal), NXTKA_SET_REAL(TKAsetAnalogFilter),
      "analog filter"},
@@ -221,6 +220,12 @@ const Setting* findSetting(std::string_view name) {
     for (const Setting& s : kSettings)
         if (name == s.name) return &s;
     return nullptr;
+}
+
+const Setting& settingNamed(std::string_view name) {
+    const Setting* s = findSetting(name);
+    if (s == nullptr) throw ToolError("unknown setting '" + std::string(name) + "' (nxtka list shows them)", 2);
+    return *s;
 }
 
 }  // namespace nxtka_cli

@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <pty.h>
-#include <set>
 #include <sstream>
 #include <sys/file.h>
 #include <thread>
@@ -220,45 +219,6 @@ TEST(Errors, DeviceHeldByAnotherProcess) {
     EXPECT_NE(line.find(std::string(pty.name) + " is in use by another process (pid " + std::to_string(::getpid())),
               std::string::npos)
         << line;
-}
-
-// The exports list and `list --all` agree: a function the library exports is
-// shown as available, one it lacks in parentheses. This catches a row whose
-// call does not fit the function once the header declares it.
-TEST(List, AvailabilityMatchesTheExportedFunctions) {
-    std::set<std::string> exported;
-    std::ifstream in(NXTKA_EXPORTS_FILE);
-    for (std::string l; std::getline(in, l);) {
-        if (l.empty() || l[0] == '#') continue;
-        exported.insert(l.substr(0, l.find(' ')));
-    }
-    ASSERT_GT(exported.size(), 20u);
-    const RunResult r = tool({"list", "--all"});
-    ASSERT_EQ(r.status, 0);
-    std::size_t rows = 0, available = 0;
-    for (const std::string& l : lines(r.out)) {
-        std::istringstream words(l);
-        std::string name, get, set;
-        words >> name >> get >> set;
-        if (name == "NAME" || name.empty() || name[0] == '(') continue;
-        ++rows;
-        for (const std::string& column : {get, set}) {
-            if (column == "-") continue;
-            const bool absent = column.front() == '(';
-            const std::string fns = absent ? column.substr(1, column.size() - 2) : column;
-            std::istringstream parts(fns);
-            for (std::string fn; std::getline(parts, fn, '/');) {
-                EXPECT_EQ(exported.count(fn) == 1, !absent) << name << ": " << fn;
-                available += absent ? 0 : 1;
-            }
-        }
-    }
-    EXPECT_GT(rows, 20u);
-    EXPECT_GE(available, 5u);  // model, baud, received, start and stop, clear max
-    // The short list shows only what works.
-    const RunResult shortList = tool({"list"});
-    EXPECT_EQ(shortList.out.find("(TKA"), std::string::npos);
-    EXPECT_NE(shortList.out.find("model"), std::string::npos);
 }
 
 TEST(Usage, VersionAndMissingSubcommand) {

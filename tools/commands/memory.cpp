@@ -1,6 +1,11 @@
-#include "memory_commands.h"
-
+// `nxtka memory dump|check|write`: the amplifier's 1024 bytes of memory,
+// shown as a hex dump, checked byte by byte, and written byte by byte.
+#include "cli_core.h"
+#include "library_failure.h"
 #include "nxtka.h"
+#include "subcommand.h"
+
+#include <CLI/CLI.hpp>
 
 #include <unistd.h>
 
@@ -12,14 +17,32 @@ namespace {
 
 constexpr std::int64_t kMemorySize = 1024;
 
-std::string lastFailure() {
-    char text[200] = {};
-    NXgetLastFailure(text, static_cast<std::int32_t>(sizeof text));
-    return text[0] != 0 ? text : "no reason given";
-}
+struct Range {
+    std::string from = "0";
+    std::string count = "1024";
+};
 
-std::uint32_t addressOf(const std::string& text) {
-    return static_cast<std::uint32_t>(parseInteger(text, 0, kMemorySize - 1));
+struct MemoryArgs {
+    Range dump, check;
+    std::optional<std::string> out;
+    std::string address;
+    std::vector<std::string> bytes;
+    CLI::App* dumpCmd = nullptr;
+    CLI::App* checkCmd = nullptr;
+} args;
+
+void addOptions(CLI::App& cmd) {
+    cmd.require_subcommand(1);
+    args.dumpCmd = cmd.add_subcommand("dump", "hex dump of the memory, like xxd");
+    args.dumpCmd->add_option("--from", args.dump.from, "first address (0..1023)");
+    args.dumpCmd->add_option("--count", args.dump.count, "number of bytes (1..1024)");
+    args.dumpCmd->add_option("--out", args.out, "write the dump to FILE");
+    args.checkCmd = cmd.add_subcommand("check", "each byte's status, read as a check; the faulty ones in words");
+    args.checkCmd->add_option("--from", args.check.from, "first address (0..1023)");
+    args.checkCmd->add_option("--count", args.check.count, "number of bytes (1..1024)");
+    CLI::App* write = cmd.add_subcommand("write", "write bytes from an address");
+    write->add_option("address", args.address, "first address (0..1023)")->required();
+    write->add_option("bytes", args.bytes, "bytes in hex: 0a0b or 0a 0b")->required();
 }
 
 std::string hex2(unsigned v) {
@@ -55,8 +78,7 @@ void clearProgress(bool terminal) {
     if (terminal) std::fprintf(stderr, "\r%60s\r", "");
 }
 
-}  // namespace
-
+// A memory status code in words.
 std::string memoryStatusWords(std::int32_t status) {
     const std::string code = "status " + std::to_string(status);
     if (status >= 0 && status <= 15) return code + ": done";
@@ -66,25 +88,25 @@ std::string memoryStatusWords(std::int32_t status) {
     return code + ": not a memory status";
 }
 
-void checkMemoryDump(const MemoryDump& dump) {
-    const std::int64_t from = parseInteger(dump.from, 0, kMemorySize - 1);
-    const std::int64_t count = parseInteger(dump.count, 1, kMemorySize);
+// The first address and the count of a range; throws ToolError with status 2.
+std::pair<std::uint32_t, std::int32_t> checkedRange(const Range& range) {
+    const std::int64_t from = parseInteger(range.from, 0, kMemorySize - 1);
+    const std::int64_t count = parseInteger(range.count, 1, kMemorySize);
     if (from + count > kMemorySize)
-        throw ToolError("--from " + dump.from + " --count " + dump.count + " passes the end of memory (1024 bytes)",
+        throw ToolError("--from " + range.from + " --count " + range.count + " passes the end of memory (1024 bytes)",
                         2);
-    checkTarget(dump.target);
+    return {static_cast<std::uint32_t>(from), static_cast<std::int32_t>(count)};
 }
 
-int runMemoryDump(const MemoryDump& dump, SignalWatch& signals) {
-    checkMemoryDump(dump);
-    const auto from = static_cast<std::uint32_t>(parseInteger(dump.from, 0, kMemorySize - 1));
-    const std::int64_t count = parseInteger(dump.count, 1, kMemorySize);
+int runDump(Context& context) {
+    const auto [from, count] = checkedRange(args.dump);
+    checkTarget(context.target);
     std::FILE* out = stdout;
-    if (dump.out) {
-        out = std::fopen(dump.out->c_str(), "w");
-        if (out == nullptr) throw ToolError("cannot write " + *dump.out, 2);
+    if (args.out) {
+        out = std::fopen(args.out->c_str(), "w");
+        if (out == nullptr) throw ToolError("cannot write " + *args.out, 2);
     }
-    ActivePort port(dump.target, signals);
+    ActivePort port(context.target, context.signals());
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     std::string text;
     for (std::int64_t done = 0; done < count;) {
@@ -94,49 +116,42 @@ int runMemoryDump(const MemoryDump& dump, SignalWatch& signals) {
         progress(terminal, done, count);
         const std::int32_t got = TKAcopyMemory(port.port(), n, address, line);
         if (got != n) {
-            const std::string reason = lastFailure();
+            const std::string reason = libraryReason();
             clearProgress(terminal);
             std::fputs(text.c_str(), out);
             if (out != stdout) std::fclose(out);
             std::uint8_t word[4] = {};
             std::int32_t status = 255;
-            TKAreadMemory(port.port(), (address + static_cast<std::uint32_t>(got > 0 ? got : 0)) & ~3u, word,
-                          &status);
-            throw ToolError("reading memory at " + std::to_string(address + static_cast<std::uint32_t>(got > 0 ? got : 0)) +
-                            " failed (" + memoryStatusWords(status) + "; " + reason + ")");
+            const std::uint32_t at = address + static_cast<std::uint32_t>(got > 0 ? got : 0);
+            TKAreadMemory(port.port(), at & ~3u, word, &status);
+            throw ToolError("reading memory at " + std::to_string(at) + " failed (" + memoryStatusWords(status) +
+                            "; " + reason + ")");
         }
         text += dumpLine(address, line, static_cast<std::size_t>(n));
         done += n;
     }
     clearProgress(terminal);
     std::fputs(text.c_str(), out);
-    if (out != stdout && std::fclose(out) != 0) throw ToolError("cannot write " + *dump.out);
+    if (out != stdout && std::fclose(out) != 0) throw ToolError("cannot write " + *args.out);
     return 0;
 }
 
-void checkMemoryWrite(const std::string& address, const std::vector<std::string>& bytes) {
-    const std::int64_t first = parseInteger(address, 0, kMemorySize - 1);
-    const std::vector<std::uint8_t> data = parseHexBytes(bytes);
-    if (data.empty()) throw ToolError("memory write needs at least one byte", 2);
-    if (first + static_cast<std::int64_t>(data.size()) > kMemorySize)
-        throw ToolError(std::to_string(data.size()) + " bytes from " + address + " pass the end of memory (1024 bytes)",
+int runWrite(Context& context) {
+    const auto first = static_cast<std::uint32_t>(parseInteger(args.address, 0, kMemorySize - 1));
+    const std::vector<std::uint8_t> data = parseHexBytes(args.bytes);
+    if (first + data.size() > static_cast<std::size_t>(kMemorySize))
+        throw ToolError(std::to_string(data.size()) + " bytes from " + args.address +
+                            " pass the end of memory (1024 bytes)",
                         2);
-}
-
-int runMemoryWrite(const Target& target, const std::string& address, const std::vector<std::string>& bytes,
-                   SignalWatch& signals) {
-    checkMemoryWrite(address, bytes);
-    checkTarget(target);
-    const std::uint32_t first = addressOf(address);
-    const std::vector<std::uint8_t> data = parseHexBytes(bytes);
-    ActivePort port(target, signals);
+    checkTarget(context.target);
+    ActivePort port(context.target, context.signals());
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     for (std::size_t i = 0; i < data.size(); ++i) {
         progress(terminal, static_cast<std::int64_t>(i), static_cast<std::int64_t>(data.size()));
         std::int32_t status = 255;
         const std::uint32_t at = first + static_cast<std::uint32_t>(i);
         if (TKAwriteMemory(port.port(), at, 0, data[i], &status) != 0) {
-            const std::string reason = lastFailure();
+            const std::string reason = libraryReason();
             clearProgress(terminal);
             throw ToolError("writing memory at " + std::to_string(at) + " failed (" + memoryStatusWords(status) +
                             "; " + reason + "); " + std::to_string(i) + " bytes written before");
@@ -147,14 +162,15 @@ int runMemoryWrite(const Target& target, const std::string& address, const std::
     return 0;
 }
 
-int runMemoryCheck(const MemoryDump& range, SignalWatch& signals) {
-    checkMemoryDump(range);
-    const auto from = static_cast<std::uint32_t>(parseInteger(range.from, 0, kMemorySize - 1));
-    const auto count = static_cast<std::int32_t>(parseInteger(range.count, 1, kMemorySize));
-    ActivePort port(range.target, signals);
+// Reads every byte of the range as a check, without stopping at a failure,
+// and prints each byte whose status is not a success; exit 1 when any.
+int runCheck(Context& context) {
+    const auto [from, count] = checkedRange(args.check);
+    checkTarget(context.target);
+    ActivePort port(context.target, context.signals());
     std::vector<std::uint8_t> statuses(static_cast<std::size_t>(count));
     if (TKAcheckMemory(port.port(), count, from, statuses.data()) != count)
-        throw ToolError("checking memory from " + std::to_string(from) + " failed (" + lastFailure() + ")");
+        throw ToolError("checking memory from " + std::to_string(from) + " failed (" + libraryReason() + ")");
     int failed = 0;
     for (std::int32_t i = 0; i < count; ++i) {
         const std::int32_t status = statuses[static_cast<std::size_t>(i)];
@@ -165,5 +181,15 @@ int runMemoryCheck(const MemoryDump& range, SignalWatch& signals) {
     std::printf("%d of %d bytes from %u checked without fault\n", count - failed, count, from);
     return failed == 0 ? 0 : 1;
 }
+
+int run(Context& context) {
+    if (args.dumpCmd->parsed()) return runDump(context);
+    if (args.checkCmd->parsed()) return runCheck(context);
+    return runWrite(context);
+}
+
+}  // namespace
+
+extern const Subcommand kMemoryCommand{"memory", "the amplifier's 1024 bytes of memory", true, false, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -1,6 +1,12 @@
-#include "linear_commands.h"
-
+// `nxtka linear read|write|check --table FILE.csv`: the amplifier's
+// linearization table as CSV rows "input,output"; the last row is the extra
+// record that names the sensor range.
+#include "cli_core.h"
+#include "library_failure.h"
 #include "nxtka.h"
+#include "subcommand.h"
+
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <fstream>
@@ -10,10 +16,19 @@
 namespace nxtka_cli {
 namespace {
 
-std::string lastFailure() {
-    char text[200] = {};
-    NXgetLastFailure(text, static_cast<std::int32_t>(sizeof text));
-    return text[0] != 0 ? text : "no reason given";
+struct LinearArgs {
+    std::string action;  // read, write or check
+    std::string table;
+    bool checkOnly = false;
+    bool sort = false;
+} args;
+
+void addOptions(CLI::App& cmd) {
+    cmd.add_option("action", args.action, "read, write or check")->required();
+    cmd.add_option("--table", args.table, "CSV file, rows input,output; the last row is the extra record")
+        ->required();
+    cmd.add_flag("--check", args.checkOnly, "validate the table without writing it");
+    cmd.add_flag("--sort", args.sort, "sort the points by input first");
 }
 
 // Points and the extra record, in the order of the file.
@@ -41,8 +56,7 @@ std::vector<LinearPoint> readTable(const std::string& path) {
     return rows;
 }
 
-}  // namespace
-
+// The error word of a table function in words, with the offending point.
 std::string linearErrorWords(std::int32_t info) {
     if (info >= 0) return "no error code";
     const auto word = static_cast<std::uint32_t>(info);
@@ -75,40 +89,41 @@ std::string linearErrorWords(std::int32_t info) {
     return std::string(hex) + ": " + what;
 }
 
-void checkLinear(const LinearRun& run) {
-    if (run.action != "read" && run.action != "write" && run.action != "check")
-        throw ToolError("linear takes read, write or check, not '" + run.action + "'", 2);
-    if (run.action != "read") (void)readTable(run.table);
-    checkTarget(run.target);
-}
-
-int runLinear(const LinearRun& run, SignalWatch& signals) {
-    checkLinear(run);
-    if (run.action == "read") {
+int run(Context& context) {
+    if (args.action != "read" && args.action != "write" && args.action != "check")
+        throw ToolError("linear takes read, write or check, not '" + args.action + "'", 2);
+    if (args.action != "read") (void)readTable(args.table);
+    checkTarget(context.target);
+    if (args.action == "read") {
         std::vector<LinearPoint> table(257);
-        ActivePort port(run.target, signals);
+        ActivePort port(context.target, context.signals());
         std::int32_t info = 0;
         if (TKAcopyLinear(port.port(), table.data(), static_cast<std::int32_t>(table.size()), &info) < 0)
-            throw ToolError("reading the table failed (" + linearErrorWords(info) + "; " + lastFailure() + ")");
+            throw ToolError("reading the table failed (" + linearErrorWords(info) + "; " + libraryReason() + ")");
         const std::size_t n = static_cast<std::size_t>(info);
-        std::FILE* out = std::fopen(run.table.c_str(), "w");
-        if (out == nullptr) throw ToolError("cannot write " + run.table);
+        std::FILE* out = std::fopen(args.table.c_str(), "w");
+        if (out == nullptr) throw ToolError("cannot write " + args.table);
         std::fprintf(out, "input,output\n");
         for (std::size_t i = 0; i <= n && i < table.size(); ++i) std::fprintf(out, "%.9g,%.9g\n", table[i].x, table[i].y);
-        if (std::fclose(out) != 0) throw ToolError("cannot write " + run.table);
-        std::printf("%zu points and the extra record read to %s\n", n, run.table.c_str());
+        if (std::fclose(out) != 0) throw ToolError("cannot write " + args.table);
+        std::printf("%zu points and the extra record read to %s\n", n, args.table.c_str());
         return 0;
     }
-    std::vector<LinearPoint> table = readTable(run.table);
+    std::vector<LinearPoint> table = readTable(args.table);
     const auto points = static_cast<std::int32_t>(table.size() - 1);
-    const bool checkOnly = run.checkOnly || run.action == "check";
-    ActivePort port(run.target, signals);
-    std::int32_t info = (checkOnly ? 1 : 0) | (run.sort ? NXTKA_LINEAR_SORT : 0);
+    const bool checkOnly = args.checkOnly || args.action == "check";
+    ActivePort port(context.target, context.signals());
+    std::int32_t info = (checkOnly ? 1 : 0) | (args.sort ? NXTKA_LINEAR_SORT : 0);
     if (TKAcopyLinear(port.port(), table.data(), -points, &info) < 0)
         throw ToolError(std::string(checkOnly ? "checking" : "writing") + " the table failed (" +
                         linearErrorWords(info) + ")");
     std::printf("%d points %s\n", points, checkOnly ? "checked: the amplifier would take them" : "written");
     return 0;
 }
+
+}  // namespace
+
+extern const Subcommand kLinearCommand{"linear", "the linearization table as CSV: read, write or check", true, false,
+                                       addOptions, run};
 
 }  // namespace nxtka_cli

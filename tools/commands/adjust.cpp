@@ -1,0 +1,84 @@
+// `nxtka adjust zero|scale|offset|cal`: one of the amplifier's adjustment
+// procedures, with a visible wait.
+#include "cli_core.h"
+#include "library_failure.h"
+#include "nxtka.h"
+#include "subcommand.h"
+
+#include <CLI/CLI.hpp>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+
+namespace nxtka_cli {
+namespace {
+
+struct Procedure {
+    const char* name;
+    std::int32_t (*run)(std::uint32_t port);
+    const char* what;
+};
+
+constexpr Procedure kProcedures[] = {
+    {"zero", TKAsetZero, "zero adjustment"},
+    {"scale", TKAsetScale, "scale adjustment"},
+    {"offset", TKAsetOffset, "offset adjustment"},
+    {"cal", TKAsetCal, "calibration"},
+};
+
+const Procedure& procedureNamed(const std::string& which) {
+    for (const Procedure& p : kProcedures)
+        if (which == p.name) return p;
+    throw ToolError("adjust takes zero, scale, offset or cal, not '" + which + "'", 2);
+}
+
+struct ProcedureResult {
+    std::int32_t result;
+    std::string reason;
+};
+
+std::string which;
+
+void addOptions(CLI::App& cmd) { cmd.add_option("procedure", which, "zero, scale, offset or cal")->required(); }
+
+int run(Context& context) {
+    const Procedure& p = procedureNamed(which);
+    checkTarget(context.target);
+    ActivePort port(context.target, context.signals());
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    std::fprintf(stderr, "%s on %s: values stop while the amplifier works (up to about 10 s)\n", p.what,
+                 port.device().c_str());
+    const auto start = std::chrono::steady_clock::now();
+    auto result = std::async(std::launch::async, [&] {
+        const std::int32_t r = p.run(port.port());
+        return ProcedureResult{r, r < 0 ? libraryReason() : std::string()};  // the reason is kept per thread
+    });
+    static const char kSpinner[] = "|/-\\";
+    for (int tick = 0; result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready; ++tick) {
+        if (!terminal) continue;
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::fprintf(stderr, "\r  %c waiting %.1f s ", kSpinner[tick % 4], s);
+        std::fflush(stderr);
+    }
+    const ProcedureResult outcome = result.get();
+    const std::int32_t r = outcome.result;
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (terminal) std::fprintf(stderr, "\r%30s\r", "");
+    if (r < 0) throw ToolError(std::string(p.what) + " on " + port.device() + " failed (" + outcome.reason + ")");
+    if (r == 0) {
+        std::printf("%s: the amplifier did not come back within %.1f s\n", p.what, s);
+        return 1;
+    }
+    std::printf("%s done: the amplifier came back after %.1f s\n", p.what, s);
+    return 0;
+}
+
+}  // namespace
+
+extern const Subcommand kAdjustCommand{"adjust", "run an adjustment procedure: zero, scale, offset or cal", true,
+                                       false, addOptions, run};
+
+}  // namespace nxtka_cli

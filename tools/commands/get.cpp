@@ -1,0 +1,34 @@
+// `nxtka get NAME`: one setting, read through the library.
+#include "json_out.h"
+#include "settings.h"
+#include "subcommand.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+namespace nxtka_cli {
+namespace {
+
+std::string name;
+
+void addOptions(CLI::App& cmd) { cmd.add_option("name", name, "setting")->required(); }
+
+int run(Context& context) {
+    const Setting& s = settingNamed(name);
+    if (s.get == nullptr) throw ToolError("setting '" + name + "' can only be set", 2);
+    checkTarget(context.target);
+    ActivePort port(context.target, context.signals());
+    const Reading r = s.get(port.port());
+    if (r.outcome != Outcome::ok)
+        throw ToolError("reading " + name + " from " + port.device() + " failed (" + s.getName +
+                        " returned -1: no answer from the amplifier?)");
+    std::printf("%s\n", context.json ? readingJson(name, r).c_str() : r.text.c_str());
+    return 0;
+}
+
+}  // namespace
+
+extern const Subcommand kGetCommand{"get", "read a setting (nxtka list shows them)", true, true, addOptions, run};
+
+}  // namespace nxtka_cli

@@ -1,0 +1,35 @@
+// `nxtka info`: activate and show what the library learns about the amplifier.
+#include "identity.h"
+#include "json_out.h"
+#include "settings.h"
+#include "subcommand.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+namespace nxtka_cli {
+namespace {
+
+void addOptions(CLI::App&) {}
+
+int run(Context& context) {
+    checkTarget(context.target);
+    ActivePort port(context.target, context.signals());
+    if (!context.json) {
+        printIdentity(port);
+        return 0;
+    }
+    std::vector<std::pair<std::string, Reading>> readings;
+    for (const Setting& s : settingsTable())
+        if (s.infoLabel != nullptr && s.get != nullptr) readings.emplace_back(s.name, s.get(port.port()));
+    std::printf("%s\n", infoJson(port.device(), port.port(), libraryVersion(), readings).c_str());
+    return 0;
+}
+
+}  // namespace
+
+extern const Subcommand kInfoCommand{"info", "activate and show what the library knows about the amplifier", true,
+                                     true, addOptions, run};
+
+}  // namespace nxtka_cli

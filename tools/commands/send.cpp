@@ -1,0 +1,70 @@
+// `nxtka send`: raw bytes for service use, through the library or, with
+// --wait, directly on the device to see what comes back.
+#include "cli_core.h"
+#include "nxtka.h"
+#include "raw_exchange.h"
+#include "subcommand.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+namespace nxtka_cli {
+namespace {
+
+struct SendArgs {
+    std::vector<std::string> words;
+    std::optional<std::int64_t> waitMs;
+} args;
+
+void addOptions(CLI::App& cmd) {
+    cmd.add_option("bytes", args.words, "bytes in hex")->required();
+    cmd.add_option("-w,--wait", args.waitMs,
+                   "send directly, not through the library, and show the bytes that come back within MS "
+                   "milliseconds");
+}
+
+std::string bytesText(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+
+int sendAndWait(const Target& target, const std::vector<std::uint8_t>& bytes, std::int64_t waitMs) {
+    if (waitMs < 0 || waitMs > 60000) throw ToolError("--wait takes 0 to 60000 ms", 2);
+    const std::int64_t baud = target.baud.value_or(38400);
+    if (!rawSpeedSupported(baud))
+        throw ToolError("--wait needs a standard line speed (1200 to 921600 bit/s), not " + std::to_string(baud), 2);
+    std::string device;
+    if (target.device) {
+        device = *target.device;
+    } else {
+        char name[NXTKA_DEVICE_NAME_MAX] = {};
+        if (NXgetDeviceName(portNumberOf(target), name, sizeof name) < 0)
+            throw ToolError("the library has no device name for port " + std::to_string(portNumberOf(target)));
+        device = name;
+    }
+    const auto back = exchangeRaw(device, static_cast<std::int32_t>(baud), bytes, static_cast<int>(waitMs));
+    std::printf("sent %s to %s: %s\n", bytesText(bytes.size()).c_str(), device.c_str(), formatHex(bytes).c_str());
+    if (back.empty())
+        std::printf("no bytes came back within %lld ms\n", static_cast<long long>(waitMs));
+    else
+        std::printf("received %s within %lld ms: %s\n", bytesText(back.size()).c_str(),
+                    static_cast<long long>(waitMs), formatHex(back).c_str());
+    return 0;
+}
+
+int run(Context& context) {
+    checkTarget(context.target);
+    const std::vector<std::uint8_t> bytes = parseHexBytes(args.words);
+    if (args.waitMs) return sendAndWait(context.target, bytes, *args.waitMs);
+    ActivePort port(context.target, context.signals());
+    if (NXsendBytes(port.port(), bytes.data(), static_cast<std::int32_t>(bytes.size())) != 0)
+        throw ToolError("sending to " + port.device() + " failed (the write did not complete; check the connection)");
+    std::printf("sent %s to %s: %s\n", bytesText(bytes.size()).c_str(), port.device().c_str(),
+                formatHex(bytes).c_str());
+    return 0;
+}
+
+}  // namespace
+
+extern const Subcommand kSendCommand{"send", "send raw bytes (service use): 2a 03, 2a03, 0x2a", true, false,
+                                     addOptions, run};
+
+}  // namespace nxtka_cli
