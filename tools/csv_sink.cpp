@@ -28,15 +28,15 @@ CsvSink::CsvSink(std::string path, bool append) : path_(std::move(path)), append
     if (path_.empty() || path_ == "-") return;
     struct stat st {};
     if (::stat(path_.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) throw ToolError("--csv " + path_ + " is a directory", 2);
+        if (S_ISDIR(st.st_mode)) throw ToolError("--csv " + path_ + " is a directory", kExitUsage);
         if (::access(path_.c_str(), W_OK) != 0 && append_)
-            throw ToolError("cannot write " + path_ + ": " + std::strerror(errno), 2);
+            throw ToolError("cannot write " + path_ + ": " + std::strerror(errno), kExitUsage);
     }
     const std::string dir = directoryOf(path_);
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw ToolError("--csv " + path_ + ": the directory " + dir + " does not exist", 2);
+        throw ToolError("--csv " + path_ + ": the directory " + dir + " does not exist", kExitUsage);
     if (!append_ && ::access(dir.c_str(), W_OK) != 0)
-        throw ToolError("--csv " + path_ + ": cannot create files in " + dir + " (" + std::strerror(errno) + ")", 2);
+        throw ToolError("--csv " + path_ + ": cannot create files in " + dir + " (" + std::strerror(errno) + ")", kExitUsage);
 }
 
 CsvSink::~CsvSink() {

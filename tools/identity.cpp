@@ -20,8 +20,8 @@ void printIdentity(const ActivePort& port) {
     printField("library", libraryVersion());
     for (const Setting& s : settingsTable()) {
         if (s.infoLabel == nullptr || s.get == nullptr) continue;
-        const Reading r = s.get(port.port());
-        printField(s.infoLabel, r.outcome == Outcome::ok ? r.text : "(no answer)");
+        const Reading r = readSetting(s, port.port());
+        printField(s.infoLabel, r.outcome == Outcome::ok ? r.text : "(" + r.failure + ")");
     }
 }
 

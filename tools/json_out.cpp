@@ -25,7 +25,7 @@ json readingObject(const Reading& r) {
     o["value"] = r.outcome == Outcome::ok ? plainOf(r) : json(nullptr);
     if (!r.unit.empty()) o["unit"] = r.unit;
     if (r.outcome == Outcome::ok) o["text"] = r.text;
-    else o["error"] = "no answer";
+    else o["error"] = r.failure;
     return o;
 }
 
@@ -57,6 +57,8 @@ std::string listJson() {
         rows.push_back({{"name", s.name},
                         {"get", s.getName != nullptr ? json(s.getName) : json(nullptr)},
                         {"set", s.setName != nullptr ? json(s.setName) : json(nullptr)},
+                        {"unit", s.unit},
+                        {"range", s.range},
                         {"meaning", s.help}});
     }
     return rows.dump(2);

@@ -13,14 +13,14 @@
 namespace nxtka_cli {
 
 // {"setting": name, "value": plain value or null, "unit": "bit/s" (only when
-// there is one), "text": the decoded text}
+// there is one), "text": the decoded text, or "error": why it failed}
 std::string readingJson(const std::string& name, const Reading& reading);
 
 // {"device", "port", "library", "settings": {name: reading as above}}
 std::string infoJson(const std::string& device, std::uint32_t port, const std::string& library,
                      const std::vector<std::pair<std::string, Reading>>& readings);
 
-// [{"name", "get", "set", "meaning"}]
+// [{"name", "get", "set", "unit", "range", "meaning"}]
 std::string listJson();
 
 // [{"device", "by_id", "transport", "usb_id", "serial", "description", "holder"}]

@@ -4,10 +4,12 @@
 
 namespace nxtka_cli {
 
-std::string libraryReason() {
+LibraryFailure lastLibraryFailure() {
     char text[200] = {};
-    NXgetLastFailure(text, static_cast<std::int32_t>(sizeof text));
-    return text[0] != 0 ? text : "no reason given";
+    LibraryFailure failure;
+    failure.code = NXgetLastFailure(text, static_cast<std::int32_t>(sizeof text));
+    failure.text = text;
+    return failure;
 }
 
 }  // namespace nxtka_cli

@@ -2,11 +2,16 @@
 // (NXgetLastFailure).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace nxtka_cli {
 
-// The library's text, or "no reason given" when it recorded none.
-std::string libraryReason();
+struct LibraryFailure {
+    std::int32_t code = 0;  // NXTKA_FAILURE_*, 0 when none was recorded
+    std::string text;       // empty when none was recorded
+};
+
+LibraryFailure lastLibraryFailure();
 
 }  // namespace nxtka_cli

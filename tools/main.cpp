@@ -64,7 +64,7 @@ void checkCommandWord(int argc, char** argv) {
     }
     throw ToolError("unknown command '" + *word + "'" + (close.empty() ? "" : " (did you mean " + close + "?)") +
                         "; commands: " + known,
-                    2);
+                    kExitUsage);
 }
 
 // The commands that take the options: the subcommand itself, or each of its
@@ -106,7 +106,7 @@ int run(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : 2;
+        return app.exit(e) == 0 ? kExitDone : kExitUsage;
     }
     for (const auto& [s, cmd] : commands) {
         if (!cmd->parsed()) continue;
@@ -115,7 +115,7 @@ int run(int argc, char** argv) {
         context.json = s->printsJson && (jsonOwn || jsonBefore);
         return s->run(context);
     }
-    return 2;
+    return kExitUsage;
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ struct Reading {
     // text it filled in; and its unit, if any.
     std::variant<std::monostate, std::int64_t, double, std::string> plain;
     std::string unit;
+    std::string failure;  // why it failed, when it did (readSetting fills it in)
 };
 
 using GetFn = Reading (*)(std::uint32_t port);
@@ -38,34 +39,34 @@ struct Setting {
     GetFn get;
     const char* setName;    // exported function(s) behind set; nullptr: not writable
     SetFn set;
-    const char* help;
+    const char* unit;       // of the plain value ("Hz", "bit/s", "s"); "" for none
+    const char* range;      // the values set takes (or get gives, for one that is only read)
+    const char* help;       // what it is, in one line
+    bool readBack = true;   // set reads the value back (not when the line changes under it)
 };
 
 std::span<const Setting> settingsTable();
 const Setting* findSetting(std::string_view name);
-// The row of that name; throws ToolError (status 2) naming `nxtka list`.
+// The row of that name; throws ToolError (status 2) naming `nxtka get --list`.
 const Setting& settingNamed(std::string_view name);
 
+// The row's getter on an active port, with the unit; on failure with the
+// reason: the library's, or what the amplifier holds that has no value.
+Reading readSetting(const Setting& setting, std::uint32_t port);
+// Whether `typed` (as given to set) is the value read back: numbers compared
+// as numbers, switches as on/off, the rest as text.
+bool holdsValue(const Reading& reading, std::string_view typed);
+
 // ---- used by the row macros
-
-std::string formatBaud(std::int64_t v);
-
-template <class Format>
-std::string unitOf(Format format) {
-    if constexpr (std::is_convertible_v<Format, std::string (*)(std::int64_t)>)
-        if (static_cast<std::string (*)(std::int64_t)>(format) == &formatBaud) return "bit/s";
-    return {};
-}
 
 template <class R, class Format>
 Reading readingOf(R result, Format format) {
     if constexpr (std::is_floating_point_v<R>) {
-        if (result == static_cast<R>(-1.0)) return {Outcome::failed, {}, {}, {}};
-        return {Outcome::ok, format(static_cast<double>(result)), static_cast<double>(result), unitOf(format)};
+        if (result == static_cast<R>(-1.0)) return {};
+        return {Outcome::ok, format(static_cast<double>(result)), static_cast<double>(result), {}, {}};
     } else {
-        if (result < 0) return {Outcome::failed, {}, {}, {}};
-        return {Outcome::ok, format(static_cast<std::int64_t>(result)), static_cast<std::int64_t>(result),
-                unitOf(format)};
+        if (result < 0) return {};
+        return {Outcome::ok, format(static_cast<std::int64_t>(result)), static_cast<std::int64_t>(result), {}, {}};
     }
 }
 
@@ -78,6 +79,7 @@ Reading textReading(std::int32_t result, const char* buffer, std::size_t size);
 // The value itself when it has exactly `size` characters; throws ToolError.
 std::string exactText(std::string_view value, std::size_t size);
 
+std::string formatBaud(std::int64_t v);
 std::string formatDecimal(std::int64_t v);
 std::string formatHex8(std::int64_t v);
 std::string formatHex16(std::int64_t v);

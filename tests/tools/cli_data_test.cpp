@@ -133,8 +133,8 @@ TEST(KeepData, NoValuesLeaveTheFileAlone) {
         {{"--device", "/dev/nxtka-mistyped"}, 1},
         {{"--port", "4096"}, 2},
         {{"--device", silent.device(), "--count", "-1"}, 2},
-        {{"--device", silent.device(), "--seconds", "0.5"}, 0},
-        {{"--device", silent.device(), "--seconds", "0.5", "--append"}, 0},
+        {{"--device", silent.device(), "--seconds", "0.5"}, 3},
+        {{"--device", silent.device(), "--seconds", "0.5", "--append"}, 3},
     };
     for (const Row& row : rows) {
         Scratch dir;

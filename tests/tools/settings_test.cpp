@@ -46,24 +46,24 @@ namespace nxtka_cli {
 namespace {
 
 TEST(SettingRows, GettersAreCalledAndDecoded) {
-    constexpr Setting word{"equipment", nullptr, NXTKA_GET(fakeEquipment, decodeEquipment), NXTKA_NO_SET, ""};
+    constexpr Setting word{"equipment", nullptr, NXTKA_GET(fakeEquipment, decodeEquipment), NXTKA_NO_SET, "", "", ""};
     EXPECT_STREQ(word.getName, "fakeEquipment");
     const Reading ok = word.get(7);
     EXPECT_EQ(ok.outcome, Outcome::ok);
     EXPECT_EQ(ok.text, "45 (0x2D): LCD, UII, SI, AF");
     EXPECT_EQ(word.get(8).outcome, Outcome::failed);
 
-    constexpr Setting real{"factor", nullptr, NXTKA_GET(fakeFactor, formatReal), NXTKA_NO_SET, ""};
+    constexpr Setting real{"factor", nullptr, NXTKA_GET(fakeFactor, formatReal), NXTKA_NO_SET, "", "", ""};
     EXPECT_EQ(real.get(7).text, "2.05");
     EXPECT_EQ(real.get(1).outcome, Outcome::failed);
 
-    constexpr Setting text{"serial", nullptr, NXTKA_GET_TEXT(fakeSerial, 8), NXTKA_NO_SET, ""};
+    constexpr Setting text{"serial", nullptr, NXTKA_GET_TEXT(fakeSerial, 8), NXTKA_NO_SET, "", "", ""};
     EXPECT_EQ(text.get(7).text, "AB12\\x01XYZ");
     EXPECT_EQ(text.get(3).outcome, Outcome::failed);
 }
 
 TEST(SettingRows, SettersParseTheirRangeBeforeCalling) {
-    constexpr Setting gain{"gain", nullptr, NXTKA_NO_GET, NXTKA_SET_INT(fakeSetGain, 0, 7), ""};
+    constexpr Setting gain{"gain", nullptr, NXTKA_NO_GET, NXTKA_SET_INT(fakeSetGain, 0, 7), "", "", ""};
     EXPECT_EQ(gain.set(7, "5", true), Outcome::ok);
     EXPECT_EQ(gLastGain, 5);
     EXPECT_EQ(gain.set(7, "0x7", true), Outcome::ok);
@@ -74,15 +74,15 @@ TEST(SettingRows, SettersParseTheirRangeBeforeCalling) {
     EXPECT_EQ(gLastGain, -100);  // never called with a bad value
     EXPECT_EQ(gain.set(8, "1", true), Outcome::failed);
 
-    constexpr Setting norm{"norm", nullptr, NXTKA_NO_GET, NXTKA_SET_REAL(fakeSetNorm), ""};
+    constexpr Setting norm{"norm", nullptr, NXTKA_NO_GET, NXTKA_SET_REAL(fakeSetNorm), "", "", ""};
     EXPECT_EQ(norm.set(7, "1.25", true), Outcome::ok);
     EXPECT_DOUBLE_EQ(gLastNorm, 1.25);
     EXPECT_THROW(norm.set(7, "x", true), ToolError);
 }
 
 TEST(SettingRows, SwitchAndTextSettersPassWhatTheFunctionTakes) {
-    constexpr Setting sw{"switch", nullptr, NXTKA_NO_GET, NXTKA_SET_SWITCH(fakeSwitch), ""};
-    constexpr Setting serial{"serial", nullptr, NXTKA_NO_GET, NXTKA_SET_TEXT(fakeWriteSerial, 8), ""};
+    constexpr Setting sw{"switch", nullptr, NXTKA_NO_GET, NXTKA_SET_SWITCH(fakeSwitch), "", "", ""};
+    constexpr Setting serial{"serial", nullptr, NXTKA_NO_GET, NXTKA_SET_TEXT(fakeWriteSerial, 8), "", "", ""};
     struct Row {
         const Setting* setting;
         const char* value;

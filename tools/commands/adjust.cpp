@@ -32,7 +32,7 @@ constexpr Procedure kProcedures[] = {
 const Procedure& procedureNamed(const std::string& which) {
     for (const Procedure& p : kProcedures)
         if (which == p.name) return p;
-    throw ToolError("adjust takes zero, scale, offset or cal, not '" + which + "'", 2);
+    throw ToolError("adjust takes zero, scale, offset or cal, not '" + which + "'", kExitUsage);
 }
 
 struct ProcedureResult {
@@ -54,7 +54,7 @@ int run(Context& context) {
     const auto start = std::chrono::steady_clock::now();
     auto result = std::async(std::launch::async, [&] {
         const std::int32_t r = p.run(port.port());
-        return ProcedureResult{r, r < 0 ? libraryReason() : std::string()};  // the reason is kept per thread
+        return ProcedureResult{r, r < 0 ? lastLibraryFailure().text : std::string()};  // kept per thread
     });
     static const char kSpinner[] = "|/-\\";
     for (int tick = 0; result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready; ++tick) {
@@ -67,10 +67,16 @@ int run(Context& context) {
     const std::int32_t r = outcome.result;
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (terminal) std::fprintf(stderr, "\r%30s\r", "");
-    if (r < 0) throw ToolError(std::string(p.what) + " on " + port.device() + " failed (" + outcome.reason + ")");
+    // Without a reason of the library's, the marker the amplifier answers
+    // before it adjusts stayed unanswered.
+    if (r < 0)
+        throw ToolError(std::string(p.what) + " on " + port.device() + " failed: " +
+                        (outcome.reason.empty() ? "the amplifier did not answer the query that ends the values "
+                                                  "measured before (5 s); it may still be busy, try again"
+                                                : outcome.reason));
     if (r == 0) {
         std::printf("%s: the amplifier did not come back within %.1f s\n", p.what, s);
-        return 1;
+        return kExitFailed;
     }
     std::printf("%s done: the amplifier came back after %.1f s\n", p.what, s);
     return 0;

@@ -30,8 +30,8 @@ void addOptions(CLI::App& cmd) {
 }
 
 int run(Context& context) {
-    if (args.seconds <= 0) throw ToolError("--seconds must be above 0", 2);
-    if (args.rate <= 0 || args.rate > 2000) throw ToolError("--rate must be above 0 and at most 2000 values/s", 2);
+    if (args.seconds <= 0) throw ToolError("--seconds must be above 0", kExitUsage);
+    if (args.rate <= 0 || args.rate > 2000) throw ToolError("--rate must be above 0 and at most 2000 values/s", kExitUsage);
     SignalWatch& signals = context.signals();
     const bool utf8 = terminalIsUtf8();
     DemoSignal sig;

@@ -16,15 +16,13 @@ void addOptions(CLI::App& cmd) { cmd.add_option("name", name, "setting")->requir
 
 int run(Context& context) {
     const Setting& s = settingNamed(name);
-    if (s.get == nullptr) throw ToolError("setting '" + name + "' can only be set", 2);
+    if (s.get == nullptr) throw ToolError("setting '" + name + "' can only be set", kExitUsage);
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());
-    const Reading r = s.get(port.port());
-    if (r.outcome != Outcome::ok)
-        throw ToolError("reading " + name + " from " + port.device() + " failed (" + s.getName +
-                        " returned -1: no answer from the amplifier?)");
+    const Reading r = readSetting(s, port.port());
+    if (r.outcome != Outcome::ok) throw ToolError("reading " + name + " from " + port.device() + " failed: " + r.failure);
     std::printf("%s\n", context.json ? readingJson(name, r).c_str() : r.text.c_str());
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

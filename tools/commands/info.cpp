@@ -18,13 +18,13 @@ int run(Context& context) {
     ActivePort port(context.target, context.signals());
     if (!context.json) {
         printIdentity(port);
-        return 0;
+        return kExitDone;
     }
     std::vector<std::pair<std::string, Reading>> readings;
     for (const Setting& s : settingsTable())
-        if (s.infoLabel != nullptr && s.get != nullptr) readings.emplace_back(s.name, s.get(port.port()));
+        if (s.infoLabel != nullptr && s.get != nullptr) readings.emplace_back(s.name, readSetting(s, port.port()));
     std::printf("%s\n", infoJson(port.device(), port.port(), libraryVersion(), readings).c_str());
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

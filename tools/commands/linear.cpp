@@ -34,7 +34,7 @@ void addOptions(CLI::App& cmd) {
 // Points and the extra record, in the order of the file.
 std::vector<LinearPoint> readTable(const std::string& path) {
     std::ifstream in(path);
-    if (!in) throw ToolError("cannot read " + path, 2);
+    if (!in) throw ToolError("cannot read " + path, kExitUsage);
     std::vector<LinearPoint> rows;
     int lineNo = 0;
     for (std::string line; std::getline(in, line);) {
@@ -43,16 +43,16 @@ std::vector<LinearPoint> readTable(const std::string& path) {
         if (line.find_first_not_of(" \t") == std::string::npos || line[0] == '#') continue;
         const std::size_t comma = line.find(',');
         if (comma == std::string::npos)
-            throw ToolError(path + ":" + std::to_string(lineNo) + ": not \"input,output\": " + line, 2);
+            throw ToolError(path + ":" + std::to_string(lineNo) + ": not \"input,output\": " + line, kExitUsage);
         try {
             rows.push_back({parseNumber(line.substr(0, comma)), parseNumber(line.substr(comma + 1))});
         } catch (const ToolError&) {
             if (lineNo == 1) continue;  // a heading
-            throw ToolError(path + ":" + std::to_string(lineNo) + ": not two numbers: " + line, 2);
+            throw ToolError(path + ":" + std::to_string(lineNo) + ": not two numbers: " + line, kExitUsage);
         }
     }
-    if (rows.empty()) throw ToolError(path + " holds no rows (the last row is the extra record)", 2);
-    if (rows.size() > 257) throw ToolError(path + " holds more than 256 points and the extra record", 2);
+    if (rows.empty()) throw ToolError(path + " holds no rows (the last row is the extra record)", kExitUsage);
+    if (rows.size() > 257) throw ToolError(path + " holds more than 256 points and the extra record", kExitUsage);
     return rows;
 }
 
@@ -89,9 +89,16 @@ std::string linearErrorWords(std::int32_t info) {
     return std::string(hex) + ": " + what;
 }
 
+// Why a table call failed: its error code in words, and the library's reason
+// when it recorded one.
+std::string tableFailure(std::int32_t info) {
+    const LibraryFailure why = lastLibraryFailure();
+    return linearErrorWords(info) + (why.text.empty() ? "" : " (" + why.text + ")");
+}
+
 int run(Context& context) {
     if (args.action != "read" && args.action != "write" && args.action != "check")
-        throw ToolError("linear takes read, write or check, not '" + args.action + "'", 2);
+        throw ToolError("linear takes read, write or check, not '" + args.action + "'", kExitUsage);
     if (args.action != "read") (void)readTable(args.table);
     checkTarget(context.target);
     if (args.action == "read") {
@@ -99,7 +106,7 @@ int run(Context& context) {
         ActivePort port(context.target, context.signals());
         std::int32_t info = 0;
         if (TKAcopyLinear(port.port(), table.data(), static_cast<std::int32_t>(table.size()), &info) < 0)
-            throw ToolError("reading the table failed (" + linearErrorWords(info) + "; " + libraryReason() + ")");
+            throw ToolError("reading the table failed: " + tableFailure(info));
         const std::size_t n = static_cast<std::size_t>(info);
         std::FILE* out = std::fopen(args.table.c_str(), "w");
         if (out == nullptr) throw ToolError("cannot write " + args.table);
@@ -115,8 +122,7 @@ int run(Context& context) {
     ActivePort port(context.target, context.signals());
     std::int32_t info = (checkOnly ? 1 : 0) | (args.sort ? NXTKA_LINEAR_SORT : 0);
     if (TKAcopyLinear(port.port(), table.data(), -points, &info) < 0)
-        throw ToolError(std::string(checkOnly ? "checking" : "writing") + " the table failed (" +
-                        linearErrorWords(info) + ")");
+        throw ToolError(std::string(checkOnly ? "checking" : "writing") + " the table failed: " + tableFailure(info));
     std::printf("%d points %s\n", points, checkOnly ? "checked: the amplifier would take them" : "written");
     return 0;
 }

@@ -88,13 +88,22 @@ std::string memoryStatusWords(std::int32_t status) {
     return code + ": not a memory status";
 }
 
+// Why a memory step failed: the status the amplifier answered, or the
+// library's reason when no answer came.
+std::string stepFailure(std::int32_t status, const LibraryFailure& why) {
+    if (status == 16) return "the amplifier gave an answer of an unknown kind (status 16)";
+    if (status > 16 && status <= 31) return "the amplifier refused it with status " + std::to_string(status);
+    if (!why.text.empty()) return why.text;
+    return memoryStatusWords(status);
+}
+
 // The first address and the count of a range; throws ToolError with status 2.
 std::pair<std::uint32_t, std::int32_t> checkedRange(const Range& range) {
     const std::int64_t from = parseInteger(range.from, 0, kMemorySize - 1);
     const std::int64_t count = parseInteger(range.count, 1, kMemorySize);
     if (from + count > kMemorySize)
         throw ToolError("--from " + range.from + " --count " + range.count + " passes the end of memory (1024 bytes)",
-                        2);
+                        kExitUsage);
     return {static_cast<std::uint32_t>(from), static_cast<std::int32_t>(count)};
 }
 
@@ -104,7 +113,7 @@ int runDump(Context& context) {
     std::FILE* out = stdout;
     if (args.out) {
         out = std::fopen(args.out->c_str(), "w");
-        if (out == nullptr) throw ToolError("cannot write " + *args.out, 2);
+        if (out == nullptr) throw ToolError("cannot write " + *args.out, kExitUsage);
     }
     ActivePort port(context.target, context.signals());
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
@@ -116,7 +125,7 @@ int runDump(Context& context) {
         progress(terminal, done, count);
         const std::int32_t got = TKAcopyMemory(port.port(), n, address, line);
         if (got != n) {
-            const std::string reason = libraryReason();
+            const LibraryFailure why = lastLibraryFailure();
             clearProgress(terminal);
             std::fputs(text.c_str(), out);
             if (out != stdout) std::fclose(out);
@@ -124,8 +133,7 @@ int runDump(Context& context) {
             std::int32_t status = 255;
             const std::uint32_t at = address + static_cast<std::uint32_t>(got > 0 ? got : 0);
             TKAreadMemory(port.port(), at & ~3u, word, &status);
-            throw ToolError("reading memory at " + std::to_string(at) + " failed (" + memoryStatusWords(status) +
-                            "; " + reason + ")");
+            throw ToolError("reading memory at " + std::to_string(at) + " failed: " + stepFailure(status, why));
         }
         text += dumpLine(address, line, static_cast<std::size_t>(n));
         done += n;
@@ -142,7 +150,7 @@ int runWrite(Context& context) {
     if (first + data.size() > static_cast<std::size_t>(kMemorySize))
         throw ToolError(std::to_string(data.size()) + " bytes from " + args.address +
                             " pass the end of memory (1024 bytes)",
-                        2);
+                        kExitUsage);
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
@@ -151,10 +159,10 @@ int runWrite(Context& context) {
         std::int32_t status = 255;
         const std::uint32_t at = first + static_cast<std::uint32_t>(i);
         if (TKAwriteMemory(port.port(), at, 0, data[i], &status) != 0) {
-            const std::string reason = libraryReason();
+            const LibraryFailure why = lastLibraryFailure();
             clearProgress(terminal);
-            throw ToolError("writing memory at " + std::to_string(at) + " failed (" + memoryStatusWords(status) +
-                            "; " + reason + "); " + std::to_string(i) + " bytes written before");
+            throw ToolError("writing memory at " + std::to_string(at) + " failed: " + stepFailure(status, why) + "; " +
+                            std::to_string(i) + " bytes written before");
         }
     }
     clearProgress(terminal);
@@ -170,7 +178,7 @@ int runCheck(Context& context) {
     ActivePort port(context.target, context.signals());
     std::vector<std::uint8_t> statuses(static_cast<std::size_t>(count));
     if (TKAcheckMemory(port.port(), count, from, statuses.data()) != count)
-        throw ToolError("checking memory from " + std::to_string(from) + " failed (" + libraryReason() + ")");
+        throw ToolError("checking memory from " + std::to_string(from) + " failed: " + lastLibraryFailure().text);
     int failed = 0;
     for (std::int32_t i = 0; i < count; ++i) {
         const std::int32_t status = statuses[static_cast<std::size_t>(i)];

@@ -39,11 +39,11 @@ void addOptions(CLI::App& cmd) {
 // Every check that needs no device, before anything is opened or made.
 void checkArgs(const Context& context) {
     checkTarget(context.target);
-    if (args.count && *args.count < 1) throw ToolError("--count must be 1 or more", 2);
+    if (args.count && *args.count < 1) throw ToolError("--count must be 1 or more", kExitUsage);
     if (args.seconds && !(std::isfinite(*args.seconds) && *args.seconds > 0))
-        throw ToolError("--seconds must be a number above 0", 2);
-    if (args.append && args.csvPath.empty()) throw ToolError("--append needs --csv FILE", 2);
-    if (args.append && args.csvPath == "-") throw ToolError("--append needs a file, not stdout", 2);
+        throw ToolError("--seconds must be a number above 0", kExitUsage);
+    if (args.append && args.csvPath.empty()) throw ToolError("--append needs --csv FILE", kExitUsage);
+    if (args.append && args.csvPath == "-") throw ToolError("--append needs a file, not stdout", kExitUsage);
 }
 
 int run(Context& context) {
@@ -83,7 +83,7 @@ int run(Context& context) {
                      summaryJson(device, result, csv.toStdout() ? std::string() : args.csvPath, csv.rows()).c_str());
     else if (!result.readerGone || summaryTo != stdout)
         printSummary(result, opt.utf8, summaryTo);
-    return 0;
+    return result.stats.count() == 0 ? kExitNothingMeasured : kExitDone;
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ int run(Context& context) {
             const std::int32_t status = TKAgetRanges(port.port(), first, second, &value);
             if (status < 0)
                 throw ToolError("reading range entry " + std::to_string(first) + "/" + std::to_string(second) +
-                                " failed (" + libraryReason() + ")");
+                                " failed: " + lastLibraryFailure().text);
             if (status == 0 && value == -1.0) continue;  // no such entry
             if (status == 0 && value == 1.0) break;      // the group ends here
             std::printf("%2u/%-2u   %6d  %.2f\n", first, second, status, value);

@@ -1,6 +1,7 @@
 // `nxtka send`: raw bytes for service use, through the library or, with
 // --wait, directly on the device to see what comes back.
 #include "cli_core.h"
+#include "library_failure.h"
 #include "nxtka.h"
 #include "raw_exchange.h"
 #include "subcommand.h"
@@ -27,10 +28,10 @@ void addOptions(CLI::App& cmd) {
 std::string bytesText(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
 int sendAndWait(const Target& target, const std::vector<std::uint8_t>& bytes, std::int64_t waitMs) {
-    if (waitMs < 0 || waitMs > 60000) throw ToolError("--wait takes 0 to 60000 ms", 2);
+    if (waitMs < 0 || waitMs > 60000) throw ToolError("--wait takes 0 to 60000 ms", kExitUsage);
     const std::int64_t baud = target.baud.value_or(38400);
     if (!rawSpeedSupported(baud))
-        throw ToolError("--wait needs a standard line speed (1200 to 921600 bit/s), not " + std::to_string(baud), 2);
+        throw ToolError("--wait needs a standard line speed (1200 to 921600 bit/s), not " + std::to_string(baud), kExitUsage);
     std::string device;
     if (target.device) {
         device = *target.device;
@@ -56,7 +57,8 @@ int run(Context& context) {
     if (args.waitMs) return sendAndWait(context.target, bytes, *args.waitMs);
     ActivePort port(context.target, context.signals());
     if (NXsendBytes(port.port(), bytes.data(), static_cast<std::int32_t>(bytes.size())) != 0)
-        throw ToolError("sending to " + port.device() + " failed (the write did not complete; check the connection)");
+        throw ToolError("sending to " + port.device() + " failed: " + lastLibraryFailure().text +
+                        " (check the connection)");
     std::printf("sent %s to %s: %s\n", bytesText(bytes.size()).c_str(), port.device().c_str(),
                 formatHex(bytes).c_str());
     return 0;

@@ -1,4 +1,7 @@
-// `nxtka set NAME VALUE`: one setting, written through the library.
+// `nxtka set NAME VALUE`: one setting, written through the library and read
+// back, so that a value the amplifier rounds or clamps shows.
+#include "library_failure.h"
+#include "nxtka.h"
 #include "settings.h"
 #include "subcommand.h"
 
@@ -18,14 +21,30 @@ void addOptions(CLI::App& cmd) {
 
 int run(Context& context) {
     const Setting& s = settingNamed(name);
-    if (s.set == nullptr) throw ToolError("setting '" + name + "' can only be read", 2);
+    if (s.set == nullptr) throw ToolError("setting '" + name + "' can only be read", kExitUsage);
     s.set(0, value, false);  // the value, before any device is opened
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());
-    if (s.set(port.port(), value, true) != Outcome::ok)
-        throw ToolError("setting " + name + " on " + port.device() + " failed (" + s.setName + " returned -1)");
-    std::printf("%s set to %s\n", name.c_str(), value.c_str());
-    return 0;
+    if (s.set(port.port(), value, true) != Outcome::ok) {
+        const LibraryFailure why = lastLibraryFailure();
+        if (why.code == NXTKA_FAILURE_ARGUMENT)
+            throw ToolError(name + " " + value + " refused by the library (" + why.text + "); " + name + " takes " + s.range,
+                            kExitUsage);
+        throw ToolError("setting " + name + " on " + port.device() + " failed: " +
+                        (why.text.empty() ? std::string(s.setName) + " returned -1 without a reason" : why.text));
+    }
+    if (s.get == nullptr || !s.readBack) {
+        std::printf("%s set to %s\n", name.c_str(), value.c_str());
+        return kExitDone;
+    }
+    const Reading back = readSetting(s, port.port());
+    if (back.outcome != Outcome::ok)
+        std::printf("%s set to %s (reading it back failed: %s)\n", name.c_str(), value.c_str(), back.failure.c_str());
+    else if (holdsValue(back, value))
+        std::printf("%s set to %s\n", name.c_str(), value.c_str());
+    else
+        std::printf("%s set to %s; the amplifier now holds %s\n", name.c_str(), value.c_str(), back.text.c_str());
+    return kExitDone;
 }
 
 }  // namespace
