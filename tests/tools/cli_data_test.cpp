@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace nxtka_cli::test {
@@ -134,7 +135,7 @@ TEST(KeepData, NoValuesLeaveTheFileAlone) {
         {{"--port", "4096"}, 2},
         {{"--device", silent.device(), "--count", "-1"}, 2},
         {{"--device", silent.device(), "--seconds", "0.5"}, 3},
-        {{"--device", silent.device(), "--seconds", "0.5", "--append"}, 3},
+        {{"--device", silent.device(), "--seconds", "0.5", "--append"}, 2},  // not a file of rows
     };
     for (const Row& row : rows) {
         Scratch dir;
@@ -168,12 +169,12 @@ TEST(KeepData, NewRowsReplaceTheFileAndAppendAddsToIt) {
     }
     EXPECT_EQ(dir.names(), std::vector<std::string>{"run.csv"});
 
-    // Appended rows count on from 0 again and bring no second header.
+    // Appended rows number on from the last row and bring no second header.
     ASSERT_EQ(tool({"monitor", "-d", sim.device(), "-n", "2", "--csv", csv, "--append"}).status, 0);
     rows = lines(readFile(csv));
     ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[4].rfind("0,", 0), 0u) << rows[4];
-    EXPECT_EQ(rows[5].rfind("1,", 0), 0u) << rows[5];
+    EXPECT_EQ(rows[4].rfind("3,", 0), 0u) << rows[4];
+    EXPECT_EQ(rows[5].rfind("4,", 0), 0u) << rows[5];
 
     // Appending to a file that does not exist yet starts it with the header.
     const std::string fresh = dir.path("fresh.csv");
@@ -196,22 +197,135 @@ TEST(KeepData, RowsStreamThroughAPipe) {
     EXPECT_GE(tool.wait(std::chrono::seconds(5)), 0) << "the tool ran on after its reader went away";
 }
 
-// The amplifier goes away in the middle of a run: the tool fails, and the
-// rows read until then are in the file, under its own name.
-TEST(KeepData, RowsReadBeforeAFailureAreKept) {
+// The amplifier goes away in the middle of a run: the tool fails, the
+// earlier file stays as it was, and the rows read until then are in the
+// temporary file beside it, which the complaint names.
+TEST(KeepData, RowsReadBeforeAFailureAreKeptBesideTheOldFile) {
     Scratch dir;
     const std::string csv = dir.path("run.csv");
     writeFile(csv, "old\n");
     auto sim = std::make_unique<SimProcess>(kSim, std::vector<std::string>{"--rate", "100"});
-    Spawned tool({kTool, "monitor", "--device", sim->device(), "--csv", csv, "--view", "lines"});
-    tool.readLines(6, std::chrono::seconds(5));  // the banner, the column header, values
-    sim.reset();
-    EXPECT_EQ(tool.wait(std::chrono::seconds(15)), 1);
-    const auto rows = lines(readFile(csv));
+    const std::string device = sim->device();
+    std::thread hangUp([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        sim.reset();
+    });
+    const RunResult r = tool({"monitor", "--device", device, "--csv", csv, "--view", "lines"});
+    hangUp.join();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(readFile(csv), "old\n");
+    const auto names = dir.names();
+    ASSERT_EQ(names.size(), 2u);
+    const std::string partial = names[0] == "run.csv" ? names[1] : names[0];
+    EXPECT_EQ(partial.rfind("run.csv.partial-", 0), 0u) << partial;
+    const auto rows = lines(readFile(dir.path(partial)));
     ASSERT_GE(rows.size(), 5u);
     EXPECT_EQ(rows[0], "sample,read_time_s,value,status");
     EXPECT_EQ(rows[1].rfind("0,", 0), 0u);
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"run.csv"});
+    EXPECT_NE(complaint(r).find("; " + csv + " is unchanged, the " + std::to_string(rows.size() - 1) +
+                                " rows read are in " + dir.path(partial)),
+              std::string::npos)
+        << r.err;
+}
+
+// Every file option keeps an existing file when the run fails before any
+// result: here the device is missing.
+TEST(KeepData, EveryFileOptionLeavesTheFileWhenTheDeviceIsMissing) {
+    const std::vector<std::vector<std::string>> rows = {
+        {"monitor", "--count", "5", "--csv", "keep.txt"},
+        {"memory", "dump", "--out", "keep.txt"},
+        {"linear", "read", "--table", "keep.txt"},
+    };
+    for (const auto& args : rows) {
+        Scratch dir;
+        writeFile(dir.path("keep.txt"), "keep\n");
+        std::vector<std::string> full = args;
+        full.insert(full.end(), {"--device", "/dev/nxtka-mistyped"});
+        const RunResult r = toolIn(dir.path(""), full);
+        EXPECT_EQ(r.status, 1) << args[0] << ": " << r.err;
+        EXPECT_EQ(readFile(dir.path("keep.txt")), "keep\n") << args[0];
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"keep.txt"}) << args[0];
+    }
+}
+
+// A dump cut by a hang-up (the words come 200 ms apart, the simulator ends
+// after 2.5 s): the earlier file stays, the lines read are beside it.
+TEST(KeepData, DumpCutByAHangUpKeepsTheOldFile) {
+    Scratch dir;
+    const std::string out = dir.path("md.txt");
+    writeFile(out, "keep\n");
+    auto sim = std::make_unique<SimProcess>(kSim, std::vector<std::string>{"--rate", "0", "--late", "ReadMemory:200"});
+    const std::string device = sim->device();
+    std::thread hangUp([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        sim.reset();
+    });
+    const RunResult r = tool({"memory", "dump", "--device", device, "--out", out});
+    hangUp.join();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(readFile(out), "keep\n");
+    const auto names = dir.names();
+    ASSERT_EQ(names.size(), 2u);
+    const std::string partial = names[0] == "md.txt" ? names[1] : names[0];
+    const auto dumped = lines(readFile(dir.path(partial)));
+    ASSERT_GE(dumped.size(), 1u);
+    EXPECT_EQ(dumped[0], "00000000: 0000 0000 0000 0000 0000 0000 0000 0000  ................");
+    EXPECT_NE(complaint(r).find("; " + out + " is unchanged, the " + std::to_string(16 * dumped.size()) +
+                                " bytes read are in " + dir.path(partial)),
+              std::string::npos)
+        << r.err;
+}
+
+// "-" is standard output or input for every file option, never a file of
+// that name.
+TEST(KeepData, DashIsStandardOutputOrInput) {
+    SimProcess sim(kSim, {"--rate", "0", "--level", "5", "--options", "0x80", "--memory", "16:0a0b"});
+    struct Row {
+        std::vector<std::string> args;
+        std::string input;
+        std::string out;
+    };
+    const Row rows[] = {
+        {{"memory", "dump", "--from", "16", "--count", "2", "--out", "-"}, "",
+         "00000010: 0a0b                                     ..\n"},
+        // 0.525 is 2^14 steps of the 16-bit point format: it reads back as it was.
+        {{"linear", "write", "--table", "-"}, "0,0\n0.525,0.525\n0,-1\n", "2 points written\n"},
+        {{"linear", "read", "--table", "-"}, "", "input,output\n0,0\n0.525,0.525\n0,-1\n"},
+        {{"linear", "check", "--table", "-"}, "0,0\n0.5,0.25\n1,1\n0,-1\n",
+         "3 points checked: the amplifier would take them\n"},
+    };
+    for (const Row& row : rows) {
+        Scratch dir;
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"--device", sim.device()});
+        const RunResult r = toolIn(dir.path(""), args, row.input);
+        EXPECT_EQ(r.status, 0) << row.args[0] << " " << row.args[1] << ": " << r.err;
+        EXPECT_EQ(r.out, row.out) << row.args[0] << " " << row.args[1];
+        EXPECT_TRUE(dir.names().empty()) << row.args[0] << " " << row.args[1];
+    }
+}
+
+// --append adds only to a file of this tool's rows that ends with a whole
+// row; anything else is refused before any device, and left as it was.
+TEST(KeepData, AppendRefusesAFileOfAnotherKind) {
+    struct Row {
+        std::string content;
+        std::string says;
+    };
+    const Row rows[] = {
+        {"time,value\n0.1,0.5\n", "begins with 'time,value', not this tool's header"},
+        {"sample,read_time_s,value,status\n0,0.1,0.5,0\n1,0.2", "the last line of"},
+        {"sample,read_time_s,value,status\n0,0.1,0.5,0\nnotes\n", "is not a row of"},
+    };
+    for (const Row& row : rows) {
+        Scratch dir;
+        const std::string csv = dir.path("run.csv");
+        writeFile(csv, row.content);
+        const RunResult r = tool({"monitor", "--device", "/dev/nxtka-mistyped", "--csv", csv, "--append"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(complaint(r).find(row.says), std::string::npos) << r.err;
+        EXPECT_EQ(readFile(csv), row.content);
+    }
 }
 
 // ---------------------------------------------------------------- arguments

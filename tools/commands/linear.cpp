@@ -4,12 +4,14 @@
 #include "cli_core.h"
 #include "library_failure.h"
 #include "nxtka.h"
+#include "output_file.h"
 #include "subcommand.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <vector>
 
@@ -25,16 +27,21 @@ struct LinearArgs {
 
 void addOptions(CLI::App& cmd) {
     cmd.add_option("action", args.action, "read, write or check")->required();
-    cmd.add_option("--table", args.table, "CSV file, rows input,output; the last row is the extra record")
+    cmd.add_option("--table", args.table, "CSV file, rows input,output; the last row is the extra record (-: standard input or output)")
         ->required();
     cmd.add_flag("--check", args.checkOnly, "validate the table without writing it");
     cmd.add_flag("--sort", args.sort, "sort the points by input first");
 }
 
-// Points and the extra record, in the order of the file.
-std::vector<LinearPoint> readTable(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw ToolError("cannot read " + path, kExitUsage);
+// Points and the extra record, in the order of the file ("-": standard input).
+std::vector<LinearPoint> readTable(const std::string& file) {
+    std::ifstream opened;
+    if (file != "-") {
+        opened.open(file);
+        if (!opened) throw ToolError("cannot read " + file, kExitUsage);
+    }
+    std::istream& in = file == "-" ? std::cin : opened;
+    const std::string path = file == "-" ? "standard input" : file;
     std::vector<LinearPoint> rows;
     int lineNo = 0;
     for (std::string line; std::getline(in, line);) {
@@ -96,27 +103,25 @@ std::string tableFailure(std::int32_t info) {
     return linearErrorWords(info) + (why.text.empty() ? "" : " (" + why.text + ")");
 }
 
-int run(Context& context) {
-    if (args.action != "read" && args.action != "write" && args.action != "check")
-        throw ToolError("linear takes read, write or check, not '" + args.action + "'", kExitUsage);
-    if (args.action != "read") (void)readTable(args.table);
-    checkTarget(context.target);
-    if (args.action == "read") {
-        std::vector<LinearPoint> table(257);
-        ActivePort port(context.target, context.signals());
-        std::int32_t info = 0;
-        if (TKAcopyLinear(port.port(), table.data(), static_cast<std::int32_t>(table.size()), &info) < 0)
-            throw ToolError("reading the table failed: " + tableFailure(info));
-        const std::size_t n = static_cast<std::size_t>(info);
-        std::FILE* out = std::fopen(args.table.c_str(), "w");
-        if (out == nullptr) throw ToolError("cannot write " + args.table);
-        std::fprintf(out, "input,output\n");
-        for (std::size_t i = 0; i <= n && i < table.size(); ++i) std::fprintf(out, "%.9g,%.9g\n", table[i].x, table[i].y);
-        if (std::fclose(out) != 0) throw ToolError("cannot write " + args.table);
-        std::printf("%zu points and the extra record read to %s\n", n, args.table.c_str());
-        return 0;
-    }
-    std::vector<LinearPoint> table = readTable(args.table);
+// The points the amplifier holds and the extra record, as CSV.
+int runRead(Context& context) {
+    OutputFile out(args.table, "--table");
+    std::vector<LinearPoint> table(257);
+    ActivePort port(context.target, context.signals());
+    std::int32_t info = 0;
+    if (TKAcopyLinear(port.port(), table.data(), static_cast<std::int32_t>(table.size()), &info) < 0)
+        throw ToolError("reading the table failed: " + tableFailure(info));
+    const std::size_t n = static_cast<std::size_t>(info);
+    std::fprintf(out.stream(), "input,output\n");
+    for (std::size_t i = 0; i <= n && i < table.size(); ++i)
+        std::fprintf(out.stream(), "%.9g,%.9g\n", table[i].x, table[i].y);
+    out.commit();
+    std::fprintf(out.toStdout() ? stderr : stdout, "%zu points and the extra record read to %s\n", n,
+                 out.toStdout() ? "standard output" : args.table.c_str());
+    return kExitDone;
+}
+
+int runWrite(Context& context, std::vector<LinearPoint> table) {
     const auto points = static_cast<std::int32_t>(table.size() - 1);
     const bool checkOnly = args.checkOnly || args.action == "check";
     ActivePort port(context.target, context.signals());
@@ -124,7 +129,19 @@ int run(Context& context) {
     if (TKAcopyLinear(port.port(), table.data(), -points, &info) < 0)
         throw ToolError(std::string(checkOnly ? "checking" : "writing") + " the table failed: " + tableFailure(info));
     std::printf("%d points %s\n", points, checkOnly ? "checked: the amplifier would take them" : "written");
-    return 0;
+    return kExitDone;
+}
+
+int run(Context& context) {
+    if (args.action != "read" && args.action != "write" && args.action != "check")
+        throw ToolError("linear takes read, write or check, not '" + args.action + "'", kExitUsage);
+    if (args.action == "read") {
+        checkTarget(context.target);
+        return runRead(context);
+    }
+    std::vector<LinearPoint> table = readTable(args.table);
+    checkTarget(context.target);
+    return runWrite(context, std::move(table));
 }
 
 }  // namespace

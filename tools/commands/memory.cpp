@@ -3,6 +3,7 @@
 #include "cli_core.h"
 #include "library_failure.h"
 #include "nxtka.h"
+#include "output_file.h"
 #include "subcommand.h"
 
 #include <CLI/CLI.hpp>
@@ -36,7 +37,7 @@ void addOptions(CLI::App& cmd) {
     args.dumpCmd = cmd.add_subcommand("dump", "hex dump of the memory, like xxd");
     args.dumpCmd->add_option("--from", args.dump.from, "first address (0..1023)");
     args.dumpCmd->add_option("--count", args.dump.count, "number of bytes (1..1024)");
-    args.dumpCmd->add_option("--out", args.out, "write the dump to FILE");
+    args.dumpCmd->add_option("--out", args.out, "write the dump to FILE (-: standard output, the default)");
     args.checkCmd = cmd.add_subcommand("check", "each byte's status, read as a check; the faulty ones in words");
     args.checkCmd->add_option("--from", args.check.from, "first address (0..1023)");
     args.checkCmd->add_option("--count", args.check.count, "number of bytes (1..1024)");
@@ -110,15 +111,11 @@ std::pair<std::uint32_t, std::int32_t> checkedRange(const Range& range) {
 int runDump(Context& context) {
     const auto [from, count] = checkedRange(args.dump);
     checkTarget(context.target);
-    std::FILE* out = stdout;
-    if (args.out) {
-        out = std::fopen(args.out->c_str(), "w");
-        if (out == nullptr) throw ToolError("cannot write " + *args.out, kExitUsage);
-    }
+    OutputFile out(args.out.value_or("-"), "--out");
     ActivePort port(context.target, context.signals());
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     std::string text;
-    for (std::int64_t done = 0; done < count;) {
+    for (std::int32_t done = 0; done < count;) {
         std::uint8_t line[16] = {};
         const std::uint32_t address = from + static_cast<std::uint32_t>(done);
         const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(16 - address % 16, count - done));
@@ -127,21 +124,27 @@ int runDump(Context& context) {
         if (got != n) {
             const LibraryFailure why = lastLibraryFailure();
             clearProgress(terminal);
-            std::fputs(text.c_str(), out);
-            if (out != stdout) std::fclose(out);
             std::uint8_t word[4] = {};
             std::int32_t status = 255;
             const std::uint32_t at = address + static_cast<std::uint32_t>(got > 0 ? got : 0);
             TKAreadMemory(port.port(), at & ~3u, word, &status);
-            throw ToolError("reading memory at " + std::to_string(at) + " failed: " + stepFailure(status, why));
+            std::string note;
+            if (done > 0) {
+                std::fputs(text.c_str(), out.stream());
+                note = out.toStdout() ? "; the lines above are the " + std::to_string(done) + " bytes read"
+                                      : partialNote(out.path(), out.keepPartial(),
+                                                    "the " + std::to_string(done) + " bytes read are");
+            }
+            throw ToolError("reading memory at " + std::to_string(at) + " failed: " + stepFailure(status, why) +
+                            note);
         }
         text += dumpLine(address, line, static_cast<std::size_t>(n));
         done += n;
     }
     clearProgress(terminal);
-    std::fputs(text.c_str(), out);
-    if (out != stdout && std::fclose(out) != 0) throw ToolError("cannot write " + *args.out);
-    return 0;
+    std::fputs(text.c_str(), out.stream());
+    out.commit();
+    return kExitDone;
 }
 
 int runWrite(Context& context) {

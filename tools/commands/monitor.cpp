@@ -3,6 +3,7 @@
 #include "csv_sink.h"
 #include "json_out.h"
 #include "nxtka.h"
+#include "output_file.h"
 #include "stream_view.h"
 #include "subcommand.h"
 
@@ -46,6 +47,17 @@ void checkArgs(const Context& context) {
     if (args.append && args.csvPath == "-") throw ToolError("--append needs a file, not stdout", kExitUsage);
 }
 
+// Where the rows of a run that ended part-way are.
+std::string rowsNote(CsvSink& csv) {
+    if (csv.rows() == 0 || csv.toStdout()) return {};
+    const std::string rows = "the " + std::to_string(csv.rows()) + " rows read";
+    if (csv.appending()) {
+        csv.keepPartial();
+        return "; " + rows + " were added to " + args.csvPath;
+    }
+    return partialNote(args.csvPath, csv.keepPartial(), rows + " are");
+}
+
 int run(Context& context) {
     checkArgs(context);
     CsvSink csv(args.csvPath, args.append);
@@ -70,12 +82,7 @@ int run(Context& context) {
         result = runStream(port, opt, context.signals());
         port.release();
     } catch (const ToolError& e) {
-        // The rows read before the failure are kept.
-        if (csv.rows() == 0 || csv.toStdout()) throw;
-        csv.finish();
-        throw ToolError(std::string(e.what()) + "; the " + std::to_string(csv.rows()) + " rows read are in " +
-                            args.csvPath,
-                        e.status());
+        throw ToolError(e.what() + rowsNote(csv), e.status());
     }
     csv.finish();
     if (context.json)
