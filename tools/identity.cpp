@@ -2,7 +2,6 @@
 
 #include "cli_core.h"
 #include "nxtka.h"
-#include "settings.h"
 
 #include <cstdio>
 
@@ -15,14 +14,20 @@ void printField(const char* label, const std::string& value) { std::printf("  %-
 
 std::string libraryVersion() { return formatLibraryVersion(TKAversion(), TKArevision()); }
 
-void printIdentity(const ActivePort& port) {
-    printField("device", port.device() + " (port " + std::to_string(port.port()) + ")");
-    printField("library", libraryVersion());
+Identity readIdentity(const ActivePort& port, const std::function<void()>& beforeEach) {
+    Identity identity;
     for (const Setting& s : settingsTable()) {
         if (s.infoLabel == nullptr || s.get == nullptr) continue;
-        const Reading r = readSetting(s, port.port());
-        printField(s.infoLabel, r.outcome == Outcome::ok ? r.text : "(" + r.failure + ")");
+        beforeEach();
+        identity.emplace_back(&s, readSetting(s, port.port()));
     }
+    return identity;
+}
+
+void printIdentity(const ActivePort& port, const Identity& identity) {
+    printField("device", port.device() + " (port " + std::to_string(port.port()) + ")");
+    printField("library", libraryVersion());
+    for (const auto& [s, r] : identity) printField(s->infoLabel, r.outcome == Outcome::ok ? r.text : "(" + r.failure + ")");
 }
 
 }  // namespace nxtka_cli

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 
 namespace CLI {
 class App;
@@ -21,8 +22,14 @@ public:
     Target target;      // --device, --port, --baud; those after the command win
     bool json = false;  // --json before or after the command
     // Ctrl-C and friends; made at the first call, which must come before the
-    // subcommand starts any thread (the library's included).
+    // subcommand starts any thread (the library's included). A press is
+    // answered with "stopping when the amplifier has answered" until the
+    // command says otherwise (SignalWatch::setStopPoint).
     SignalWatch& signals();
+    // A safe point: when Ctrl-C asked to stop, throws ToolError with status
+    // 130, "interrupted" and `progress` (how far the command got, where to
+    // resume).
+    void stopHere(const std::string& progress = {});
 
 private:
     std::optional<SignalWatch> signals_;

@@ -22,9 +22,4 @@ const Subcommand* const kSubcommands[] = {
 
 std::span<const Subcommand* const> subcommands() { return kSubcommands; }
 
-SignalWatch& Context::signals() {
-    if (!signals_) signals_.emplace();
-    return *signals_;
-}
-
 }  // namespace nxtka_cli

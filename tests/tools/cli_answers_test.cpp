@@ -103,7 +103,8 @@ TEST(FailureCause, NamesWhatTheLibraryOrTheAmplifierReported) {
              "(a threshold's mask is 0xFFxx00)"},
         // "S" at the linearization flag byte, which the amplifier does not take.
         {{"memory", "write", "248", "53"},
-         "nxtka: writing memory at 248 failed: the amplifier refused it with status 30; 0 bytes written before"},
+         "nxtka: writing memory at 248 failed: the amplifier refused it with status 30; 0 of 1 bytes written; the "
+         "rest: memory write 248 53"},
         {{"get", "gain"},
          "nxtka: reading gain from " + sim.device() + " failed: no answer from the amplifier within the time-out"},
     };

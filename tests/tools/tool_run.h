@@ -55,6 +55,15 @@ inline std::string complaint(const RunResult& r) {
     return mine.empty() ? std::string() : mine.front();
 }
 
+// The tool's last "nxtka: " line on stderr, after notices such as
+// "nxtka: stopping ..." that a Ctrl-C brings.
+inline std::string lastComplaint(const RunResult& r) {
+    std::string last;
+    for (const std::string& l : lines(r.err))
+        if (l.rfind("nxtka: ", 0) == 0) last = l;
+    return last;
+}
+
 struct ValueLine {
     double time, value;
     unsigned status;

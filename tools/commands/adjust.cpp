@@ -48,6 +48,7 @@ int run(Context& context) {
     const Procedure& p = procedureNamed(which);
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());
+    context.signals().setStopPoint("when the amplifier has ended the adjustment (it cannot be cut short; up to 10 s)");
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     std::fprintf(stderr, "%s on %s: values stop while the amplifier works (up to about 10 s)\n", p.what,
                  port.device().c_str());
@@ -79,7 +80,8 @@ int run(Context& context) {
         return kExitFailed;
     }
     std::printf("%s done: the amplifier came back after %.1f s\n", p.what, s);
-    return 0;
+    context.stopHere("after the adjustment had ended");
+    return kExitDone;
 }
 
 }  // namespace

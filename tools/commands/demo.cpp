@@ -44,19 +44,20 @@ int run(Context& context) {
     StreamResult result;
     {
         ActivePort port(target, signals);
-        printIdentity(port);
+        printIdentity(port, readIdentity(port, [] {}));
         std::printf("\nstreaming for %g s%s\n", args.seconds, ::isatty(STDOUT_FILENO) ? ", Ctrl-C stops" : "");
         StreamOptions opt;
         opt.seconds = args.seconds;
         opt.mode = viewModeNamed(args.view);
         opt.utf8 = utf8;
+        signals.setStopPoint(nullptr);
         result = runStream(port, opt, signals);
         port.release();
     }
     server.stop();
     printSummary(result, utf8);
     std::printf("port released, simulator stopped\n");
-    return 0;
+    return result.interrupted ? kExitInterrupted : kExitDone;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ int run(Context& context) {
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());
     const Reading r = readSetting(s, port.port());
+    context.stopHere();
     if (r.outcome != Outcome::ok) throw ToolError("reading " + name + " from " + port.device() + " failed: " + r.failure);
     std::printf("%s\n", context.json ? readingJson(name, r).c_str() : r.text.c_str());
     return kExitDone;

@@ -1,7 +1,6 @@
 // `nxtka info`: activate and show what the library learns about the amplifier.
 #include "identity.h"
 #include "json_out.h"
-#include "settings.h"
 #include "subcommand.h"
 
 #include <CLI/CLI.hpp>
@@ -16,13 +15,13 @@ void addOptions(CLI::App&) {}
 int run(Context& context) {
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());
+    const Identity identity = readIdentity(port, [&] { context.stopHere(); });
     if (!context.json) {
-        printIdentity(port);
+        printIdentity(port, identity);
         return kExitDone;
     }
     std::vector<std::pair<std::string, Reading>> readings;
-    for (const Setting& s : settingsTable())
-        if (s.infoLabel != nullptr && s.get != nullptr) readings.emplace_back(s.name, readSetting(s, port.port()));
+    for (const auto& [s, r] : identity) readings.emplace_back(s->name, r);
     std::printf("%s\n", infoJson(port.device(), port.port(), libraryVersion(), readings).c_str());
     return kExitDone;
 }

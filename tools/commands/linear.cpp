@@ -111,6 +111,7 @@ int runRead(Context& context) {
     std::int32_t info = 0;
     if (TKAcopyLinear(port.port(), table.data(), static_cast<std::int32_t>(table.size()), &info) < 0)
         throw ToolError("reading the table failed: " + tableFailure(info));
+    context.stopHere("nothing written");
     const std::size_t n = static_cast<std::size_t>(info);
     std::fprintf(out.stream(), "input,output\n");
     for (std::size_t i = 0; i <= n && i < table.size(); ++i)
@@ -125,10 +126,13 @@ int runWrite(Context& context, std::vector<LinearPoint> table) {
     const auto points = static_cast<std::int32_t>(table.size() - 1);
     const bool checkOnly = args.checkOnly || args.action == "check";
     ActivePort port(context.target, context.signals());
+    context.signals().setStopPoint(checkOnly ? "when the amplifier has checked the table"
+                                             : "when the table is written whole (it cannot be left half written)");
     std::int32_t info = (checkOnly ? 1 : 0) | (args.sort ? NXTKA_LINEAR_SORT : 0);
     if (TKAcopyLinear(port.port(), table.data(), -points, &info) < 0)
         throw ToolError(std::string(checkOnly ? "checking" : "writing") + " the table failed: " + tableFailure(info));
     std::printf("%d points %s\n", points, checkOnly ? "checked: the amplifier would take them" : "written");
+    context.stopHere(checkOnly ? "after the check" : "after the table was written whole");
     return kExitDone;
 }
 

@@ -108,17 +108,45 @@ std::pair<std::uint32_t, std::int32_t> checkedRange(const Range& range) {
     return {static_cast<std::uint32_t>(from), static_cast<std::int32_t>(count)};
 }
 
+// The bytes of a 16-byte line from `address` that lie in the range.
+std::int32_t lineLength(std::uint32_t address, std::int32_t left) {
+    return std::min<std::int32_t>(16 - static_cast<std::int32_t>(address % 16), left);
+}
+
+// "--from 48 --count 976": the part of a range not yet done.
+std::string restOf(std::uint32_t from, std::int32_t count, std::int32_t done) {
+    return "--from " + std::to_string(from + static_cast<std::uint32_t>(done)) + " --count " +
+           std::to_string(count - done);
+}
+
+// A dump that ended part-way: its lines go where the complete dump would
+// not (stdout gets them as they are); says where they are.
+std::string keepDumped(OutputFile& out, const std::string& text, std::int32_t done) {
+    if (done == 0) return {};
+    std::fputs(text.c_str(), out.stream());
+    const std::string bytes = "the " + std::to_string(done) + " bytes read";
+    if (out.toStdout()) return "; the lines above are " + bytes;
+    return partialNote(out.path(), out.keepPartial(), bytes + " are");
+}
+
 int runDump(Context& context) {
     const auto [from, count] = checkedRange(args.dump);
     checkTarget(context.target);
     OutputFile out(args.out.value_or("-"), "--out");
     ActivePort port(context.target, context.signals());
+    context.signals().setStopPoint("after the line being read");
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     std::string text;
     for (std::int32_t done = 0; done < count;) {
+        if (context.signals().stopRequested()) {
+            clearProgress(terminal);
+            const std::string kept = keepDumped(out, text, done);
+            context.stopHere(std::to_string(done) + " of " + std::to_string(count) + " bytes read" + kept +
+                             "; the rest: " + restOf(from, count, done));
+        }
         std::uint8_t line[16] = {};
         const std::uint32_t address = from + static_cast<std::uint32_t>(done);
-        const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(16 - address % 16, count - done));
+        const std::int32_t n = lineLength(address, count - done);
         progress(terminal, done, count);
         const std::int32_t got = TKAcopyMemory(port.port(), n, address, line);
         if (got != n) {
@@ -128,15 +156,8 @@ int runDump(Context& context) {
             std::int32_t status = 255;
             const std::uint32_t at = address + static_cast<std::uint32_t>(got > 0 ? got : 0);
             TKAreadMemory(port.port(), at & ~3u, word, &status);
-            std::string note;
-            if (done > 0) {
-                std::fputs(text.c_str(), out.stream());
-                note = out.toStdout() ? "; the lines above are the " + std::to_string(done) + " bytes read"
-                                      : partialNote(out.path(), out.keepPartial(),
-                                                    "the " + std::to_string(done) + " bytes read are");
-            }
             throw ToolError("reading memory at " + std::to_string(at) + " failed: " + stepFailure(status, why) +
-                            note);
+                            keepDumped(out, text, done));
         }
         text += dumpLine(address, line, static_cast<std::size_t>(n));
         done += n;
@@ -145,6 +166,16 @@ int runDump(Context& context) {
     std::fputs(text.c_str(), out.stream());
     out.commit();
     return kExitDone;
+}
+
+// How far a write got, and the command that writes the rest.
+std::string writeProgress(std::uint32_t first, const std::vector<std::uint8_t>& data, std::size_t written) {
+    std::string text = std::to_string(written) + " of " + std::to_string(data.size()) + " bytes written";
+    if (written > 0)
+        text += " (" + std::to_string(first) + " to " + std::to_string(first + written - 1) + ")";
+    std::string rest;
+    for (std::size_t i = written; i < data.size(); ++i) rest += hex2(data[i]);
+    return text + "; the rest: memory write " + std::to_string(first + written) + " " + rest;
 }
 
 int runWrite(Context& context) {
@@ -156,8 +187,13 @@ int runWrite(Context& context) {
                         kExitUsage);
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());
+    context.signals().setStopPoint("after the byte being written");
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     for (std::size_t i = 0; i < data.size(); ++i) {
+        if (context.signals().stopRequested()) {
+            clearProgress(terminal);
+            context.stopHere(writeProgress(first, data, i));
+        }
         progress(terminal, static_cast<std::int64_t>(i), static_cast<std::int64_t>(data.size()));
         std::int32_t status = 255;
         const std::uint32_t at = first + static_cast<std::uint32_t>(i);
@@ -165,32 +201,47 @@ int runWrite(Context& context) {
             const LibraryFailure why = lastLibraryFailure();
             clearProgress(terminal);
             throw ToolError("writing memory at " + std::to_string(at) + " failed: " + stepFailure(status, why) + "; " +
-                            std::to_string(i) + " bytes written before");
+                            writeProgress(first, data, i));
         }
     }
     clearProgress(terminal);
     std::printf("%zu bytes written from %u\n", data.size(), first);
-    return 0;
+    return kExitDone;
 }
 
-// Reads every byte of the range as a check, without stopping at a failure,
-// and prints each byte whose status is not a success; exit 1 when any.
+// Reads every byte of the range as a check, line by line, without stopping
+// at a failure, and prints each byte whose status is not a success; exit 1
+// when any.
 int runCheck(Context& context) {
     const auto [from, count] = checkedRange(args.check);
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());
-    std::vector<std::uint8_t> statuses(static_cast<std::size_t>(count));
-    if (TKAcheckMemory(port.port(), count, from, statuses.data()) != count)
-        throw ToolError("checking memory from " + std::to_string(from) + " failed: " + lastLibraryFailure().text);
+    context.signals().setStopPoint("after the line being checked");
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
     int failed = 0;
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::int32_t status = statuses[static_cast<std::size_t>(i)];
-        if (status <= 15) continue;
-        std::printf("%4u  %s\n", from + static_cast<std::uint32_t>(i), memoryStatusWords(status).c_str());
-        ++failed;
+    std::int32_t done = 0;
+    for (; done < count && !context.signals().stopRequested();) {
+        std::uint8_t statuses[16] = {};
+        const std::uint32_t address = from + static_cast<std::uint32_t>(done);
+        const std::int32_t n = lineLength(address, count - done);
+        progress(terminal, done, count);
+        if (TKAcheckMemory(port.port(), n, address, statuses) != n)
+            throw ToolError("checking memory at " + std::to_string(address) + " failed: " +
+                            lastLibraryFailure().text + "; " + std::to_string(done) + " bytes checked before");
+        clearProgress(terminal);
+        for (std::int32_t i = 0; i < n; ++i) {
+            if (statuses[i] <= 15) continue;
+            std::printf("%4u  %s\n", address + static_cast<std::uint32_t>(i), memoryStatusWords(statuses[i]).c_str());
+            ++failed;
+        }
+        done += n;
     }
-    std::printf("%d of %d bytes from %u checked without fault\n", count - failed, count, from);
-    return failed == 0 ? 0 : 1;
+    clearProgress(terminal);
+    std::printf("%d of %d bytes from %u checked without fault\n", done - failed, done, from);
+    if (done < count)
+        context.stopHere(std::to_string(done) + " of " + std::to_string(count) + " bytes checked; the rest: " +
+                         restOf(from, count, done));
+    return failed == 0 ? kExitDone : kExitFailed;
 }
 
 int run(Context& context) {

@@ -79,17 +79,24 @@ int run(Context& context) {
         std::fprintf(text, "monitoring %s at %d bit/s, protocol level %d%s\n", port.device().c_str(), port.baud(),
                      TKAmodel(port.port()), ::isatty(::fileno(text)) ? " (Ctrl-C stops)" : "");
         std::fflush(text);
+        context.signals().setStopPoint(nullptr);
         result = runStream(port, opt, context.signals());
         port.release();
     } catch (const ToolError& e) {
         throw ToolError(e.what() + rowsNote(csv), e.status());
     }
-    csv.finish();
+    // Ctrl-C ends a monitor without a limit; one with a limit it cuts short.
+    const bool cut = result.interrupted && (args.count || args.seconds);
+    const std::string note = cut ? rowsNote(csv) : std::string();
+    if (!cut) csv.finish();
     if (context.json)
         std::fprintf(summaryTo, "%s\n",
                      summaryJson(device, result, csv.toStdout() ? std::string() : args.csvPath, csv.rows()).c_str());
     else if (!result.readerGone || summaryTo != stdout)
         printSummary(result, opt.utf8, summaryTo);
+    if (cut)
+        throw ToolError("interrupted after " + std::to_string(result.stats.count()) + " values" + note,
+                        kExitInterrupted);
     return result.stats.count() == 0 ? kExitNothingMeasured : kExitDone;
 }
 

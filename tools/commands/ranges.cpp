@@ -20,6 +20,7 @@ int run(Context& context) {
     std::printf("entry   status  value\n");
     for (std::uint32_t first = 0; first < 16; ++first) {
         for (std::uint32_t second = 0; second < 16; ++second) {
+            context.stopHere();
             double value = 0;
             const std::int32_t status = TKAgetRanges(port.port(), first, second, &value);
             if (status < 0)

@@ -33,6 +33,7 @@ int run(Context& context) {
         throw ToolError("setting " + name + " on " + port.device() + " failed: " +
                         (why.text.empty() ? std::string(s.setName) + " returned -1 without a reason" : why.text));
     }
+    context.stopHere(name + " was sent " + value);
     if (s.get == nullptr || !s.readBack) {
         std::printf("%s set to %s\n", name.c_str(), value.c_str());
         return kExitDone;
