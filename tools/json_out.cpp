@@ -101,4 +101,62 @@ std::string summaryJson(const std::string& device, const StreamResult& result, c
     return o.dump(2);
 }
 
+std::string setJson(const std::string& name, const std::string& asked, const Reading* back, bool holds) {
+    json o;
+    o["setting"] = name;
+    o["set"] = asked;
+    const bool read = back != nullptr && back->outcome == Outcome::ok;
+    o["value"] = read ? plainOf(*back) : json(nullptr);
+    if (back != nullptr && !back->unit.empty()) o["unit"] = back->unit;
+    o["text"] = read ? json(back->text) : json(nullptr);
+    o["holds"] = read ? json(holds) : json(nullptr);
+    return o.dump();
+}
+
+std::string adjustJson(const std::string& procedure, bool cameBack, double seconds) {
+    return json{{"procedure", procedure}, {"came_back", cameBack}, {"seconds", seconds}}.dump();
+}
+
+std::string rangesJson(const std::vector<RangeEntry>& entries) {
+    json rows = json::array();
+    for (const RangeEntry& e : entries)
+        rows.push_back({{"first", e.first}, {"second", e.second}, {"status", e.status}, {"value", e.value}});
+    return rows.dump(2);
+}
+
+std::string memoryJson(std::uint32_t from, const std::vector<std::uint8_t>& bytes) {
+    return json{{"from", from}, {"bytes", bytes}}.dump();
+}
+
+std::string memoryCheckJson(std::uint32_t from, std::int32_t count, const std::vector<FaultyByte>& faulty) {
+    json rows = json::array();
+    for (const FaultyByte& f : faulty)
+        rows.push_back({{"address", f.address}, {"status", f.status}, {"meaning", f.meaning}});
+    return json{{"from", from}, {"count", count}, {"faulty", rows}}.dump(2);
+}
+
+std::string memoryWriteJson(std::uint32_t from, std::size_t written) {
+    return json{{"from", from}, {"written", written}}.dump();
+}
+
+std::string linearTableJson(const std::string& table, const std::vector<LinearPoint>& points, LinearPoint extra) {
+    json rows = json::array();
+    for (const LinearPoint& p : points) rows.push_back({p.x, p.y});
+    return json{{"table", textOrNull(table)}, {"points", rows}, {"extra", {extra.x, extra.y}}}.dump(2);
+}
+
+std::string linearWriteJson(const std::string& action, std::int32_t points, bool written) {
+    return json{{"action", action}, {"points", points}, {"written", written}}.dump();
+}
+
+std::string sendJson(const std::string& device, const std::vector<std::uint8_t>& sent,
+                     const std::vector<std::uint8_t>* received, std::int64_t waitMs) {
+    json o{{"device", device}, {"sent", sent}};
+    if (received != nullptr) {
+        o["received"] = *received;
+        o["wait_ms"] = waitMs;
+    }
+    return o.dump();
+}
+
 }  // namespace nxtka_cli

@@ -89,7 +89,7 @@ int run(int argc, char** argv) {
     Target before, own;
     bool jsonBefore = false, jsonOwn = false;
     addTarget(app, before);
-    app.add_flag("--json", jsonBefore, "print JSON (info, get, list, ports, monitor's summary)");
+    app.add_flag("--json", jsonBefore, "print JSON (every command but demo)");
 
     std::vector<std::pair<const Subcommand*, CLI::App*>> commands;
     for (const Subcommand* s : subcommands()) {
@@ -110,9 +110,11 @@ int run(int argc, char** argv) {
     }
     for (const auto& [s, cmd] : commands) {
         if (!cmd->parsed()) continue;
+        if (jsonBefore && !s->printsJson)
+            throw ToolError(std::string(s->name) + " prints no JSON (--json is for the other commands)", kExitUsage);
         Context context;
         context.target = merged(own, before);
-        context.json = s->printsJson && (jsonOwn || jsonBefore);
+        context.json = jsonOwn || jsonBefore;
         return s->run(context);
     }
     return kExitUsage;

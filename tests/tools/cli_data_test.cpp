@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <poll.h>
 #include <sys/stat.h>
@@ -440,6 +441,67 @@ TEST(Json, EachCommandsOutputParsesBack) {
     for (const json& r : rows)
         if (r["name"] == "model") model = r["get"] == "TKAmodel" && r["set"].is_null();
     EXPECT_TRUE(model) << list.out;
+}
+
+// Every subcommand prints one JSON document under --json, or refuses --json
+// (after the command or before it) with status 2.
+TEST(Json, EverySubcommandPrintsJsonOrRefusesIt) {
+    SimProcess sim(kSim, {"--level", "5", "--options", "0x80", "--rate", "200", "--memory", "14:48656c6c6f21"});
+    Scratch dir;
+    const std::string table = dir.path("table.csv"), back = dir.path("back.csv");
+    writeFile(table, "0,0\n0.525,0.525\n0,-1\n");
+    struct Row {
+        std::vector<std::string> args;
+        std::function<void(const json&)> check;
+    };
+    const Row rows[] = {
+        {{"info"}, [](const json& j) { EXPECT_EQ(j["settings"]["model"]["value"], 5); }},
+        {{"monitor", "--count", "3"}, [](const json& j) { EXPECT_EQ(j["values"], 3); }},
+        {{"send", "3b"}, [](const json& j) { EXPECT_EQ(j["sent"], json::array({0x3B})); }},
+        {{"get", "model"}, [](const json& j) { EXPECT_EQ(j["value"], 5); }},
+        {{"set", "gain", "5"}, [](const json& j) { EXPECT_EQ(j, json::parse(R"({"setting":"gain","set":"5",
+             "value":5,"text":"5","holds":true})")); }},
+        {{"set", "adapt-threshold", "0.1"},
+         [](const json& j) {
+             EXPECT_EQ(j["holds"], false);
+             EXPECT_DOUBLE_EQ(j["value"].get<double>(), 65535 * 6.258487701416016e-8);
+         }},
+        {{"list"}, [](const json& j) { EXPECT_TRUE(j.is_array()); }},
+        {{"ports"}, [](const json& j) { EXPECT_TRUE(j.is_array()); }},
+        {{"adjust", "zero"}, [](const json& j) { EXPECT_EQ(j["came_back"], true); }},
+        {{"ranges"},
+         [](const json& j) { EXPECT_EQ(j.at(0), json::parse(R"({"first":0,"second":0,"status":1,"value":1.0})")); }},
+        {{"memory", "dump", "--from", "14", "--count", "6"},  // "Hello!"
+         [](const json& j) { EXPECT_EQ(j, json::parse(R"({"from":14,"bytes":[72,101,108,108,111,33]})")); }},
+        {{"memory", "check", "--from", "0", "--count", "8"},
+         [](const json& j) { EXPECT_EQ(j, json::parse(R"({"from":0,"count":8,"faulty":[]})")); }},
+        {{"memory", "write", "40", "0a"}, [](const json& j) { EXPECT_EQ(j["written"], 1); }},
+        {{"linear", "check", "--table", table},
+         [](const json& j) { EXPECT_EQ(j, json::parse(R"({"action":"check","points":2,"written":false})")); }},
+        {{"linear", "write", "--table", table},
+         [](const json& j) { EXPECT_EQ(j, json::parse(R"({"action":"write","points":2,"written":true})")); }},
+        {{"linear", "read", "--table", back},
+         [&](const json& j) {
+             EXPECT_EQ(j, json::parse(R"({"points":[[0,0],[0.525,0.525]],"extra":[0,-1],"table":")" + back + "\"}"));
+         }},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.push_back("--json");
+        if (row.args[0] != "list" && row.args[0] != "ports") args.insert(args.end(), {"-d", sim.device()});
+        const RunResult r = tool(args);
+        EXPECT_EQ(r.status, 0) << row.args[0] << ": " << r.err;
+        try {
+            row.check(json::parse(r.out));
+        } catch (const json::exception& e) {
+            ADD_FAILURE() << row.args[0] << ": " << e.what() << "\n" << r.out;
+        }
+    }
+    for (const std::vector<std::string>& refused : {std::vector<std::string>{"demo", "--json"}, {"--json", "demo"}}) {
+        const RunResult r = tool(refused);
+        EXPECT_EQ(r.status, 2) << refused[0];
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 // ---------------------------------------------------------------- ports

@@ -1,6 +1,7 @@
 // `nxtka adjust zero|scale|offset|cal`: one of the amplifier's adjustment
 // procedures, with a visible wait.
 #include "cli_core.h"
+#include "json_out.h"
 #include "library_failure.h"
 #include "nxtka.h"
 #include "subcommand.h"
@@ -75,11 +76,13 @@ int run(Context& context) {
                         (outcome.reason.empty() ? "the amplifier did not answer the query that ends the values "
                                                   "measured before (5 s); it may still be busy, try again"
                                                 : outcome.reason));
-    if (r == 0) {
+    if (context.json)
+        std::printf("%s\n", adjustJson(p.name, r == 1, s).c_str());
+    else if (r == 0)
         std::printf("%s: the amplifier did not come back within %.1f s\n", p.what, s);
-        return kExitFailed;
-    }
-    std::printf("%s done: the amplifier came back after %.1f s\n", p.what, s);
+    else
+        std::printf("%s done: the amplifier came back after %.1f s\n", p.what, s);
+    if (r == 0) return kExitFailed;
     context.stopHere("after the adjustment had ended");
     return kExitDone;
 }
@@ -87,6 +90,6 @@ int run(Context& context) {
 }  // namespace
 
 extern const Subcommand kAdjustCommand{"adjust", "run an adjustment procedure: zero, scale, offset or cal", true,
-                                       false, addOptions, run};
+                                       true, addOptions, run};
 
 }  // namespace nxtka_cli

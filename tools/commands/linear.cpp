@@ -2,6 +2,7 @@
 // linearization table as CSV rows "input,output"; the last row is the extra
 // record that names the sensor range.
 #include "cli_core.h"
+#include "json_out.h"
 #include "library_failure.h"
 #include "nxtka.h"
 #include "output_file.h"
@@ -9,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -112,13 +114,19 @@ int runRead(Context& context) {
     if (TKAcopyLinear(port.port(), table.data(), static_cast<std::int32_t>(table.size()), &info) < 0)
         throw ToolError("reading the table failed: " + tableFailure(info));
     context.stopHere("nothing written");
-    const std::size_t n = static_cast<std::size_t>(info);
+    // The extra record follows the points, in the last entry at most.
+    const std::size_t n = std::min(static_cast<std::size_t>(info), table.size() - 1);
     std::fprintf(out.stream(), "input,output\n");
-    for (std::size_t i = 0; i <= n && i < table.size(); ++i)
+    for (std::size_t i = 0; i <= n; ++i)
         std::fprintf(out.stream(), "%.9g,%.9g\n", table[i].x, table[i].y);
     out.commit();
-    std::fprintf(out.toStdout() ? stderr : stdout, "%zu points and the extra record read to %s\n", n,
-                 out.toStdout() ? "standard output" : args.table.c_str());
+    if (context.json) {
+        const std::vector<LinearPoint> points(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(n));
+        std::printf("%s\n", linearTableJson(args.table, points, table[n]).c_str());
+    } else {
+        std::fprintf(out.toStdout() ? stderr : stdout, "%zu points and the extra record read to %s\n", n,
+                     out.toStdout() ? "standard output" : args.table.c_str());
+    }
     return kExitDone;
 }
 
@@ -131,7 +139,10 @@ int runWrite(Context& context, std::vector<LinearPoint> table) {
     std::int32_t info = (checkOnly ? 1 : 0) | (args.sort ? NXTKA_LINEAR_SORT : 0);
     if (TKAcopyLinear(port.port(), table.data(), -points, &info) < 0)
         throw ToolError(std::string(checkOnly ? "checking" : "writing") + " the table failed: " + tableFailure(info));
-    std::printf("%d points %s\n", points, checkOnly ? "checked: the amplifier would take them" : "written");
+    if (context.json)
+        std::printf("%s\n", linearWriteJson(checkOnly ? "check" : "write", points, !checkOnly).c_str());
+    else
+        std::printf("%d points %s\n", points, checkOnly ? "checked: the amplifier would take them" : "written");
     context.stopHere(checkOnly ? "after the check" : "after the table was written whole");
     return kExitDone;
 }
@@ -140,6 +151,8 @@ int run(Context& context) {
     if (args.action != "read" && args.action != "write" && args.action != "check")
         throw ToolError("linear takes read, write or check, not '" + args.action + "'", kExitUsage);
     if (args.action == "read") {
+        if (context.json && args.table == "-")
+            throw ToolError("--json and --table - both want standard output: give --table a file", kExitUsage);
         checkTarget(context.target);
         return runRead(context);
     }
@@ -150,7 +163,7 @@ int run(Context& context) {
 
 }  // namespace
 
-extern const Subcommand kLinearCommand{"linear", "the linearization table as CSV: read, write or check", true, false,
+extern const Subcommand kLinearCommand{"linear", "the linearization table as CSV: read, write or check", true, true,
                                        addOptions, run};
 
 }  // namespace nxtka_cli

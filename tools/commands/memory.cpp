@@ -1,6 +1,7 @@
 // `nxtka memory dump|check|write`: the amplifier's 1024 bytes of memory,
 // shown as a hex dump, checked byte by byte, and written byte by byte.
 #include "cli_core.h"
+#include "json_out.h"
 #include "library_failure.h"
 #include "nxtka.h"
 #include "output_file.h"
@@ -119,14 +120,28 @@ std::string restOf(std::uint32_t from, std::int32_t count, std::int32_t done) {
            std::to_string(count - done);
 }
 
-// A dump that ended part-way: its lines go where the complete dump would
-// not (stdout gets them as they are); says where they are.
-std::string keepDumped(OutputFile& out, const std::string& text, std::int32_t done) {
-    if (done == 0) return {};
-    std::fputs(text.c_str(), out.stream());
-    const std::string bytes = "the " + std::to_string(done) + " bytes read";
-    if (out.toStdout()) return "; the lines above are " + bytes;
-    return partialNote(out.path(), out.keepPartial(), bytes + " are");
+// The bytes read from `from` as xxd lines, or as JSON.
+std::string rendered(std::uint32_t from, const std::vector<std::uint8_t>& bytes, bool json) {
+    if (json) return memoryJson(from, bytes) + "\n";
+    std::string text;
+    const auto total = static_cast<std::int32_t>(bytes.size());
+    for (std::int32_t done = 0; done < total;) {
+        const std::uint32_t address = from + static_cast<std::uint32_t>(done);
+        const std::int32_t n = lineLength(address, total - done);
+        text += dumpLine(address, bytes.data() + done, static_cast<std::size_t>(n));
+        done += n;
+    }
+    return text;
+}
+
+// A dump that ended part-way: what was read goes where the complete dump
+// would not (stdout gets it as it is); says where it is.
+std::string keepDumped(OutputFile& out, std::uint32_t from, const std::vector<std::uint8_t>& bytes, bool json) {
+    if (bytes.empty()) return {};
+    std::fputs(rendered(from, bytes, json).c_str(), out.stream());
+    const std::string read = "the " + std::to_string(bytes.size()) + " bytes read";
+    if (out.toStdout()) return "; above are " + read;
+    return partialNote(out.path(), out.keepPartial(), read + " are");
 }
 
 int runDump(Context& context) {
@@ -136,11 +151,12 @@ int runDump(Context& context) {
     ActivePort port(context.target, context.signals());
     context.signals().setStopPoint("after the line being read");
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
-    std::string text;
-    for (std::int32_t done = 0; done < count;) {
+    std::vector<std::uint8_t> bytes;
+    while (static_cast<std::int32_t>(bytes.size()) < count) {
+        const auto done = static_cast<std::int32_t>(bytes.size());
         if (context.signals().stopRequested()) {
             clearProgress(terminal);
-            const std::string kept = keepDumped(out, text, done);
+            const std::string kept = keepDumped(out, from, bytes, context.json);
             context.stopHere(std::to_string(done) + " of " + std::to_string(count) + " bytes read" + kept +
                              "; the rest: " + restOf(from, count, done));
         }
@@ -157,13 +173,12 @@ int runDump(Context& context) {
             const std::uint32_t at = address + static_cast<std::uint32_t>(got > 0 ? got : 0);
             TKAreadMemory(port.port(), at & ~3u, word, &status);
             throw ToolError("reading memory at " + std::to_string(at) + " failed: " + stepFailure(status, why) +
-                            keepDumped(out, text, done));
+                            keepDumped(out, from, bytes, context.json));
         }
-        text += dumpLine(address, line, static_cast<std::size_t>(n));
-        done += n;
+        bytes.insert(bytes.end(), line, line + n);
     }
     clearProgress(terminal);
-    std::fputs(text.c_str(), out.stream());
+    std::fputs(rendered(from, bytes, context.json).c_str(), out.stream());
     out.commit();
     return kExitDone;
 }
@@ -205,7 +220,10 @@ int runWrite(Context& context) {
         }
     }
     clearProgress(terminal);
-    std::printf("%zu bytes written from %u\n", data.size(), first);
+    if (context.json)
+        std::printf("%s\n", memoryWriteJson(first, data.size()).c_str());
+    else
+        std::printf("%zu bytes written from %u\n", data.size(), first);
     return kExitDone;
 }
 
@@ -218,7 +236,7 @@ int runCheck(Context& context) {
     ActivePort port(context.target, context.signals());
     context.signals().setStopPoint("after the line being checked");
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
-    int failed = 0;
+    std::vector<FaultyByte> faulty;
     std::int32_t done = 0;
     for (; done < count && !context.signals().stopRequested();) {
         std::uint8_t statuses[16] = {};
@@ -231,17 +249,21 @@ int runCheck(Context& context) {
         clearProgress(terminal);
         for (std::int32_t i = 0; i < n; ++i) {
             if (statuses[i] <= 15) continue;
-            std::printf("%4u  %s\n", address + static_cast<std::uint32_t>(i), memoryStatusWords(statuses[i]).c_str());
-            ++failed;
+            faulty.push_back({address + static_cast<std::uint32_t>(i), statuses[i], memoryStatusWords(statuses[i])});
+            if (!context.json) std::printf("%4u  %s\n", faulty.back().address, faulty.back().meaning.c_str());
         }
         done += n;
     }
     clearProgress(terminal);
-    std::printf("%d of %d bytes from %u checked without fault\n", done - failed, done, from);
+    const auto failed = static_cast<std::int32_t>(faulty.size());
+    if (context.json)
+        std::printf("%s\n", memoryCheckJson(from, done, faulty).c_str());
+    else
+        std::printf("%d of %d bytes from %u checked without fault\n", done - failed, done, from);
     if (done < count)
         context.stopHere(std::to_string(done) + " of " + std::to_string(count) + " bytes checked; the rest: " +
                          restOf(from, count, done));
-    return failed == 0 ? kExitDone : kExitFailed;
+    return faulty.empty() ? kExitDone : kExitFailed;
 }
 
 int run(Context& context) {
@@ -252,6 +274,6 @@ int run(Context& context) {
 
 }  // namespace
 
-extern const Subcommand kMemoryCommand{"memory", "the amplifier's 1024 bytes of memory", true, false, addOptions, run};
+extern const Subcommand kMemoryCommand{"memory", "the amplifier's 1024 bytes of memory", true, true, addOptions, run};
 
 }  // namespace nxtka_cli

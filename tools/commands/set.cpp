@@ -1,5 +1,6 @@
 // `nxtka set NAME VALUE`: one setting, written through the library and read
 // back, so that a value the amplifier rounds or clamps shows.
+#include "json_out.h"
 #include "library_failure.h"
 #include "nxtka.h"
 #include "settings.h"
@@ -35,13 +36,19 @@ int run(Context& context) {
     }
     context.stopHere(name + " was sent " + value);
     if (s.get == nullptr || !s.readBack) {
-        std::printf("%s set to %s\n", name.c_str(), value.c_str());
+        if (context.json)
+            std::printf("%s\n", setJson(name, value, nullptr, false).c_str());
+        else
+            std::printf("%s set to %s\n", name.c_str(), value.c_str());
         return kExitDone;
     }
     const Reading back = readSetting(s, port.port());
-    if (back.outcome != Outcome::ok)
+    const bool holds = back.outcome == Outcome::ok && holdsValue(back, value);
+    if (context.json)
+        std::printf("%s\n", setJson(name, value, &back, holds).c_str());
+    else if (back.outcome != Outcome::ok)
         std::printf("%s set to %s (reading it back failed: %s)\n", name.c_str(), value.c_str(), back.failure.c_str());
-    else if (holdsValue(back, value))
+    else if (holds)
         std::printf("%s set to %s\n", name.c_str(), value.c_str());
     else
         std::printf("%s set to %s; the amplifier now holds %s\n", name.c_str(), value.c_str(), back.text.c_str());
@@ -50,6 +57,6 @@ int run(Context& context) {
 
 }  // namespace
 
-extern const Subcommand kSetCommand{"set", "change a setting (nxtka list shows them)", true, false, addOptions, run};
+extern const Subcommand kSetCommand{"set", "change a setting (nxtka list shows them)", true, true, addOptions, run};
 
 }  // namespace nxtka_cli
