@@ -67,7 +67,7 @@ const Setting* findSetting(std::string_view name) {
 const Setting& settingNamed(std::string_view name) {
     const Setting* s = findSetting(name);
     if (s == nullptr)
-        throw ToolError("unknown setting '" + std::string(name) + "' (nxtka get --list shows them)", kExitUsage);
+        throw ToolError("unknown setting '" + std::string(name) + "' (get --list shows them)", kExitUsage);
     return *s;
 }
 

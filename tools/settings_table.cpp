@@ -57,7 +57,7 @@ Outcome setUserText(std::uint32_t port, std::string_view value, bool apply) {
 }
 
 constexpr const char* kOnOff = "on, off";
-constexpr const char* kReadOnly = "(read only)";
+constexpr const char* kReadOnly = "read only";
 
 constexpr Setting kSettings[] = {
     {"model", "protocol level", NXTKA_GET(TKAmodel, formatDecimal), NXTKA_NO_SET, "", kReadOnly,
@@ -91,7 +91,7 @@ constexpr Setting kSettings[] = {
     {"channel", nullptr, NXTKA_GET(TKAgetChannel, formatDecimal), NXTKA_SET_INT(TKAsetChannel, 0, 255), "",
      "0 to 255", "input channel"},
     {"frequency", nullptr, NXTKA_GET(TKAgetFreq, formatReal), NXTKA_SET_REAL(TKAsetFreq), "Hz",
-     "9.77 to 1055 (divisor 2000 to 19), or 0.3 to 39062.5 with the extended divisor (option bit 6)",
+     "9.77 to 1055 (divisor 2000 to 19); 0.3 to 39062.5 with the extended divisor (option bit 6)",
      "sampling frequency of the control word: 19531.25 / divisor (not the sampling-rate word: see rate)"},
     {"sampling-frequency", nullptr, NXTKA_GET(TKAreadSamplingFrequency, formatReal), NXTKA_NO_SET, "Hz", kReadOnly,
      "the frequency field of the sampling-rate word alone (rate reads and sets it with its factor)"},

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <pty.h>
 #include <sstream>
 #include <sys/file.h>
@@ -150,6 +152,46 @@ TEST(GetSet, NamesAndValuesAreCheckedBeforeTalking) {
     const RunResult noTarget = tool({"get", "model"});
     EXPECT_EQ(noTarget.status, 2);
     EXPECT_NE(complaint(noTarget).find("--device PATH or --port N"), std::string::npos);
+}
+
+// get --list: every setting once, its unit and meaning on the first line,
+// the values it takes (or "read only") on the second; the three readings of
+// a frequency are told apart.
+TEST(GetSet, ListShowsEverySettingWithUnitValuesAndMeaning) {
+    const RunResult r = tool({"get", "--list"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto out = lines(r.out);
+    const RunResult js = tool({"get", "--list", "--json"});
+    ASSERT_EQ(js.status, 0) << js.err;
+    std::map<std::string, std::vector<std::string>> shown;  // name: its two lines' words
+    for (std::size_t i = 0; i + 1 < out.size(); i += 2) {
+        std::istringstream first(out[i]);
+        std::string name, unit, meaning;
+        first >> name >> unit;
+        std::getline(first >> std::ws, meaning);
+        std::string values = out[i + 1];
+        values.erase(0, values.find_first_not_of(' '));
+        EXPECT_EQ(shown.count(name), 0u) << name;
+        shown[name] = {unit, meaning, values};
+    }
+    std::size_t settings = 0;
+    for (const auto& row : nlohmann::json::parse(js.out)) {
+        ++settings;
+        const std::string name = row["name"];
+        ASSERT_EQ(shown.count(name), 1u) << name;
+        const auto& [unit, meaning, values] = std::tie(shown[name][0], shown[name][1], shown[name][2]);
+        EXPECT_EQ(unit, row["unit"] == "" ? "-" : row["unit"].get<std::string>()) << name;
+        EXPECT_FALSE(meaning.empty()) << name;
+        EXPECT_EQ(values, row["set"].is_null() ? "read only" : "takes " + row["range"].get<std::string>()) << name;
+    }
+    EXPECT_EQ(shown.size(), settings);
+    for (const char* hz : {"frequency", "sampling-frequency", "rate"}) EXPECT_EQ(shown[hz][0], "Hz") << hz;
+    EXPECT_NE(shown["frequency"][1], shown["rate"][1]);
+    EXPECT_NE(shown["frequency"][1], shown["sampling-frequency"][1]);
+    EXPECT_NE(shown["rate"][1], shown["sampling-frequency"][1]);
+
+    EXPECT_EQ(tool({"get"}).status, 2);
+    EXPECT_EQ(tool({"get", "gain", "--list"}).status, 2);
 }
 
 TEST(Send, BytesReachTheAmplifier) {

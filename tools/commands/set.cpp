@@ -57,6 +57,6 @@ int run(Context& context) {
 
 }  // namespace
 
-extern const Subcommand kSetCommand{"set", "change a setting (nxtka list shows them)", true, true, addOptions, run};
+extern const Subcommand kSetCommand{"set", "change a setting (get --list shows them all)", true, true, addOptions, run};
 
 }  // namespace nxtka_cli
