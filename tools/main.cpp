@@ -74,18 +74,21 @@ std::vector<CLI::App*> leavesOf(CLI::App* cmd) {
     return nested.empty() ? std::vector<CLI::App*>{cmd} : nested;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka ports                                  serial ports, their USB ids and who holds them\n"
+    "  nxtka info -d /dev/ttyUSB0                   what the amplifier says about itself\n"
+    "  nxtka monitor -d /dev/ttyUSB0 -s 10 --csv run.csv   ten seconds of values into run.csv\n"
+    "  nxtka -d /dev/ttyUSB0 get baud --json        one setting for a script\n"
+    "Options before the command (-d, -p, -b, --json) apply to it; nxtka COMMAND --help shows a command's\n"
+    "options and examples. Exit status: 0 done, 1 the device or the amplifier failed, 2 a bad argument or a\n"
+    "refused value, 3 nothing measured, 130 interrupted.";
+
 int run(int argc, char** argv) {
     CLI::App app{"nxtka: talk to a measuring amplifier through the nxtka library", "nxtka"};
     app.set_version_flag("--version", std::string("nxtka " NXTKA_CLI_VERSION " (library ") +
                                           formatLibraryVersion(TKAversion(), TKArevision()) + ")");
     app.require_subcommand(1);
-    app.footer("Examples:\n"
-               "  nxtka ports                                  serial ports, their USB ids and who holds them\n"
-               "  nxtka info -d /dev/ttyUSB0                   what the amplifier says about itself\n"
-               "  nxtka monitor -d /dev/ttyUSB0 -s 10 --csv run.csv   ten seconds of values into run.csv\n"
-               "  nxtka -d /dev/ttyUSB0 get baud --json        one setting for a script\n"
-               "  nxtka send -d /dev/ttyUSB0 --wait 200 3b     raw bytes and what came back\n"
-               "Options before the command (-d, -p, -b, --json) apply to it.");
     Target before, own;
     bool jsonBefore = false, jsonOwn = false;
     addTarget(app, before);
@@ -94,6 +97,7 @@ int run(int argc, char** argv) {
     std::vector<std::pair<const Subcommand*, CLI::App*>> commands;
     for (const Subcommand* s : subcommands()) {
         CLI::App* cmd = app.add_subcommand(s->name, s->summary);
+        cmd->footer(s->examples);  // nested commands start from it
         s->addOptions(*cmd);
         for (CLI::App* leaf : leavesOf(cmd)) {
             if (s->usesDevice) addTarget(*leaf, own);
@@ -101,6 +105,7 @@ int run(int argc, char** argv) {
         }
         commands.emplace_back(s, cmd);
     }
+    app.footer(kExamples);  // after the subcommands, which would take it over
 
     checkCommandWord(argc, argv);
     try {

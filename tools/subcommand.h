@@ -40,6 +40,7 @@ struct Subcommand {
     const char* summary;
     bool usesDevice;  // main adds --device, --port and --baud
     bool printsJson;  // main adds --json
+    const char* examples;  // the end of its --help: "Examples:" and a few command lines
     // Adds the subcommand's own options (and nested commands) to `command`.
     void (*addOptions)(CLI::App& command);
     // Runs with the parsed options; returns the exit status or throws

@@ -87,9 +87,14 @@ int run(Context& context) {
     return kExitDone;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka adjust zero -d /dev/ttyUSB0            zero adjustment, with a visible wait\n"
+    "  nxtka adjust cal -d /dev/ttyUSB0 --json\n";
+
 }  // namespace
 
 extern const Subcommand kAdjustCommand{"adjust", "run an adjustment procedure: zero, scale, offset or cal", true,
-                                       true, addOptions, run};
+                                       true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

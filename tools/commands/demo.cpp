@@ -60,9 +60,14 @@ int run(Context& context) {
     return result.interrupted ? kExitInterrupted : kExitDone;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka demo                                   five seconds of a simulated sine, live\n"
+    "  nxtka demo --seconds 30 --rate 200 --view lines\n";
+
 }  // namespace
 
 extern const Subcommand kDemoCommand{"demo", "stream live values from a simulated amplifier (no hardware needed)",
-                                     false, false, addOptions, run};
+                                     false, false, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -58,8 +58,14 @@ int run(Context& context) {
     return kExitDone;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka get --list                             every setting: unit, values, meaning\n"
+    "  nxtka get gain -d /dev/ttyUSB0\n"
+    "  nxtka get baud -d /dev/ttyUSB0 --json        {\"setting\":\"baud\",\"unit\":\"bit/s\",\"value\":38400,...}\n";
+
 }  // namespace
 
-extern const Subcommand kGetCommand{"get", "read a setting (get --list shows them all)", true, true, addOptions, run};
+extern const Subcommand kGetCommand{"get", "read a setting (get --list shows them all)", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -26,9 +26,15 @@ int run(Context& context) {
     return kExitDone;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka info -d /dev/ttyUSB0                   protocol level, firmware, options, serial number\n"
+    "  nxtka info -p 3 --baud 115200                the amplifier on /dev/ttyS3 at 115200 bit/s\n"
+    "  nxtka info -d /dev/ttyUSB0 --json\n";
+
 }  // namespace
 
 extern const Subcommand kInfoCommand{"info", "activate and show what the library knows about the amplifier", true,
-                                     true, addOptions, run};
+                                     true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -161,9 +161,15 @@ int run(Context& context) {
     return runWrite(context, std::move(table));
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka linear read -d /dev/ttyUSB0 --table lin.csv     the table into lin.csv\n"
+    "  nxtka linear check -d /dev/ttyUSB0 --table lin.csv --sort   would the amplifier take it?\n"
+    "  nxtka linear write -d /dev/ttyUSB0 --table lin.csv\n";
+
 }  // namespace
 
 extern const Subcommand kLinearCommand{"linear", "the linearization table as CSV: read, write or check", true, true,
-                                       addOptions, run};
+                                       kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

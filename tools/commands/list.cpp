@@ -33,8 +33,13 @@ int run(Context& context) {
     return 0;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka list                                   setting names and the library functions behind them\n"
+    "  nxtka list --json\n";
+
 }  // namespace
 
-extern const Subcommand kListCommand{"list", "the settings get and set know", false, true, addOptions, run};
+extern const Subcommand kListCommand{"list", "the settings get and set know", false, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -36,13 +36,26 @@ struct MemoryArgs {
 void addOptions(CLI::App& cmd) {
     cmd.require_subcommand(1);
     args.dumpCmd = cmd.add_subcommand("dump", "hex dump of the memory, like xxd");
+    args.dumpCmd->footer(
+        "Examples:\n"
+        "  nxtka memory dump -d /dev/ttyUSB0                 all 1024 bytes, like xxd\n"
+        "  nxtka memory dump -d /dev/ttyUSB0 --from 0x100 --count 64 --out mem.txt\n"
+        "  nxtka memory dump -d /dev/ttyUSB0 --from 14 --count 6 --json   {\"bytes\":[...],\"from\":14}\n");
     args.dumpCmd->add_option("--from", args.dump.from, "first address (0..1023)");
     args.dumpCmd->add_option("--count", args.dump.count, "number of bytes (1..1024)");
     args.dumpCmd->add_option("--out", args.out, "write the dump to FILE (-: standard output, the default)");
     args.checkCmd = cmd.add_subcommand("check", "each byte's status, read as a check; the faulty ones in words");
+    args.checkCmd->footer(
+        "Examples:\n"
+        "  nxtka memory check -d /dev/ttyUSB0                every byte; exit status 1 when one is faulty\n"
+        "  nxtka memory check -d /dev/ttyUSB0 --from 0 --count 64\n");
     args.checkCmd->add_option("--from", args.check.from, "first address (0..1023)");
     args.checkCmd->add_option("--count", args.check.count, "number of bytes (1..1024)");
     CLI::App* write = cmd.add_subcommand("write", "write bytes from an address");
+    write->footer(
+        "Examples:\n"
+        "  nxtka memory write -d /dev/ttyUSB0 40 0a0b0c      three bytes from address 40\n"
+        "  nxtka memory write -d /dev/ttyUSB0 0x100 0a 0b    two bytes from address 256\n");
     write->add_option("address", args.address, "first address (0..1023)")->required();
     write->add_option("bytes", args.bytes, "bytes in hex: 0a0b or 0a 0b")->required();
 }
@@ -272,8 +285,14 @@ int run(Context& context) {
     return runWrite(context);
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka memory dump -d /dev/ttyUSB0 --from 16 --count 32\n"
+    "  nxtka memory write -d /dev/ttyUSB0 40 0a0b0c\n"
+    "  nxtka memory check -d /dev/ttyUSB0\n";
+
 }  // namespace
 
-extern const Subcommand kMemoryCommand{"memory", "the amplifier's 1024 bytes of memory", true, true, addOptions, run};
+extern const Subcommand kMemoryCommand{"memory", "the amplifier's 1024 bytes of memory", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -100,9 +100,16 @@ int run(Context& context) {
     return result.stats.count() == 0 ? kExitNothingMeasured : kExitDone;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka monitor -d /dev/ttyUSB0                live values until Ctrl-C\n"
+    "  nxtka monitor -d /dev/ttyUSB0 -s 10 --csv run.csv      ten seconds of values into run.csv\n"
+    "  nxtka monitor -d /dev/ttyUSB0 --csv run.csv --append   more rows, numbered on\n"
+    "  nxtka monitor -d /dev/ttyUSB0 --csv - | head -5        rows on standard output\n";
+
 }  // namespace
 
 extern const Subcommand kMonitorCommand{"monitor", "live values with status, rate, range and a sparkline", true, true,
-                                        addOptions, run};
+                                        kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

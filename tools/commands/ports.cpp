@@ -38,10 +38,15 @@ int run(Context& context) {
     return 0;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka ports                                  serial ports, their USB ids and who holds them\n"
+    "  nxtka ports --all --json                     with the simulators' pseudo-terminals, for a script\n";
+
 }  // namespace
 
 extern const Subcommand kPortsCommand{
     "ports", "the serial ports: stable by-id names, USB vendor:product, serial, who holds them", false, true,
-    addOptions, run};
+    kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

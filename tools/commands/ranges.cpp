@@ -47,8 +47,13 @@ int run(Context& context) {
     return kExitDone;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka ranges -d /dev/ttyUSB0                 entry, status and value of the range table\n"
+    "  nxtka ranges -d /dev/ttyUSB0 --json\n";
+
 }  // namespace
 
-extern const Subcommand kRangesCommand{"ranges", "print the amplifier's range table", true, true, addOptions, run};
+extern const Subcommand kRangesCommand{"ranges", "print the amplifier's range table", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -72,9 +72,14 @@ int run(Context& context) {
     return kExitDone;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka send -d /dev/ttyUSB0 3b                ask for one value (command 59)\n"
+    "  nxtka send -d /dev/ttyUSB0 --wait 200 2a 03  and show the bytes that came back\n";
+
 }  // namespace
 
 extern const Subcommand kSendCommand{"send", "send raw bytes (service use): 2a 03, 2a03, 0x2a", true, true,
-                                     addOptions, run};
+                                     kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -55,8 +55,14 @@ int run(Context& context) {
     return kExitDone;
 }
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nxtka set gain 3 -d /dev/ttyUSB0\n"
+    "  nxtka set mode-linear off -d /dev/ttyUSB0\n"
+    "  nxtka set adapt-threshold 0.001 -d /dev/ttyUSB0   says what the amplifier holds when it rounds\n";
+
 }  // namespace
 
-extern const Subcommand kSetCommand{"set", "change a setting (get --list shows them all)", true, true, addOptions, run};
+extern const Subcommand kSetCommand{"set", "change a setting (get --list shows them all)", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli
