@@ -22,13 +22,16 @@ constexpr std::int32_t kRingCapacity = 1 << 16;
 std::uint32_t portNumberOf(const Target& target) {
     const std::int64_t port = target.port.value_or(0);
     if (port < 0 || port > 1023)
-        throw ToolError("port " + std::to_string(port) + " is out of range (the library serves ports 0 to 1023)", kExitUsage);
+        throw ToolError("port " + std::to_string(port) + " is out of range (the library serves ports 0 to 1023)",
+                        kExitUsage);
     return static_cast<std::uint32_t>(port);
 }
 
 void checkTarget(const Target& target) {
-    if (!target.device && !target.port) throw ToolError("say where the amplifier is: --device PATH or --port N", kExitUsage);
-    if (target.device && target.device->empty()) throw ToolError("--device needs a path, e.g. /dev/ttyUSB0", kExitUsage);
+    if (!target.device && !target.port)
+        throw ToolError("say where the amplifier is: --device PATH or --port N", kExitUsage);
+    if (target.device && target.device->empty())
+        throw ToolError("--device needs a path, e.g. /dev/ttyUSB0", kExitUsage);
     if (target.device && target.device->size() >= NXTKA_DEVICE_NAME_MAX)
         throw ToolError("device name is too long (at most " + std::to_string(NXTKA_DEVICE_NAME_MAX - 1) +
                             " bytes): " + *target.device,

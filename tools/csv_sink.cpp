@@ -56,9 +56,9 @@ std::uint64_t nextSampleOf(const std::string& path) {
     if (last == kCsvHeader) return 0;
     std::uint64_t sample = 0;
     if (!sampleOfRow(last, sample))
-        throw ToolError("--append: the last line of " + path + " is not a row of sample,read_time_s,value,status: " +
-                            last,
-                        kExitUsage);
+        throw ToolError(
+            "--append: the last line of " + path + " is not a row of sample,read_time_s,value,status: " + last,
+            kExitUsage);
     return sample + 1;
 }
 
@@ -94,8 +94,7 @@ std::FILE* CsvSink::stream() {
     }
     if (appended_ == nullptr) {
         appended_ = std::fopen(path_.c_str(), "a");
-        if (appended_ == nullptr)
-            throw ToolError("cannot write " + path_ + ": " + std::strerror(errno));
+        if (appended_ == nullptr) throw ToolError("cannot write " + path_ + ": " + std::strerror(errno));
         if (std::ftell(appended_) == 0) std::fprintf(appended_, "%s\n", kCsvHeader);
     }
     return appended_;
@@ -112,8 +111,8 @@ bool CsvSink::flush() {
     std::FILE* f = output_ ? output_->stream() : appended_;
     if (std::fflush(f) == 0 && !std::ferror(f)) return true;
     if (toStdout() && errno == EPIPE) return false;
-    throw ToolError("writing " + (toStdout() ? std::string("the CSV rows") : path_) + " failed: " +
-                    std::strerror(errno));
+    throw ToolError("writing " + (toStdout() ? std::string("the CSV rows") : path_) +
+                    " failed: " + std::strerror(errno));
 }
 
 void CsvSink::finish() {

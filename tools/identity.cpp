@@ -27,7 +27,8 @@ Identity readIdentity(const ActivePort& port, const std::function<void()>& befor
 void printIdentity(const ActivePort& port, const Identity& identity) {
     printField("device", port.device() + " (port " + std::to_string(port.port()) + ")");
     printField("library", libraryVersion());
-    for (const auto& [s, r] : identity) printField(s->infoLabel, r.outcome == Outcome::ok ? r.text : "(" + r.failure + ")");
+    for (const auto& [s, r] : identity)
+        printField(s->infoLabel, r.outcome == Outcome::ok ? r.text : "(" + r.failure + ")");
 }
 
 }  // namespace nxtka_cli

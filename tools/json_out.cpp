@@ -24,8 +24,10 @@ json readingObject(const Reading& r) {
     json o;
     o["value"] = r.outcome == Outcome::ok ? plainOf(r) : json(nullptr);
     if (!r.unit.empty()) o["unit"] = r.unit;
-    if (r.outcome == Outcome::ok) o["text"] = r.text;
-    else o["error"] = r.failure;
+    if (r.outcome == Outcome::ok)
+        o["text"] = r.text;
+    else
+        o["error"] = r.failure;
     return o;
 }
 

@@ -4,6 +4,7 @@
 // and for `send --wait`, which needs the raw bytes that come back.
 // Subcommands live in commands/, one file each, listed in subcommand_list.cpp.
 #include "cli_core.h"
+#include "command_word.h"
 #include "nxtka.h"
 #include "subcommand.h"
 
@@ -33,38 +34,6 @@ Target merged(const Target& own, const Target& before) {
     if (!t.port) t.port = before.port;
     if (!t.baud) t.baud = before.baud;
     return t;
-}
-
-// The first word that is not an option (or an option's value), so that a
-// mistyped command is named as such.
-std::optional<std::string> commandWord(int argc, char** argv) {
-    static const char* const kWithValue[] = {"-d", "--device", "-p", "--port", "-b", "--baud"};
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--") return std::nullopt;
-        if (a.size() > 1 && a[0] == '-') {
-            for (const char* o : kWithValue)
-                if (a == o) ++i;
-            continue;
-        }
-        return a;
-    }
-    return std::nullopt;
-}
-
-void checkCommandWord(int argc, char** argv) {
-    const auto word = commandWord(argc, argv);
-    if (!word) return;
-    std::string known, close;
-    for (const Subcommand* s : subcommands()) {
-        const std::string name = s->name;
-        if (*word == name) return;
-        known += (known.empty() ? "" : ", ") + name;
-        if (close.empty() && !word->empty() && (name.rfind(*word, 0) == 0 || word->rfind(name, 0) == 0)) close = name;
-    }
-    throw ToolError("unknown command '" + *word + "'" + (close.empty() ? "" : " (did you mean " + close + "?)") +
-                        "; commands: " + known,
-                    kExitUsage);
 }
 
 // The commands that take the options: the subcommand itself, or each of its

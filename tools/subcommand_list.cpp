@@ -14,8 +14,8 @@ const Subcommand* const kSubcommands[] = {
 #if NXTKA_CLI_DEMO
     &kDemoCommand,
 #endif
-    &kInfoCommand,   &kMonitorCommand, &kSendCommand,   &kGetCommand,    &kSetCommand,  &kListCommand,
-    &kPortsCommand,  &kAdjustCommand,  &kRangesCommand, &kMemoryCommand, &kLinearCommand,
+    &kInfoCommand,  &kMonitorCommand, &kSendCommand,   &kGetCommand,    &kSetCommand,    &kListCommand,
+    &kPortsCommand, &kAdjustCommand,  &kRangesCommand, &kMemoryCommand, &kLinearCommand,
 };
 
 }  // namespace

@@ -26,9 +26,9 @@ TEST(ExitStatus, EachOutcomeHasItsStatus) {
     const Row rows[] = {
         {normal, {"get", "model"}, 0},
         {normal, {"set", "gain", "3"}, 0},
-        {quiet, {"get", "gain"}, 1},           // no answer
-        {normal, {"set", "gain", "8"}, 2},     // the tool's own check
-        {normal, {"set", "rate", "0"}, 2},     // refused by the library
+        {quiet, {"get", "gain"}, 1},        // no answer
+        {normal, {"set", "gain", "8"}, 2},  // the tool's own check
+        {normal, {"set", "rate", "0"}, 2},  // refused by the library
         {normal, {"set", "analog-filter", "0.2"}, 2},
         {quiet, {"monitor", "--seconds", "0.5"}, 3},
         {quiet, {"monitor", "--seconds", "0.5", "--json"}, 3},

@@ -92,8 +92,8 @@ std::string roff(std::string text) {
 // from the programs as built, whatever the build tree holds.
 TEST(Install, ManPagesDocumentEveryCommandsOptions) {
     const std::string prefix = tempPath("prefix");
-    const RunResult install = run({NXTKA_CMAKE_COMMAND, "--install", NXTKA_BUILD_DIR, "--component", "man",
-                                   "--prefix", prefix});
+    const RunResult install =
+        run({NXTKA_CMAKE_COMMAND, "--install", NXTKA_BUILD_DIR, "--component", "man", "--prefix", prefix});
     ASSERT_EQ(install.status, 0) << install.out << install.err;
     const std::string page = readFile(prefix + "/share/man/man1/nxtka.1");
     EXPECT_NE(readFile(prefix + "/share/man/man1/nxtka-sim.1").find(".TH NXTKA-SIM"), std::string::npos);

@@ -31,14 +31,15 @@ TEST(Interrupt, MemoryWriteStopsBetweenBytesAndSaysWhereToResume) {
     const std::string bytes(80, 'a');  // 40 bytes of 0xAA
     for (const milliseconds second : {milliseconds(-1), milliseconds(300)}) {
         SimProcess sim(kSim, {"--rate", "0", "--late", "WriteMemory:50"});
-        const RunResult r = run({kTool, "memory", "write", "--device", sim.device(), "100", bytes}, std::chrono::seconds(20),
-                                "", milliseconds(1000), second);
+        const RunResult r = run({kTool, "memory", "write", "--device", sim.device(), "100", bytes},
+                                std::chrono::seconds(20), "", milliseconds(1000), second);
         EXPECT_EQ(r.status, 130) << r.err;
         const std::string line = lastComplaint(r);
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m,
-                                     std::regex("nxtka: interrupted: ([0-9]+) of 40 bytes written \\(100 to ([0-9]+)\\); "
-                                                "the rest: memory write ([0-9]+) ((aa)+)")))
+        ASSERT_TRUE(
+            std::regex_match(line, m,
+                             std::regex("nxtka: interrupted: ([0-9]+) of 40 bytes written \\(100 to ([0-9]+)\\); "
+                                        "the rest: memory write ([0-9]+) ((aa)+)")))
             << line;
         const int written = std::stoi(m[1]);
         EXPECT_EQ(std::stoi(m[2]), 100 + written - 1);
@@ -47,8 +48,8 @@ TEST(Interrupt, MemoryWriteStopsBetweenBytesAndSaysWhereToResume) {
 
         // The port was released: the amplifier answers the next run, and
         // holds exactly the bytes said.
-        const RunResult dump = tool({"memory", "dump", "--device", sim.device(), "--from", "100", "--count",
-                                     std::to_string(written + 1)});
+        const RunResult dump =
+            tool({"memory", "dump", "--device", sim.device(), "--from", "100", "--count", std::to_string(written + 1)});
         ASSERT_EQ(dump.status, 0) << dump.err;
         std::string held;
         for (const std::string& l : lines(dump.out)) {
@@ -64,8 +65,8 @@ TEST(Interrupt, MemoryWriteStopsBetweenBytesAndSaysWhereToResume) {
 // and once the amplifier has come back the tool stops with 130.
 TEST(Interrupt, AdjustmentEndsBeforeTheToolStops) {
     SimProcess sim(kSim, {"--rate", "0", "--adjust-ms", "3000"});
-    const RunResult r = run({kTool, "adjust", "zero", "--device", sim.device()}, std::chrono::seconds(20), "",
-                            milliseconds(1500));
+    const RunResult r =
+        run({kTool, "adjust", "zero", "--device", sim.device()}, std::chrono::seconds(20), "", milliseconds(1500));
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_NE(r.err.find("nxtka: stopping when the amplifier has ended the adjustment"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("zero adjustment done: the amplifier came back"), std::string::npos) << r.out;

@@ -94,7 +94,7 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kAdjustCommand{"adjust", "run an adjustment procedure: zero, scale, offset or cal", true,
-                                       true, kExamples, addOptions, run};
+extern const Subcommand kAdjustCommand{
+    "adjust", "run an adjustment procedure: zero, scale, offset or cal", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

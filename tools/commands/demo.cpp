@@ -31,7 +31,8 @@ void addOptions(CLI::App& cmd) {
 
 int run(Context& context) {
     if (args.seconds <= 0) throw ToolError("--seconds must be above 0", kExitUsage);
-    if (args.rate <= 0 || args.rate > 2000) throw ToolError("--rate must be above 0 and at most 2000 values/s", kExitUsage);
+    if (args.rate <= 0 || args.rate > 2000)
+        throw ToolError("--rate must be above 0 and at most 2000 values/s", kExitUsage);
     SignalWatch& signals = context.signals();
     const bool utf8 = terminalIsUtf8();
     DemoSignal sig;
@@ -67,7 +68,8 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kDemoCommand{"demo", "stream live values from a simulated amplifier (no hardware needed)",
-                                     false, false, kExamples, addOptions, run};
+extern const Subcommand kDemoCommand{
+    "demo", "stream live values from a simulated amplifier (no hardware needed)", false, false, kExamples, addOptions,
+    run};
 
 }  // namespace nxtka_cli

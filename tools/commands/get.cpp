@@ -53,7 +53,8 @@ int run(Context& context) {
     ActivePort port(context.target, context.signals());
     const Reading r = readSetting(s, port.port());
     context.stopHere();
-    if (r.outcome != Outcome::ok) throw ToolError("reading " + name + " from " + port.device() + " failed: " + r.failure);
+    if (r.outcome != Outcome::ok)
+        throw ToolError("reading " + name + " from " + port.device() + " failed: " + r.failure);
     std::printf("%s\n", context.json ? readingJson(name, r).c_str() : r.text.c_str());
     return kExitDone;
 }
@@ -66,6 +67,7 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kGetCommand{"get", "read a setting (get --list shows them all)", true, true, kExamples, addOptions, run};
+extern const Subcommand kGetCommand{
+    "get", "read a setting (get --list shows them all)", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

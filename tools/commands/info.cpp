@@ -34,7 +34,7 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kInfoCommand{"info", "activate and show what the library knows about the amplifier", true,
-                                     true, kExamples, addOptions, run};
+extern const Subcommand kInfoCommand{
+    "info", "activate and show what the library knows about the amplifier", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -29,7 +29,8 @@ struct LinearArgs {
 
 void addOptions(CLI::App& cmd) {
     cmd.add_option("action", args.action, "read, write or check")->required();
-    cmd.add_option("--table", args.table, "CSV file, rows input,output; the last row is the extra record (-: standard input or output)")
+    cmd.add_option("--table", args.table,
+                   "CSV file, rows input,output; the last row is the extra record (-: standard input or output)")
         ->required();
     cmd.add_flag("--check", args.checkOnly, "validate the table without writing it");
     cmd.add_flag("--sort", args.sort, "sort the points by input first");
@@ -87,7 +88,9 @@ std::string linearErrorWords(std::int32_t info) {
     case 0x1600: what = "output decreasing" + after; break;
     case 0x1700: what = "input not increasing and output decreasing" + after; break;
     case 0x1800: what = "slope too steep after point " + std::to_string(index); break;
-    case 0x1C00: what = "the amplifier refused the write (linearization on, settings locked or marker not taken)"; break;
+    case 0x1C00:
+        what = "the amplifier refused the write (linearization on, settings locked or marker not taken)";
+        break;
     case 0x2000: what = "a memory transfer moved fewer bytes than asked"; break;
     case 0x2400: what = "mode outside 0..3"; break;
     case 0x2800: what = "the extra record's input is out of range"; break;
@@ -117,8 +120,7 @@ int runRead(Context& context) {
     // The extra record follows the points, in the last entry at most.
     const std::size_t n = std::min(static_cast<std::size_t>(info), table.size() - 1);
     std::fprintf(out.stream(), "input,output\n");
-    for (std::size_t i = 0; i <= n; ++i)
-        std::fprintf(out.stream(), "%.9g,%.9g\n", table[i].x, table[i].y);
+    for (std::size_t i = 0; i <= n; ++i) std::fprintf(out.stream(), "%.9g,%.9g\n", table[i].x, table[i].y);
     out.commit();
     if (context.json) {
         const std::vector<LinearPoint> points(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(n));
@@ -169,7 +171,7 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kLinearCommand{"linear", "the linearization table as CSV: read, write or check", true, true,
-                                       kExamples, addOptions, run};
+extern const Subcommand kLinearCommand{
+    "linear", "the linearization table as CSV: read, write or check", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

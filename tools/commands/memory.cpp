@@ -199,8 +199,7 @@ int runDump(Context& context) {
 // How far a write got, and the command that writes the rest.
 std::string writeProgress(std::uint32_t first, const std::vector<std::uint8_t>& data, std::size_t written) {
     std::string text = std::to_string(written) + " of " + std::to_string(data.size()) + " bytes written";
-    if (written > 0)
-        text += " (" + std::to_string(first) + " to " + std::to_string(first + written - 1) + ")";
+    if (written > 0) text += " (" + std::to_string(first) + " to " + std::to_string(first + written - 1) + ")";
     std::string rest;
     for (std::size_t i = written; i < data.size(); ++i) rest += hex2(data[i]);
     return text + "; the rest: memory write " + std::to_string(first + written) + " " + rest;
@@ -210,9 +209,9 @@ int runWrite(Context& context) {
     const auto first = static_cast<std::uint32_t>(parseInteger(args.address, 0, kMemorySize - 1));
     const std::vector<std::uint8_t> data = parseHexBytes(args.bytes);
     if (first + data.size() > static_cast<std::size_t>(kMemorySize))
-        throw ToolError(std::to_string(data.size()) + " bytes from " + args.address +
-                            " pass the end of memory (1024 bytes)",
-                        kExitUsage);
+        throw ToolError(
+            std::to_string(data.size()) + " bytes from " + args.address + " pass the end of memory (1024 bytes)",
+            kExitUsage);
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());
     context.signals().setStopPoint("after the byte being written");
@@ -257,8 +256,8 @@ int runCheck(Context& context) {
         const std::int32_t n = lineLength(address, count - done);
         progress(terminal, done, count);
         if (TKAcheckMemory(port.port(), n, address, statuses) != n)
-            throw ToolError("checking memory at " + std::to_string(address) + " failed: " +
-                            lastLibraryFailure().text + "; " + std::to_string(done) + " bytes checked before");
+            throw ToolError("checking memory at " + std::to_string(address) + " failed: " + lastLibraryFailure().text +
+                            "; " + std::to_string(done) + " bytes checked before");
         clearProgress(terminal);
         for (std::int32_t i = 0; i < n; ++i) {
             if (statuses[i] <= 15) continue;
@@ -274,8 +273,8 @@ int runCheck(Context& context) {
     else
         std::printf("%d of %d bytes from %u checked without fault\n", done - failed, done, from);
     if (done < count)
-        context.stopHere(std::to_string(done) + " of " + std::to_string(count) + " bytes checked; the rest: " +
-                         restOf(from, count, done));
+        context.stopHere(std::to_string(done) + " of " + std::to_string(count) +
+                         " bytes checked; the rest: " + restOf(from, count, done));
     return faulty.empty() ? kExitDone : kExitFailed;
 }
 
@@ -293,6 +292,7 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kMemoryCommand{"memory", "the amplifier's 1024 bytes of memory", true, true, kExamples, addOptions, run};
+extern const Subcommand kMemoryCommand{
+    "memory", "the amplifier's 1024 bytes of memory", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -109,7 +109,7 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kMonitorCommand{"monitor", "live values with status, rate, range and a sparkline", true, true,
-                                        kExamples, addOptions, run};
+extern const Subcommand kMonitorCommand{
+    "monitor", "live values with status, rate, range and a sparkline", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

@@ -46,7 +46,9 @@ constexpr const char* kExamples =
 }  // namespace
 
 extern const Subcommand kPortsCommand{
-    "ports", "the serial ports: stable by-id names, USB vendor:product, serial, who holds them", false, true,
-    kExamples, addOptions, run};
+    "ports",   "the serial ports: stable by-id names, USB vendor:product, serial, who holds them",
+    false,     true,
+    kExamples, addOptions,
+    run};
 
 }  // namespace nxtka_cli

@@ -54,6 +54,7 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kRangesCommand{"ranges", "print the amplifier's range table", true, true, kExamples, addOptions, run};
+extern const Subcommand kRangesCommand{"ranges", "print the amplifier's range table", true, true, kExamples, addOptions,
+                                       run};
 
 }  // namespace nxtka_cli

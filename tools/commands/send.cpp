@@ -32,7 +32,8 @@ int sendAndWait(const Target& target, const std::vector<std::uint8_t>& bytes, st
     if (waitMs < 0 || waitMs > 60000) throw ToolError("--wait takes 0 to 60000 ms", kExitUsage);
     const std::int64_t baud = target.baud.value_or(38400);
     if (!rawSpeedSupported(baud))
-        throw ToolError("--wait needs a standard line speed (1200 to 921600 bit/s), not " + std::to_string(baud), kExitUsage);
+        throw ToolError("--wait needs a standard line speed (1200 to 921600 bit/s), not " + std::to_string(baud),
+                        kExitUsage);
     std::string device;
     if (target.device) {
         device = *target.device;
@@ -51,8 +52,8 @@ int sendAndWait(const Target& target, const std::vector<std::uint8_t>& bytes, st
     if (back.empty())
         std::printf("no bytes came back within %lld ms\n", static_cast<long long>(waitMs));
     else
-        std::printf("received %s within %lld ms: %s\n", bytesText(back.size()).c_str(),
-                    static_cast<long long>(waitMs), formatHex(back).c_str());
+        std::printf("received %s within %lld ms: %s\n", bytesText(back.size()).c_str(), static_cast<long long>(waitMs),
+                    formatHex(back).c_str());
     return kExitDone;
 }
 
@@ -79,7 +80,7 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kSendCommand{"send", "send raw bytes (service use): 2a 03, 2a03, 0x2a", true, true,
-                                     kExamples, addOptions, run};
+extern const Subcommand kSendCommand{
+    "send", "send raw bytes (service use): 2a 03, 2a03, 0x2a", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli

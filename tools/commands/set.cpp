@@ -29,8 +29,9 @@ int run(Context& context) {
     if (s.set(port.port(), value, true) != Outcome::ok) {
         const LibraryFailure why = lastLibraryFailure();
         if (why.code == NXTKA_FAILURE_ARGUMENT)
-            throw ToolError(name + " " + value + " refused by the library (" + why.text + "); " + name + " takes " + s.range,
-                            kExitUsage);
+            throw ToolError(
+                name + " " + value + " refused by the library (" + why.text + "); " + name + " takes " + s.range,
+                kExitUsage);
         throw ToolError("setting " + name + " on " + port.device() + " failed: " +
                         (why.text.empty() ? std::string(s.setName) + " returned -1 without a reason" : why.text));
     }
@@ -63,6 +64,7 @@ constexpr const char* kExamples =
 
 }  // namespace
 
-extern const Subcommand kSetCommand{"set", "change a setting (get --list shows them all)", true, true, kExamples, addOptions, run};
+extern const Subcommand kSetCommand{
+    "set", "change a setting (get --list shows them all)", true, true, kExamples, addOptions, run};
 
 }  // namespace nxtka_cli
