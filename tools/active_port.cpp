@@ -22,20 +22,23 @@ constexpr std::int32_t kRingCapacity = 1 << 16;
 std::uint32_t portNumberOf(const Target& target) {
     const std::int64_t port = target.port.value_or(0);
     if (port < 0 || port > 1023)
-        throw ToolError("port " + std::to_string(port) + " is out of range (the library serves ports 0 to 1023)", 2);
+        throw ToolError("port " + std::to_string(port) + " is out of range (the library serves ports 0 to 1023)",
+                        kExitUsage);
     return static_cast<std::uint32_t>(port);
 }
 
 void checkTarget(const Target& target) {
-    if (!target.device && !target.port) throw ToolError("say where the amplifier is: --device PATH or --port N", 2);
-    if (target.device && target.device->empty()) throw ToolError("--device needs a path, e.g. /dev/ttyUSB0", 2);
+    if (!target.device && !target.port)
+        throw ToolError("say where the amplifier is: --device PATH or --port N", kExitUsage);
+    if (target.device && target.device->empty())
+        throw ToolError("--device needs a path, e.g. /dev/ttyUSB0", kExitUsage);
     if (target.device && target.device->size() >= NXTKA_DEVICE_NAME_MAX)
         throw ToolError("device name is too long (at most " + std::to_string(NXTKA_DEVICE_NAME_MAX - 1) +
                             " bytes): " + *target.device,
-                        2);
+                        kExitUsage);
     portNumberOf(target);
     if (target.baud && (*target.baud <= 0 || *target.baud > 0x7FFFFFFF))
-        throw ToolError("line speed " + std::to_string(*target.baud) + " is not a positive bit rate", 2);
+        throw ToolError("line speed " + std::to_string(*target.baud) + " is not a positive bit rate", kExitUsage);
 }
 
 namespace {
@@ -66,7 +69,7 @@ void ActivePort::activate(const Target& target, SignalWatch& signals) {
         if (NXsetDeviceName(port_, target.device->c_str()) != 0)
             throw ToolError("device name is too long (at most " + std::to_string(NXTKA_DEVICE_NAME_MAX - 1) +
                                 " bytes): " + *target.device,
-                            2);
+                            kExitUsage);
         mapped_ = true;
     }
     char name[NXTKA_DEVICE_NAME_MAX] = {};

@@ -26,9 +26,9 @@ std::string lower(std::string_view s) {
 void appendHexWord(std::string_view word, std::vector<std::uint8_t>& out) {
     std::string_view digits = word;
     if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.remove_prefix(2);
-    if (digits.empty()) throw ToolError("'" + std::string(word) + "' has no hex digits", 2);
+    if (digits.empty()) throw ToolError("'" + std::string(word) + "' has no hex digits", kExitUsage);
     for (char c : digits)
-        if (hexDigit(c) < 0) throw ToolError("'" + std::string(word) + "' is not a hex byte sequence", 2);
+        if (hexDigit(c) < 0) throw ToolError("'" + std::string(word) + "' is not a hex byte sequence", kExitUsage);
     if (digits.size() == 1) {
         out.push_back(static_cast<std::uint8_t>(hexDigit(digits[0])));
         return;
@@ -36,7 +36,7 @@ void appendHexWord(std::string_view word, std::vector<std::uint8_t>& out) {
     if (digits.size() % 2 != 0)
         throw ToolError("'" + std::string(word) + "' has an odd number of hex digits (write 0" +
                         std::string(1, digits[0]) + " for a single leading digit)",
-                        2);
+                        kExitUsage);
     for (std::size_t i = 0; i < digits.size(); i += 2)
         out.push_back(static_cast<std::uint8_t>(hexDigit(digits[i]) * 16 + hexDigit(digits[i + 1])));
 }
@@ -68,7 +68,7 @@ std::vector<std::uint8_t> parseHexBytes(const std::vector<std::string>& words) {
             i = j;
         }
     }
-    if (out.empty()) throw ToolError("no bytes given (write them in hex, e.g. 2a 03)", 2);
+    if (out.empty()) throw ToolError("no bytes given (write them in hex, e.g. 2a 03)", kExitUsage);
     return out;
 }
 
@@ -85,11 +85,11 @@ std::string formatHex(const std::vector<std::uint8_t>& bytes) {
 
 std::int64_t parseInteger(std::string_view text, std::int64_t min, std::int64_t max) {
     std::int64_t v = 0;
-    if (!wholeInteger(text, v)) throw ToolError("'" + std::string(text) + "' is not a whole number", 2);
+    if (!wholeInteger(text, v)) throw ToolError("'" + std::string(text) + "' is not a whole number", kExitUsage);
     if (v < min || v > max)
         throw ToolError("'" + std::string(text) + "' is out of range (" + std::to_string(min) + " to " +
                         std::to_string(max) + ")",
-                        2);
+                        kExitUsage);
     return v;
 }
 
@@ -99,7 +99,7 @@ double parseNumber(std::string_view text) {
     char* end = nullptr;
     const double v = std::strtod(s.c_str(), &end);
     if (s.empty() || errno != 0 || end == s.c_str() || *end != '\0' || !std::isfinite(v))
-        throw ToolError("'" + s + "' is not a number", 2);
+        throw ToolError("'" + s + "' is not a number", kExitUsage);
     return v;
 }
 
@@ -107,7 +107,7 @@ bool parseSwitch(std::string_view text) {
     const std::string s = lower(text);
     if (s == "on" || s == "1" || s == "true" || s == "yes") return true;
     if (s == "off" || s == "0" || s == "false" || s == "no") return false;
-    throw ToolError("'" + std::string(text) + "' is not on or off", 2);
+    throw ToolError("'" + std::string(text) + "' is not on or off", kExitUsage);
 }
 
 std::string formatLibraryVersion(std::int32_t version, std::int32_t revision) {

@@ -14,10 +14,20 @@
 
 namespace nxtka_cli {
 
+// The tool's exit statuses, as the README and the man page list them.
+enum ExitStatus : int {
+    kExitDone = 0,
+    kExitFailed = 1,           // the device or the amplifier failed
+    kExitUsage = 2,            // a bad argument, or a value the library refused
+    kExitNothingMeasured = 3,  // a monitor that read no value
+    kExitInterrupted = 130,    // stopped by Ctrl-C (or SIGTERM, SIGHUP)
+};
+
 // A failure the tool reports in one line and ends with a non-zero status.
 class ToolError : public std::runtime_error {
 public:
-    explicit ToolError(const std::string& message, int status = 1) : std::runtime_error(message), status_(status) {}
+    explicit ToolError(const std::string& message, int status = kExitFailed)
+        : std::runtime_error(message), status_(status) {}
     int status() const { return status_; }
 
 private:

@@ -3,7 +3,7 @@
 #include "cli_core.h"
 
 #include <cerrno>
-#include <cstdlib>
+#include <cinttypes>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,108 +11,128 @@
 namespace nxtka_cli {
 namespace {
 
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+// The sample number of a whole row "7,12.340000,0.41234500,0".
+bool sampleOfRow(const std::string& line, std::uint64_t& sample) {
+    unsigned long long n = 0;
+    double t = 0, v = 0;
+    unsigned status = 0;
+    int end = -1;
+    if (std::sscanf(line.c_str(), "%llu,%lf,%lf,%u%n", &n, &t, &v, &status, &end) != 4 ||
+        end != static_cast<int>(line.size()))
+        return false;
+    sample = n;
+    return true;
 }
 
-ToolError writeError(const std::string& path, int err) {
-    return ToolError("cannot write " + path + ": " + std::strerror(err));
+// For --append: the sample number the next row gets, after checking that the
+// file holds this tool's header and ends with a whole row. A missing or
+// empty file starts at 0.
+std::uint64_t nextSampleOf(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) {
+        if (errno == ENOENT) return 0;
+        throw ToolError("--append: cannot read " + path + ": " + std::strerror(errno), kExitUsage);
+    }
+    char head[256] = {};
+    const bool hasHead = std::fgets(head, sizeof head, f) != nullptr;
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    std::string tail(static_cast<std::size_t>(std::min<long>(size, 4096)), '\0');
+    std::fseek(f, size - static_cast<long>(tail.size()), SEEK_SET);
+    const std::size_t got = std::fread(tail.data(), 1, tail.size(), f);
+    std::fclose(f);
+    if (!hasHead) return 0;
+    std::string first = head;
+    if (!first.empty() && first.back() == '\n') first.pop_back();
+    if (first != kCsvHeader)
+        throw ToolError("--append: " + path + " begins with '" + first + "', not this tool's header " + kCsvHeader +
+                            " (append to a file of monitor rows, or write a new one)",
+                        kExitUsage);
+    tail.resize(got);
+    if (tail.empty() || tail.back() != '\n')
+        throw ToolError("--append: the last line of " + path + " is cut short (no line end)", kExitUsage);
+    tail.pop_back();
+    const std::string last = tail.substr(tail.rfind('\n') == std::string::npos ? 0 : tail.rfind('\n') + 1);
+    if (last == kCsvHeader) return 0;
+    std::uint64_t sample = 0;
+    if (!sampleOfRow(last, sample))
+        throw ToolError(
+            "--append: the last line of " + path + " is not a row of sample,read_time_s,value,status: " + last,
+            kExitUsage);
+    return sample + 1;
 }
 
 }  // namespace
 
-CsvSink::CsvSink(std::string path, bool append) : path_(std::move(path)), append_(append) {
-    if (path_.empty() || path_ == "-") return;
+CsvSink::CsvSink(const std::string& path, bool append) : path_(path), append_(append) {
+    if (path_.empty()) return;
+    if (!append_) {
+        output_ = std::make_unique<OutputFile>(path_, "--csv");
+        return;
+    }
     struct stat st {};
     if (::stat(path_.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) throw ToolError("--csv " + path_ + " is a directory", 2);
-        if (::access(path_.c_str(), W_OK) != 0 && append_)
-            throw ToolError("cannot write " + path_ + ": " + std::strerror(errno), 2);
+        if (S_ISDIR(st.st_mode)) throw ToolError("--csv " + path_ + " is a directory", kExitUsage);
+        if (::access(path_.c_str(), W_OK) != 0)
+            throw ToolError("cannot write " + path_ + ": " + std::strerror(errno), kExitUsage);
+    } else {
+        OutputFile check(path_, "--csv");  // the directory takes a new file
     }
-    const std::string dir = directoryOf(path_);
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw ToolError("--csv " + path_ + ": the directory " + dir + " does not exist", 2);
-    if (!append_ && ::access(dir.c_str(), W_OK) != 0)
-        throw ToolError("--csv " + path_ + ": cannot create files in " + dir + " (" + std::strerror(errno) + ")", 2);
+    firstSample_ = nextSampleOf(path_);
 }
 
 CsvSink::~CsvSink() {
-    if (file_ != nullptr) close(rows_ > 0);
+    if (appended_ != nullptr) std::fclose(appended_);
 }
 
-void CsvSink::open() {
-    if (toStdout()) {
-        file_ = stdout;
-        std::fprintf(file_, "%s\n", kCsvHeader);
-        return;
+std::FILE* CsvSink::stream() {
+    if (output_) {
+        const bool first = rows_ == 0;
+        std::FILE* f = output_->stream();
+        if (first) std::fprintf(f, "%s\n", kCsvHeader);
+        return f;
     }
-    if (append_) {
-        file_ = std::fopen(path_.c_str(), "a");
-        if (file_ == nullptr) throw writeError(path_, errno);
-        struct stat st {};
-        if (::fstat(::fileno(file_), &st) == 0 && st.st_size == 0) std::fprintf(file_, "%s\n", kCsvHeader);
-        return;
+    if (appended_ == nullptr) {
+        appended_ = std::fopen(path_.c_str(), "a");
+        if (appended_ == nullptr) throw ToolError("cannot write " + path_ + ": " + std::strerror(errno));
+        if (std::ftell(appended_) == 0) std::fprintf(appended_, "%s\n", kCsvHeader);
     }
-    std::string tmpl = path_ + ".partial-XXXXXX";
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) throw writeError(path_, errno);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    file_ = ::fdopen(fd, "w");
-    if (file_ == nullptr) {
-        const int err = errno;
-        ::close(fd);
-        ::unlink(tmpl.c_str());
-        throw writeError(path_, err);
-    }
-    tempPath_ = tmpl;
-    std::fprintf(file_, "%s\n", kCsvHeader);
+    return appended_;
 }
 
 void CsvSink::row(std::uint64_t index, double readTimeS, double value, std::uint8_t status) {
     if (!enabled()) return;
-    if (file_ == nullptr) open();
-    std::fprintf(file_, "%s\n", formatCsvRow(index, readTimeS, value, status).c_str());
+    std::fprintf(stream(), "%s\n", formatCsvRow(firstSample_ + index, readTimeS, value, status).c_str());
     ++rows_;
 }
 
 bool CsvSink::flush() {
-    if (file_ == nullptr) return true;
-    if (std::fflush(file_) == 0 && !std::ferror(file_)) return true;
+    if (rows_ == 0) return true;
+    std::FILE* f = output_ ? output_->stream() : appended_;
+    if (std::fflush(f) == 0 && !std::ferror(f)) return true;
     if (toStdout() && errno == EPIPE) return false;
-    {
-        throw ToolError("writing " + (toStdout() ? std::string("the CSV rows") : path_) + " failed: " +
-                        std::strerror(errno));
-    }
-}
-
-void CsvSink::close(bool keep) {
-    std::FILE* f = file_;
-    file_ = nullptr;
-    if (f == stdout) {
-        std::fflush(f);
-        return;
-    }
-    const bool written = std::fclose(f) == 0;
-    if (tempPath_.empty()) return;
-    if (keep && written && ::rename(tempPath_.c_str(), path_.c_str()) == 0) {
-        tempPath_.clear();
-        return;
-    }
-    if (!keep) ::unlink(tempPath_.c_str());
+    throw ToolError("writing " + (toStdout() ? std::string("the CSV rows") : path_) +
+                    " failed: " + std::strerror(errno));
 }
 
 void CsvSink::finish() {
-    if (file_ == nullptr) return;
-    std::FILE* f = file_;
-    if (f != stdout && std::fflush(f) != 0) throw writeError(path_, errno);
-    close(true);
-    if (!tempPath_.empty())
-        throw ToolError("the rows are in " + tempPath_ + ": renaming it to " + path_ + " failed");
+    if (rows_ == 0) return;
+    if (output_) {
+        output_->commit();
+        return;
+    }
+    const bool written = std::fflush(appended_) == 0 && !std::ferror(appended_);
+    const int err = errno;
+    std::fclose(appended_);
+    appended_ = nullptr;
+    if (!written) throw ToolError("writing " + path_ + " failed: " + std::strerror(err));
+}
+
+std::string CsvSink::keepPartial() {
+    if (rows_ == 0 || toStdout()) return {};
+    if (output_) return output_->keepPartial();
+    finish();
+    return path_;
 }
 
 }  // namespace nxtka_cli

@@ -1,6 +1,5 @@
 #include "signals.h"
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <pthread.h>
@@ -53,19 +52,16 @@ void SignalWatch::run() {
             if (quitting_.load()) return;
             continue;
         }
-        const auto now = std::chrono::steady_clock::now();
         if (interruptNow_.load()) {
             say("\nnxtka: interrupted\n");
             ::_exit(130);
         }
-        if (stop_.load()) {
-            // A quick second press is one impatient stop: the summary still comes.
-            if (now - firstStop_ < kDoublePress) continue;
-            say("\nnxtka: interrupted\n");
-            ::_exit(130);
+        if (const char* point = stopPoint_.load()) {
+            say("\nnxtka: stopping ");
+            say(point);
+            say("\n");
         }
-        firstStop_ = now;
-        stop_.store(true);
+        if (stop_.exchange(true)) continue;
         if (pipe_[1] >= 0) {
             const char byte = 1;
             [[maybe_unused]] const ssize_t w = ::write(pipe_[1], &byte, 1);

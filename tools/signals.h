@@ -1,13 +1,15 @@
 // Ctrl-C and friends for the tool: SIGINT, SIGTERM and SIGHUP are blocked in
 // every thread (so the library's and the simulator's threads never see them)
-// and taken by one watcher thread. The first one asks the running loop to
-// stop (wakeFd() becomes readable); a second one within half a second counts
-// as the same press; a later one, or one that arrives while `interruptNow` is
-// set (an activation that cannot be cut short), ends the process at once.
+// and taken by one watcher thread. The first one asks the running command to
+// stop at its next safe point (stopRequested(), and wakeFd() becomes
+// readable); the command then releases the port and says how far it got.
+// While the command waits for something it cannot cut short (a byte being
+// written, an adjustment the amplifier finishes by itself), each press says
+// what it waits for. Only during an activation does a press end the process
+// at once.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 
 namespace nxtka_cli {
@@ -24,6 +26,10 @@ public:
     int wakeFd() const { return pipe_[0]; }
     // While set, a signal ends the process at once with status 130.
     void setInterruptNow(bool on) { interruptNow_.store(on); }
+    // What the command waits for before it can stop, said on every press
+    // ("after the byte being written"); nullptr when it stops at once. The
+    // text must outlive its use (a literal).
+    void setStopPoint(const char* text) { stopPoint_.store(text); }
 
 private:
     void run();
@@ -32,8 +38,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> interruptNow_{false};
     std::atomic<bool> quitting_{false};
-    static constexpr std::chrono::milliseconds kDoublePress{500};
-    std::chrono::steady_clock::time_point firstStop_{};  // watcher thread only
+    std::atomic<const char*> stopPoint_{nullptr};
     std::thread thread_;
 };
 

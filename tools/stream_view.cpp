@@ -112,6 +112,11 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 
 }  // namespace
 
+ViewMode viewModeNamed(const std::string& view) {
+    if (view == "lines" || ::isatty(STDOUT_FILENO) == 0) return ViewMode::lines;
+    return ViewMode::live;
+}
+
 bool terminalIsUtf8() {
     if (::isatty(STDOUT_FILENO) == 0) return false;
     std::setlocale(LC_CTYPE, "");

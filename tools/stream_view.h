@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 namespace nxtka_cli {
 
@@ -40,6 +41,10 @@ struct StreamResult {
 StreamResult runStream(const ActivePort& port, const StreamOptions& options, SignalWatch& signals);
 
 void printSummary(const StreamResult& result, bool utf8, std::FILE* to = stdout);
+
+// The mode --view names (auto, lines, live); without a terminal on stdout,
+// always lines.
+ViewMode viewModeNamed(const std::string& view);
 
 // True when stdout is a terminal that shows UTF-8.
 bool terminalIsUtf8();

@@ -9,10 +9,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace nxtka_cli::test {
@@ -133,8 +135,8 @@ TEST(KeepData, NoValuesLeaveTheFileAlone) {
         {{"--device", "/dev/nxtka-mistyped"}, 1},
         {{"--port", "4096"}, 2},
         {{"--device", silent.device(), "--count", "-1"}, 2},
-        {{"--device", silent.device(), "--seconds", "0.5"}, 0},
-        {{"--device", silent.device(), "--seconds", "0.5", "--append"}, 0},
+        {{"--device", silent.device(), "--seconds", "0.5"}, 3},
+        {{"--device", silent.device(), "--seconds", "0.5", "--append"}, 2},  // not a file of rows
     };
     for (const Row& row : rows) {
         Scratch dir;
@@ -168,12 +170,12 @@ TEST(KeepData, NewRowsReplaceTheFileAndAppendAddsToIt) {
     }
     EXPECT_EQ(dir.names(), std::vector<std::string>{"run.csv"});
 
-    // Appended rows count on from 0 again and bring no second header.
+    // Appended rows number on from the last row and bring no second header.
     ASSERT_EQ(tool({"monitor", "-d", sim.device(), "-n", "2", "--csv", csv, "--append"}).status, 0);
     rows = lines(readFile(csv));
     ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[4].rfind("0,", 0), 0u) << rows[4];
-    EXPECT_EQ(rows[5].rfind("1,", 0), 0u) << rows[5];
+    EXPECT_EQ(rows[4].rfind("3,", 0), 0u) << rows[4];
+    EXPECT_EQ(rows[5].rfind("4,", 0), 0u) << rows[5];
 
     // Appending to a file that does not exist yet starts it with the header.
     const std::string fresh = dir.path("fresh.csv");
@@ -196,22 +198,135 @@ TEST(KeepData, RowsStreamThroughAPipe) {
     EXPECT_GE(tool.wait(std::chrono::seconds(5)), 0) << "the tool ran on after its reader went away";
 }
 
-// The amplifier goes away in the middle of a run: the tool fails, and the
-// rows read until then are in the file, under its own name.
-TEST(KeepData, RowsReadBeforeAFailureAreKept) {
+// The amplifier goes away in the middle of a run: the tool fails, the
+// earlier file stays as it was, and the rows read until then are in the
+// temporary file beside it, which the complaint names.
+TEST(KeepData, RowsReadBeforeAFailureAreKeptBesideTheOldFile) {
     Scratch dir;
     const std::string csv = dir.path("run.csv");
     writeFile(csv, "old\n");
     auto sim = std::make_unique<SimProcess>(kSim, std::vector<std::string>{"--rate", "100"});
-    Spawned tool({kTool, "monitor", "--device", sim->device(), "--csv", csv, "--view", "lines"});
-    tool.readLines(6, std::chrono::seconds(5));  // the banner, the column header, values
-    sim.reset();
-    EXPECT_EQ(tool.wait(std::chrono::seconds(15)), 1);
-    const auto rows = lines(readFile(csv));
+    const std::string device = sim->device();
+    std::thread hangUp([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        sim.reset();
+    });
+    const RunResult r = tool({"monitor", "--device", device, "--csv", csv, "--view", "lines"});
+    hangUp.join();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(readFile(csv), "old\n");
+    const auto names = dir.names();
+    ASSERT_EQ(names.size(), 2u);
+    const std::string partial = names[0] == "run.csv" ? names[1] : names[0];
+    EXPECT_EQ(partial.rfind("run.csv.partial-", 0), 0u) << partial;
+    const auto rows = lines(readFile(dir.path(partial)));
     ASSERT_GE(rows.size(), 5u);
     EXPECT_EQ(rows[0], "sample,read_time_s,value,status");
     EXPECT_EQ(rows[1].rfind("0,", 0), 0u);
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"run.csv"});
+    EXPECT_NE(complaint(r).find("; " + csv + " is unchanged, the " + std::to_string(rows.size() - 1) +
+                                " rows read are in " + dir.path(partial)),
+              std::string::npos)
+        << r.err;
+}
+
+// Every file option keeps an existing file when the run fails before any
+// result: here the device is missing.
+TEST(KeepData, EveryFileOptionLeavesTheFileWhenTheDeviceIsMissing) {
+    const std::vector<std::vector<std::string>> rows = {
+        {"monitor", "--count", "5", "--csv", "keep.txt"},
+        {"memory", "dump", "--out", "keep.txt"},
+        {"linear", "read", "--table", "keep.txt"},
+    };
+    for (const auto& args : rows) {
+        Scratch dir;
+        writeFile(dir.path("keep.txt"), "keep\n");
+        std::vector<std::string> full = args;
+        full.insert(full.end(), {"--device", "/dev/nxtka-mistyped"});
+        const RunResult r = toolIn(dir.path(""), full);
+        EXPECT_EQ(r.status, 1) << args[0] << ": " << r.err;
+        EXPECT_EQ(readFile(dir.path("keep.txt")), "keep\n") << args[0];
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"keep.txt"}) << args[0];
+    }
+}
+
+// A dump cut by a hang-up (the words come 200 ms apart, the simulator ends
+// after 2.5 s): the earlier file stays, the lines read are beside it.
+TEST(KeepData, DumpCutByAHangUpKeepsTheOldFile) {
+    Scratch dir;
+    const std::string out = dir.path("md.txt");
+    writeFile(out, "keep\n");
+    auto sim = std::make_unique<SimProcess>(kSim, std::vector<std::string>{"--rate", "0", "--late", "ReadMemory:200"});
+    const std::string device = sim->device();
+    std::thread hangUp([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        sim.reset();
+    });
+    const RunResult r = tool({"memory", "dump", "--device", device, "--out", out});
+    hangUp.join();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(readFile(out), "keep\n");
+    const auto names = dir.names();
+    ASSERT_EQ(names.size(), 2u);
+    const std::string partial = names[0] == "md.txt" ? names[1] : names[0];
+    const auto dumped = lines(readFile(dir.path(partial)));
+    ASSERT_GE(dumped.size(), 1u);
+    EXPECT_EQ(dumped[0], "00000000: 0000 0000 0000 0000 0000 0000 0000 0000  ................");
+    EXPECT_NE(complaint(r).find("; " + out + " is unchanged, the " + std::to_string(16 * dumped.size()) +
+                                " bytes read are in " + dir.path(partial)),
+              std::string::npos)
+        << r.err;
+}
+
+// "-" is standard output or input for every file option, never a file of
+// that name.
+TEST(KeepData, DashIsStandardOutputOrInput) {
+    SimProcess sim(kSim, {"--rate", "0", "--level", "5", "--options", "0x80", "--memory", "16:0a0b"});
+    struct Row {
+        std::vector<std::string> args;
+        std::string input;
+        std::string out;
+    };
+    const Row rows[] = {
+        {{"memory", "dump", "--from", "16", "--count", "2", "--out", "-"}, "",
+         "00000010: 0a0b                                     ..\n"},
+        // 0.525 is 2^14 steps of the 16-bit point format: it reads back as it was.
+        {{"linear", "write", "--table", "-"}, "0,0\n0.525,0.525\n0,-1\n", "2 points written\n"},
+        {{"linear", "read", "--table", "-"}, "", "input,output\n0,0\n0.525,0.525\n0,-1\n"},
+        {{"linear", "check", "--table", "-"}, "0,0\n0.5,0.25\n1,1\n0,-1\n",
+         "3 points checked: the amplifier would take them\n"},
+    };
+    for (const Row& row : rows) {
+        Scratch dir;
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"--device", sim.device()});
+        const RunResult r = toolIn(dir.path(""), args, row.input);
+        EXPECT_EQ(r.status, 0) << row.args[0] << " " << row.args[1] << ": " << r.err;
+        EXPECT_EQ(r.out, row.out) << row.args[0] << " " << row.args[1];
+        EXPECT_TRUE(dir.names().empty()) << row.args[0] << " " << row.args[1];
+    }
+}
+
+// --append adds only to a file of this tool's rows that ends with a whole
+// row; anything else is refused before any device, and left as it was.
+TEST(KeepData, AppendRefusesAFileOfAnotherKind) {
+    struct Row {
+        std::string content;
+        std::string says;
+    };
+    const Row rows[] = {
+        {"time,value\n0.1,0.5\n", "begins with 'time,value', not this tool's header"},
+        {"sample,read_time_s,value,status\n0,0.1,0.5,0\n1,0.2", "the last line of"},
+        {"sample,read_time_s,value,status\n0,0.1,0.5,0\nnotes\n", "is not a row of"},
+    };
+    for (const Row& row : rows) {
+        Scratch dir;
+        const std::string csv = dir.path("run.csv");
+        writeFile(csv, row.content);
+        const RunResult r = tool({"monitor", "--device", "/dev/nxtka-mistyped", "--csv", csv, "--append"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(complaint(r).find(row.says), std::string::npos) << r.err;
+        EXPECT_EQ(readFile(csv), row.content);
+    }
 }
 
 // ---------------------------------------------------------------- arguments
@@ -324,8 +439,69 @@ TEST(Json, EachCommandsOutputParsesBack) {
     EXPECT_EQ(rows.size(), textRows);
     bool model = false;
     for (const json& r : rows)
-        if (r["name"] == "model") model = r["get"] == "TKAmodel" && r["get_available"] == true;
+        if (r["name"] == "model") model = r["get"] == "TKAmodel" && r["set"].is_null();
     EXPECT_TRUE(model) << list.out;
+}
+
+// Every subcommand prints one JSON document under --json, or refuses --json
+// (after the command or before it) with status 2.
+TEST(Json, EverySubcommandPrintsJsonOrRefusesIt) {
+    SimProcess sim(kSim, {"--level", "5", "--options", "0x80", "--rate", "200", "--memory", "14:48656c6c6f21"});
+    Scratch dir;
+    const std::string table = dir.path("table.csv"), back = dir.path("back.csv");
+    writeFile(table, "0,0\n0.525,0.525\n0,-1\n");
+    struct Row {
+        std::vector<std::string> args;
+        std::function<void(const json&)> check;
+    };
+    const Row rows[] = {
+        {{"info"}, [](const json& j) { EXPECT_EQ(j["settings"]["model"]["value"], 5); }},
+        {{"monitor", "--count", "3"}, [](const json& j) { EXPECT_EQ(j["values"], 3); }},
+        {{"send", "3b"}, [](const json& j) { EXPECT_EQ(j["sent"], json::array({0x3B})); }},
+        {{"get", "model"}, [](const json& j) { EXPECT_EQ(j["value"], 5); }},
+        {{"set", "gain", "5"}, [](const json& j) { EXPECT_EQ(j, json::parse(R"({"setting":"gain","set":"5",
+             "value":5,"text":"5","holds":true})")); }},
+        {{"set", "adapt-threshold", "0.1"},
+         [](const json& j) {
+             EXPECT_EQ(j["holds"], false);
+             EXPECT_DOUBLE_EQ(j["value"].get<double>(), 65535 * 6.258487701416016e-8);
+         }},
+        {{"list"}, [](const json& j) { EXPECT_TRUE(j.is_array()); }},
+        {{"ports"}, [](const json& j) { EXPECT_TRUE(j.is_array()); }},
+        {{"adjust", "zero"}, [](const json& j) { EXPECT_EQ(j["came_back"], true); }},
+        {{"ranges"},
+         [](const json& j) { EXPECT_EQ(j.at(0), json::parse(R"({"first":0,"second":0,"status":1,"value":1.0})")); }},
+        {{"memory", "dump", "--from", "14", "--count", "6"},  // "Hello!"
+         [](const json& j) { EXPECT_EQ(j, json::parse(R"({"from":14,"bytes":[72,101,108,108,111,33]})")); }},
+        {{"memory", "check", "--from", "0", "--count", "8"},
+         [](const json& j) { EXPECT_EQ(j, json::parse(R"({"from":0,"count":8,"faulty":[]})")); }},
+        {{"memory", "write", "40", "0a"}, [](const json& j) { EXPECT_EQ(j["written"], 1); }},
+        {{"linear", "check", "--table", table},
+         [](const json& j) { EXPECT_EQ(j, json::parse(R"({"action":"check","points":2,"written":false})")); }},
+        {{"linear", "write", "--table", table},
+         [](const json& j) { EXPECT_EQ(j, json::parse(R"({"action":"write","points":2,"written":true})")); }},
+        {{"linear", "read", "--table", back},
+         [&](const json& j) {
+             EXPECT_EQ(j, json::parse(R"({"points":[[0,0],[0.525,0.525]],"extra":[0,-1],"table":")" + back + "\"}"));
+         }},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.push_back("--json");
+        if (row.args[0] != "list" && row.args[0] != "ports") args.insert(args.end(), {"-d", sim.device()});
+        const RunResult r = tool(args);
+        EXPECT_EQ(r.status, 0) << row.args[0] << ": " << r.err;
+        try {
+            row.check(json::parse(r.out));
+        } catch (const json::exception& e) {
+            ADD_FAILURE() << row.args[0] << ": " << e.what() << "\n" << r.out;
+        }
+    }
+    for (const std::vector<std::string>& refused : {std::vector<std::string>{"demo", "--json"}, {"--json", "demo"}}) {
+        const RunResult r = tool(refused);
+        EXPECT_EQ(r.status, 2) << refused[0];
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 // ---------------------------------------------------------------- ports

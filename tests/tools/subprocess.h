@@ -30,7 +30,8 @@ inline std::vector<char*> argvOf(std::vector<std::string>& args) {
 
 // Runs the program with no standard input and kills it after `timeout`.
 // With a `marker`, sends it SIGINT `interruptAfter` after its stdout showed
-// the marker, and once more `secondInterrupt` later when that is given.
+// the marker (without one, `interruptAfter` after the start, when that is
+// not 0), and once more `secondInterrupt` later when that is given.
 inline RunResult run(std::vector<std::string> args, std::chrono::milliseconds timeout = std::chrono::seconds(20),
                      const std::string& marker = {},
                      std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0),
@@ -52,8 +53,9 @@ inline RunResult run(std::vector<std::string> args, std::chrono::milliseconds ti
     ::close(err[1]);
     RunResult r;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool interrupted = marker.empty();
+    bool interrupted = marker.empty() && interruptAfter.count() == 0;
     std::chrono::steady_clock::time_point markerSeen{};
+    if (marker.empty()) markerSeen = std::chrono::steady_clock::now();
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open = 2;
     while (open > 0) {

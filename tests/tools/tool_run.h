@@ -22,6 +22,23 @@ inline RunResult tool(std::vector<std::string> args, std::chrono::milliseconds t
     return run(std::move(args), timeout);
 }
 
+// The tool run in `dir` (by a shell), with `input` on its standard input.
+inline RunResult toolIn(const std::string& dir, const std::vector<std::string>& args, const std::string& input = {}) {
+    const std::string inputPath = dir + "/.stdin";
+    if (FILE* f = std::fopen(inputPath.c_str(), "w")) {
+        std::fputs(input.c_str(), f);
+        std::fclose(f);
+    }
+    const auto quoted = [](const std::string& word) {
+        std::string q = "'";
+        for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return q + "'";
+    };
+    std::string command = "cd " + quoted(dir) + " && exec " + quoted(kTool);
+    for (const std::string& a : args) command += " " + quoted(a);
+    return run({"/bin/sh", "-c", command + " < .stdin"});
+}
+
 inline std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
@@ -36,6 +53,15 @@ inline std::string complaint(const RunResult& r) {
         if (l.rfind("nxtka: ", 0) == 0) mine.push_back(l);
     EXPECT_EQ(mine.size(), 1u) << r.err;
     return mine.empty() ? std::string() : mine.front();
+}
+
+// The tool's last "nxtka: " line on stderr, after notices such as
+// "nxtka: stopping ..." that a Ctrl-C brings.
+inline std::string lastComplaint(const RunResult& r) {
+    std::string last;
+    for (const std::string& l : lines(r.err))
+        if (l.rfind("nxtka: ", 0) == 0) last = l;
+    return last;
 }
 
 struct ValueLine {

@@ -1,0 +1,25 @@
+#include "subcommand.h"
+
+namespace nxtka_cli {
+
+#if NXTKA_CLI_DEMO
+extern const Subcommand kDemoCommand;
+#endif
+extern const Subcommand kInfoCommand, kMonitorCommand, kSendCommand, kGetCommand, kSetCommand, kListCommand,
+    kPortsCommand, kAdjustCommand, kRangesCommand, kMemoryCommand, kLinearCommand;
+
+namespace {
+
+const Subcommand* const kSubcommands[] = {
+#if NXTKA_CLI_DEMO
+    &kDemoCommand,
+#endif
+    &kInfoCommand,  &kMonitorCommand, &kSendCommand,   &kGetCommand,    &kSetCommand,    &kListCommand,
+    &kPortsCommand, &kAdjustCommand,  &kRangesCommand, &kMemoryCommand, &kLinearCommand,
+};
+
+}  // namespace
+
+std::span<const Subcommand* const> subcommands() { return kSubcommands; }
+
+}  // namespace nxtka_cli
