@@ -38,7 +38,7 @@ def path_of(tool_name, settings):
 
 
 def test_every_tool_setting_is_an_attribute_calling_the_same_exports():
-    listed = subprocess.run([TOOL, "list", "--all", "--json"], capture_output=True, text=True, timeout=30, check=True)
+    listed = subprocess.run([TOOL, "list", "--json"], capture_output=True, text=True, timeout=30, check=True)
     rows = json.loads(listed.stdout)
     assert len(rows) > 50
     settings = port_settings()

@@ -99,8 +99,7 @@ TEST(FailureCause, NamesWhatTheLibraryOrTheAmplifierReported) {
     const Row rows[] = {
         {{"get", "adapt-threshold"},
          "nxtka: reading adapt-threshold from " + sim.device() +
-             " failed: the amplifier holds the adaptive-filter mask 0x000000 (0), which stands for no threshold "
-             "(a threshold's mask is 0xFFxx00)"},
+             " failed: adaptive-filter mask outside 0xFF0000..0xFFFF00: the amplifier answered 0"},
         // "S" at the linearization flag byte, which the amplifier does not take.
         {{"memory", "write", "248", "53"},
          "nxtka: writing memory at 248 failed: the amplifier refused it with status 30; 0 of 1 bytes written; the "
@@ -122,8 +121,8 @@ TEST(FailureCause, AdjustmentWhoseMarkerStaysUnanswered) {
     const RunResult r = tool(at(sim, {"adjust", "zero"}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(complaint(r), "nxtka: zero adjustment on " + sim.device() +
-                                " failed: the amplifier did not answer the query that ends the values measured "
-                                "before (5 s); it may still be busy, try again");
+                                " failed: no answer from the amplifier within the time-out: the marker that "
+                                "confirms the drained stream");
 }
 
 }  // namespace

@@ -217,8 +217,8 @@ TEST(MemoryTool, WritesReadBackUnlessTold) {
         {{"--flip-written", "41"}, {"memory", "write", "40", "0a0b"}, 1, "address 41 holds 0x0a, 0x0b was written"},
         {{"--flip-written", "41"}, {"memory", "write", "--no-verify", "40", "0a0b"}, 0, ""},
         {flippedTable, {"linear", "write", "--table", table}, 1,
-         "0x2000: a memory transfer moved fewer bytes than asked; the amplifier answered: address 4 holds 0xBD, 0xBC "
-         "was written"},
+         "0x2000: a memory transfer moved fewer bytes than asked (the amplifier answered: address 4 holds 0xBD, "
+         "0xBC was written)"},
         {flippedTable, {"linear", "write", "--no-verify", "--table", table}, 0, ""},
     };
     for (const Row& row : rows) {

@@ -80,7 +80,10 @@ std::string linearErrorWords(std::int32_t info) {
     std::snprintf(hex, sizeof hex, "0x%X", code);
     std::string what;
     switch (code) {
-    case 0x400: what = "the amplifier has no linearization"; break;
+    case 0x400:
+        what = "the amplifier does not offer linearization (option bit 7, 0x80, clear; or, from protocol level 4 "
+               "on, no table layout or no command test in its memory)";
+        break;
     case 0x800: what = "the amplifier's table format is unknown"; break;
     case 0xC00: what = "too many points, a single point, or more than the amplifier holds"; break;
     case 0x1100: what = "input cannot be encoded" + at; break;
