@@ -88,6 +88,17 @@ int takeValues(RingGuard& guard, const ReadOutputs& out, std::int32_t max, std::
     return 1;
 }
 
+// The reads' one form: the port's ring guard, then up to max values into the
+// outputs; the count goes to *delivered only when the read succeeded.
+int readInto(std::uint32_t port, const ReadOutputs& out, std::int32_t max, std::int32_t* delivered) {
+    RingGuard guard(port);
+    if (!guard.ok()) return -1;
+    std::int32_t n = 0;
+    const int result = takeValues(guard, out, max, n);
+    if (result >= 0 && delivered != nullptr) *delivered = n;
+    return result;
+}
+
 }  // namespace
 }  // namespace nxtka
 
@@ -97,10 +108,7 @@ extern "C" {
 
 NXTKA_API int32_t NXTKA_CALL TKAreadStatus(uint32_t port, double* value, unsigned char* status) {
     if (value == nullptr) return refuseArgument("null value pointer");
-    RingGuard guard(port);
-    if (!guard.ok()) return -1;
-    std::int32_t delivered = 0;
-    return takeValues(guard, {value, status, nullptr, nullptr}, 1, delivered);
+    return readInto(port, {value, status, nullptr, nullptr}, 1, nullptr);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAread(uint32_t port, double* value) { return TKAreadStatus(port, value, nullptr); }
@@ -110,12 +118,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreadStatusMultiple(uint32_t port, double* values
     if (maxCount < 1 || values == nullptr || delivered == nullptr) {
         return refuseArgument("count below 1, or null pointer");
     }
-    RingGuard guard(port);
-    if (!guard.ok()) return -1;
-    std::int32_t n = 0;
-    const int result = takeValues(guard, {values, statuses, nullptr, nullptr}, maxCount, n);
-    if (result >= 0) *delivered = n;
-    return result;
+    return readInto(port, {values, statuses, nullptr, nullptr}, maxCount, delivered);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAreadMultiple(uint32_t port, double* values, int32_t maxCount, int32_t* delivered) {
@@ -125,12 +128,7 @@ NXTKA_API int32_t NXTKA_CALL TKAreadMultiple(uint32_t port, double* values, int3
 NXTKA_API int32_t NXTKA_CALL NXreadTimed(uint32_t port, double* values, unsigned char* statuses, int64_t* times,
                                          uint64_t* sequences, int32_t maxCount, int32_t* delivered) {
     if (maxCount < 1 || delivered == nullptr) return refuseArgument("count below 1, or null delivered pointer");
-    RingGuard guard(port);
-    if (!guard.ok()) return -1;
-    std::int32_t n = 0;
-    const int result = takeValues(guard, {values, statuses, times, sequences}, maxCount, n);
-    if (result >= 0) *delivered = n;
-    return result;
+    return readInto(port, {values, statuses, times, sequences}, maxCount, delivered);
 }
 
 NXTKA_API int32_t NXTKA_CALL NXgetDroppedValues(uint32_t port, uint64_t* dropped) {
