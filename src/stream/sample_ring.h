@@ -2,7 +2,9 @@
 // application reads them, so the receive thread does as little as possible
 // per frame. Not synchronised: every user holds the port's ring mutex.
 //
-// Beside each record the ring keeps its arrival time. Sequence numbers need
+// Beside the records the ring keeps their arrival times as runs: the records
+// of one append share a time, so a read that stores 800 frames writes one
+// run, not 800 times. Sequence numbers need
 // no storage: the records in the ring are numbered without a gap from the
 // oldest one's number on, and every record that leaves the ring (read,
 // dropped when full, discarded) moves that number on by one.
@@ -38,14 +40,16 @@ public:
         if (capacity < 1) capacity = 1;
         if (capacity > kMaxRingCapacity) capacity = kMaxRingCapacity;
         slots_.reset(new (std::nothrow) SampleRecord[static_cast<std::size_t>(capacity)]);
-        times_.reset(new (std::nothrow) std::int64_t[static_cast<std::size_t>(capacity)]);
-        if (!slots_ || !times_) {
+        // Every run holds at least one record, so `capacity` runs always suffice.
+        runs_.reset(new (std::nothrow) TimeRun[static_cast<std::size_t>(capacity)]);
+        if (!slots_ || !runs_) {
             slots_.reset();
-            times_.reset();
+            runs_.reset();
             return false;
         }
         capacity_ = static_cast<std::uint32_t>(capacity);
         head_ = tail_ = count_ = 0;
+        runTail_ = runCount_ = 0;
         tailSequence_ = 0;
         overflowed_ = 0;
         return true;
@@ -67,6 +71,7 @@ public:
             const std::uint64_t lost = std::uint64_t{count_} + n - capacity_;
             tailSequence_ += lost;
             overflowed_ += lost;
+            popTimes(static_cast<std::uint32_t>(std::min<std::uint64_t>(lost, count_)), nullptr);
         }
         if (n > capacity_) {
             // Only the newest `capacity_` survive; they land where single
@@ -79,8 +84,7 @@ public:
         const std::uint32_t first = std::min(n, capacity_ - head_);
         std::memcpy(&slots_[head_], r, first * sizeof(SampleRecord));
         std::memcpy(&slots_[0], r + first, (n - first) * sizeof(SampleRecord));
-        std::fill_n(&times_[head_], first, timeNs);
-        std::fill_n(&times_[0], n - first, timeNs);
+        pushRun(timeNs, n);
         head_ = after(head_, first, n);
         if (overflows) {
             count_ = capacity_;
@@ -106,10 +110,7 @@ public:
         const std::uint32_t first = std::min(n, capacity_ - tail_);
         std::memcpy(dest, &slots_[tail_], first * sizeof(SampleRecord));
         std::memcpy(dest + first * sizeof(SampleRecord), &slots_[0], (n - first) * sizeof(SampleRecord));
-        if (times != nullptr) {
-            std::copy_n(&times_[tail_], first, times);
-            std::copy_n(&times_[0], n - first, times + first);
-        }
+        popTimes(n, times);
         tail_ = after(tail_, first, n);
         count_ -= n;
         tailSequence_ += n;
@@ -120,6 +121,7 @@ public:
         const std::uint32_t n = count_;
         tail_ = static_cast<std::uint32_t>((static_cast<std::uint64_t>(tail_) + n) % capacity_);
         count_ = 0;
+        runTail_ = runCount_ = 0;
         tailSequence_ += n;
         return n;
     }
@@ -128,6 +130,7 @@ public:
     void clear() {
         tailSequence_ += count_;
         head_ = tail_ = count_ = 0;
+        runTail_ = runCount_ = 0;
     }
 
     // The sequence number of the oldest record (of the next one to arrive
@@ -142,13 +145,52 @@ public:
     std::uint32_t tail() const { return tail_; }
 
 private:
+    struct TimeRun {
+        std::int64_t time;    // ns since 1970 (UTC)
+        std::uint32_t count;  // records of this time, at least 1
+    };
+
+    std::uint32_t nextRun(std::uint32_t i) const { return i + 1 == capacity_ ? 0 : i + 1; }
+
+    // Adds the time of `n` new records (n >= 1); a run of the same time grows.
+    void pushRun(std::int64_t timeNs, std::uint32_t n) {
+        if (runCount_ != 0) {
+            const std::uint32_t last = runTail_ + runCount_ - 1;
+            TimeRun& run = runs_[last >= capacity_ ? last - capacity_ : last];
+            if (run.time == timeNs) {
+                run.count += n;
+                return;
+            }
+        }
+        const std::uint32_t at = runTail_ + runCount_;
+        runs_[at >= capacity_ ? at - capacity_ : at] = {timeNs, n};
+        ++runCount_;
+    }
+
+    // Removes the times of the `n` oldest records, copied to `out` unless it is null.
+    void popTimes(std::uint32_t n, std::int64_t* out) {
+        while (n != 0) {
+            TimeRun& run = runs_[runTail_];
+            const std::uint32_t k = std::min(n, run.count);
+            if (out != nullptr) out = std::fill_n(out, k, run.time);
+            run.count -= k;
+            n -= k;
+            if (run.count == 0) {
+                runTail_ = nextRun(runTail_);
+                --runCount_;
+            }
+        }
+    }
+
     // The slot behind `n` records copied from `pos`, `first` of them before the wrap.
     std::uint32_t after(std::uint32_t pos, std::uint32_t first, std::uint32_t n) const {
         return n - first != 0 ? n - first : (pos + first == capacity_ ? 0 : pos + first);
     }
 
     std::unique_ptr<SampleRecord[]> slots_;
-    std::unique_ptr<std::int64_t[]> times_;  // arrival time of each slot, ns since 1970 (UTC)
+    std::unique_ptr<TimeRun[]> runs_;  // a ring of runs beside the slots, oldest at runTail_
+    std::uint32_t runTail_ = 0;
+    std::uint32_t runCount_ = 0;
     std::uint64_t tailSequence_ = 0;
     std::uint64_t overflowed_ = 0;
     std::uint32_t capacity_ = 0;

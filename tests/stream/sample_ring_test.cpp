@@ -182,5 +182,27 @@ TEST(ValueConversion, TextDividesByTheDisplayNormAndInvertsOnlyForExactFlags) {
     EXPECT_EQ(convertRecord(text(-3.0f, '-'), false, 2.0, 0), -1.5);
 }
 
+// Times of appends that overflow part of an older append and wrap the ring.
+TEST(SampleRing, EachRecordKeepsTheTimeOfItsOwnAppendThroughOverflowAndWrap) {
+    SampleRing r;
+    ASSERT_TRUE(r.allocate(4));
+    const SampleRecord three[] = {rec(1), rec(2), rec(3)};
+    r.append(three, 3, 100);
+    r.append(three, 2, 200);         // 1 falls out: 2,3 at 100; 1,2 at 200
+    r.append(rec(9), 200);           // 2 falls out: 3 at 100; 1,2,9 at 200
+    r.append(three, 1, 300);         // 3 falls out
+    SampleRecord out[4];
+    std::int64_t times[4] = {};
+    r.take(out, 2, times);
+    EXPECT_EQ(times[0], 200);
+    EXPECT_EQ(times[1], 200);
+    r.append(three, 3, 400);         // 9 at 200 falls out: 1 at 300; 1,2,3 at 400
+    r.take(out, 4, times);
+    const std::int64_t expected[] = {300, 400, 400, 400};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(times[i], expected[i]) << i;
+    EXPECT_EQ(out[3].value, 3u);
+    EXPECT_EQ(r.overflowed(), 4u);
+}
+
 }  // namespace
 }  // namespace nxtka
