@@ -193,7 +193,8 @@ class OtherModelError(ValueError):
 class RestoreReport:
     """What :meth:`~nxtka.Port.restore` did.
 
-    ``written``: the settings written (in order); ``differ``: setting ->
+    ``written``: the settings written (in order); ``unchanged``: those the
+    amplifier held already (not written, read back all the same); ``differ``: setting ->
     ``(text in the file, text read back)`` for those that read back other;
     ``failed``: setting -> reason, for those the amplifier refused or a
     value the setting does not take; ``read_only`` and ``unknown``: keys of
@@ -204,6 +205,7 @@ class RestoreReport:
     """
 
     written: List[str] = field(default_factory=list)
+    unchanged: List[str] = field(default_factory=list)
     differ: Dict[str, Tuple[str, str]] = field(default_factory=dict)
     failed: Dict[str, str] = field(default_factory=dict)
     read_only: List[str] = field(default_factory=list)
@@ -217,7 +219,8 @@ class RestoreReport:
         return not self.differ and not self.failed
 
     def __str__(self) -> str:
-        lines = [f"{len(self.written)} settings written, {len(self.differ)} differ, {len(self.failed)} failed"]
+        lines = [f"{len(self.written)} settings written, {len(self.unchanged)} held already, "
+                 f"{len(self.differ)} differ, {len(self.failed)} failed"]
         lines += [f"  {name}: file {wanted}, amplifier {held}" for name, (wanted, held) in self.differ.items()]
         lines += [f"  {name}: {reason}" for name, reason in self.failed.items()]
         for label, names in (("read only", self.read_only), ("unknown", self.unknown), ("factory, kept", self.factory)):
@@ -305,18 +308,26 @@ def restore(port: Any, snapshot: Mapping[str, Any], force: bool = False) -> Rest
             report.failed[row.name] = _reason(e)
             return False
 
-    # Every setting in table order, the mode without its lock bit.
+    # Every setting in table order that the amplifier does not hold yet, the mode without its lock bit.
     for row in ROWS:
         if row.name not in wanted or row.role != "write":
             continue
         value = wanted[row.name][1]
-        if attempt(row, value & ~MODE_LOCK if row.name == "mode" else value):
+        if row.name == "mode":
+            value &= ~MODE_LOCK
+        try:
+            if _same(row, value, read_row(port, row)):
+                report.unchanged.append(row.name)
+                continue
+        except NxtkaError:
+            pass  # not readable now: written all the same
+        if attempt(row, value):
             report.written.append(row.name)
     # The settings lock next to last.
     if "mode" in wanted and wanted["mode"][1] & MODE_LOCK and "mode" not in report.failed:
         attempt(wanted["mode"][0], wanted["mode"][1])
     # Read back while the line still has its speed.
-    for name in report.written:
+    for name in report.written + report.unchanged:
         row, value = wanted[name]
         try:
             held = read_row(port, row)

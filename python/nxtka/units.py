@@ -45,7 +45,7 @@ class Scale:
         return np.asarray(normalized, dtype=np.float64) * self.factor + self.offset
 
     def __str__(self) -> str:
-        return f"{self.factor:.10g} {self.unit or 'normalized'} per unit, offset {self.offset:.10g} ({self.source})"
+        return f"{self.factor:.10g} {self.unit or 'normalized'} at normalized 1, offset {self.offset:.10g} ({self.source})"
 
     @classmethod
     def normalized(cls) -> Scale:
