@@ -1,0 +1,110 @@
+"""Settings snapshot and restore: the settings file of the command-line tool, read and written by a port."""
+
+import json
+import subprocess
+
+import pytest
+
+import nxtka
+from conftest import TOOL
+from nxtka.snapshot import NOT_SETTINGS, ROWS, OtherModelError, RestoreError
+from test_names import port_settings
+
+# Settings changed on the first simulator, by attribute path; the second keeps its power-on values.
+CHANGES = [
+    ("gain", 5), ("channel", 1), ("rate", 100.0),
+    ("mode", 0x83),  # SI, text and the settings lock (bit 7): the lock is written last
+    ("tx_mode.transmit4", True), ("slow_rate", 500), ("special_mode.filter", True), ("auto_zero_counter", 100),
+    ("learn_values", 1000), ("adapt_mask", 0xFF0F00), ("can.baud", 125000), ("can.active", True),
+    ("range", 2.0), ("capacity", 500.0), ("rated_output", 2.0), ("analog_filter", 10.5), ("gage_factor", 2.05),
+    ("poisson", 0.3), ("bridge.type", 3), ("bridge.internal", True), ("display.digits", 5), ("display.unit", 7),
+    ("offset_wait", 0.031),
+    ("polarity", "unipolar"), ("noise_cut", 0.5), ("delta", 0.25), ("user_offset", 0.1),  # levels after polarity
+]
+
+# What the file holds for some of them: the tool's words, whole numbers in decimal.
+TEXTS = {
+    "gain": "5", "channel": "1", "rate": "100", "mode": "131", "mode-si": "on", "mode-text": "on", "mode-lock": "on",
+    "mode-max": "off", "tx-mode": "2", "special-mode": "4", "adapt-mask": "16715520", "can-baud": "125000",
+    "bridge": "19", "bridge-internal": "on", "range": "2", "capacity": "500", "rated-output": "2",
+    "gage-factor": "2.05", "polarity": "unipolar", "display-digits": "5",
+}
+
+
+def _assign(amp, path, value):
+    *groups, name = path.split(".")
+    target = amp
+    for group in groups:
+        target = getattr(target, group)
+    setattr(target, name, value)
+
+
+def test_a_snapshot_restored_onto_a_second_amplifier_gives_the_same_snapshot(simulator, port):
+    first = simulator("--rate", "0", "--serial", "AAAA0001", "--firmware", "0x0C11")
+    second = simulator("--rate", "0", "--serial", "BBBB0002", "--firmware", "0x0C11")
+    with nxtka.Port(port, device=first.device) as amp:
+        for path, value in CHANGES:
+            _assign(amp, path, value)
+        saved = json.loads(json.dumps(amp.snapshot()))  # what a file holds
+    assert saved["format"] == "nxtka-settings 1"
+    assert saved["identity"] == {"model": 1, "serial": "AAAA0001", "firmware": "3089 (0x0C11)", "level": 3}
+    assert {name: saved["settings"][name] for name in TEXTS} == TEXTS
+    with nxtka.Port(port + 1, device=second.device) as other:
+        before = other.snapshot()["settings"]
+        report = other.restore(saved)
+        after = other.snapshot()["settings"]
+    assert report.ok and report.line_speed is None
+    assert sorted(report.factory) == ["equipment", "options", "serial"]
+    assert set(report.read_only) == {"model", "baud", "firmware", "device-type", "last-error", "sampling-frequency",
+                                     "mode-lock"}
+    # the words were written (their flags followed), and the second now holds all of the first's but its serial number
+    assert {"control", "mode", "bridge", "special-mode"} <= set(report.written) and "gain" in report.unchanged
+    assert before["gain"] == "0" and before["mode"] == "0"
+    assert {k: v for k, v in after.items() if k != "serial"} == {k: v for k, v in saved["settings"].items()
+                                                                 if k != "serial"}
+    assert after["serial"] == "BBBB0002"
+
+
+def test_restore_reports_keys_it_cannot_write_and_values_that_differ(simulator, port):
+    sim = simulator("--rate", "0")
+    with nxtka.Port(port, device=sim.device) as amp:
+        saved = amp.snapshot()
+        saved["settings"].update({"gain": "9", "colour": "blue", "received": "1", "firmware": "1", "slow-rate": "x"})
+        with pytest.raises(RestoreError) as e:
+            amp.restore(saved)
+        report = e.value.report
+        assert report.failed == {"gain": "argument refused: 9 outside 0..7", "slow-rate": "slow-rate: 'x' is not a number"}
+        assert report.unknown == ["colour"] and {"received", "firmware"} <= set(report.read_only)
+        assert "gain: argument refused" in str(e.value)
+        # a value the amplifier takes but keeps otherwise: gage factors go in steps of 0.01
+        saved["settings"] = {"gage-factor": "2.057"}
+        with pytest.raises(RestoreError) as e:
+            amp.restore(saved)
+        assert e.value.report.differ == {"gage-factor": ("2.057", "2.06")}
+        assert "gage-factor: file 2.057, amplifier 2.06" in str(e.value)
+
+
+def test_a_file_of_another_model_is_refused_unless_forced(simulator, port):
+    sim = simulator("--rate", "0", "--device-type", "2")
+    with nxtka.Port(port, device=sim.device) as amp:
+        saved = {"format": "nxtka-settings 1", "identity": {"model": 1}, "settings": {"gain": "3"}}
+        with pytest.raises(OtherModelError) as e:
+            amp.restore(saved)
+        assert "model 1, this one is model 2" in str(e.value)
+        assert amp.gain == 0  # nothing written
+        assert amp.restore(saved, force=True).written == ["gain"] and amp.gain == 3
+        with pytest.raises(ValueError):
+            amp.restore({"format": "something else", "settings": {}})
+
+
+def test_the_file_holds_the_tool_settings_under_their_names():
+    listed = subprocess.run([TOOL, "list", "--json"], capture_output=True, text=True, timeout=30, check=True)
+    tool = {row["name"]: row for row in json.loads(listed.stdout)}
+    readable = {name for name, row in tool.items() if row["get"]} - NOT_SETTINGS
+    assert {row.name for row in ROWS} == readable
+    settings = port_settings()
+    for row in ROWS:
+        attribute = settings[row.path]
+        assert attribute.getter == tool[row.name]["get"], row
+        # written by restore exactly when the tool can set it (factory settings are kept)
+        assert (row.role != "read") == (tool[row.name]["set"] is not None), row
