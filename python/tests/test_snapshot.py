@@ -108,3 +108,18 @@ def test_the_file_holds_the_tool_settings_under_their_names():
         assert attribute.getter == tool[row.name]["get"], row
         # written by restore exactly when the tool can set it (factory settings are kept)
         assert (row.role != "read") == (tool[row.name]["set"] is not None), row
+
+
+def test_the_line_speed_is_written_last_and_the_port_activated_again_at_it(simulator, port):
+    # GetBaud answers a table index: 5 is 115200 bit/s
+    first = simulator("--rate", "0", "--register", "GetBaud=5")
+    second = simulator("--rate", "0", "--follow-baud")
+    with nxtka.Port(port, device=first.device) as amp:
+        amp.gain = 4
+        saved = amp.snapshot()
+    assert saved["settings"]["amp-baud"] == "115200"
+    with nxtka.Port(port + 1, device=second.device) as other:
+        report = other.restore(saved)
+        assert report.line_speed == 115200 and report.written[-1] == "amp-baud"
+    with nxtka.Port(port + 1, device=second.device, baud=115200) as other:
+        assert (other.baud, other.amp_baud, other.gain) == (115200, 115200, 4)
