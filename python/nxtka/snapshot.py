@@ -360,9 +360,9 @@ class SnapshotMethods:
         return snapshot(self)
 
     def restore(self, snapshot: Mapping[str, Any], force: bool = False) -> RestoreReport:
-        """Writes every writable setting of ``snapshot`` (a dict of :meth:`snapshot` or of ``nxtka get all --json``).
+        """Writes the writable settings of ``snapshot`` (a dict of :meth:`snapshot` or of ``nxtka get all --json``).
 
-        In a safe order, the settings lock and the line speed last; then
+        Each one the amplifier does not hold already, in a safe order, the settings lock and the line speed last; then
         reads each back. Returns a :class:`RestoreReport`; raises
         :class:`RestoreError` (with the report) when one failed or reads back
         other than in the file. Read-only and unknown keys and the factory
