@@ -31,7 +31,7 @@ from .units import Scale, scale_for
 class TimedValues:
     """Values read together, oldest first: one entry of each array per value.
 
-    ``values`` float64 (normalized, or in ``unit`` when read with a scale),
+    ``values`` float64 in ``unit`` ("normalized" unless read with a scale),
     ``statuses`` uint8, ``times`` datetime64[ns] (UTC, when the value
     arrived), ``sequences`` uint64 (its number on the port since activation).
     """
@@ -40,7 +40,7 @@ class TimedValues:
     statuses: npt.NDArray[np.uint8]
     times: npt.NDArray[np.datetime64]
     sequences: npt.NDArray[np.uint64]
-    unit: str = ""
+    unit: str = "normalized"
 
     def __len__(self) -> int:
         return len(self.values)
@@ -63,14 +63,14 @@ class TimedValues:
         n = len(self)
         if n == 0:
             return "<TimedValues: none>"
-        unit = self.unit or "normalized"
+        unit = self.unit
         gaps = f"{self.missing} missing in {len(self.gaps)} gaps" if self.gaps else "no gap"
         first, last = (np.datetime_as_string(t, unit="us") for t in (self.times[0], self.times[-1]))
         return (f"<TimedValues: {n} {unit}, sequences {self.sequences[0]}..{self.sequences[-1]} ({gaps}), "
                 f"{first}Z..{last}Z, last {self.values[-1]:.6g}>")
 
     @classmethod
-    def concatenate(cls, parts: Sequence[TimedValues], unit: str = "") -> TimedValues:
+    def concatenate(cls, parts: Sequence[TimedValues], unit: str = "normalized") -> TimedValues:
         """One :class:`TimedValues` of ``parts`` in their order."""
         if not parts:
             return cls(np.empty(0), np.empty(0, np.uint8), np.empty(0, "datetime64[ns]"), np.empty(0, np.uint64), unit)
@@ -107,7 +107,8 @@ class TimedMethods:
         n = delivered.value if r == 1 else 0
         read = values[:n].copy()
         return TimedValues(scale(read) if scale else read, statuses[:n].copy(),
-                           times[:n].view("datetime64[ns]").copy(), sequences[:n].copy(), scale.unit if scale else "")
+                           times[:n].view("datetime64[ns]").copy(), sequences[:n].copy(),
+                           scale.unit if scale else "normalized")
 
     def wait_for_timed(self, count: int, timeout: Optional[float] = None,
                        scale: Optional[Scale] = None) -> TimedValues:
@@ -128,7 +129,7 @@ class TimedMethods:
             left = None if deadline is None else deadline - time.monotonic()
             if (left is not None and left <= 0) or not wait_event(event, left):
                 break
-        return TimedValues.concatenate(parts, scale.unit if scale else "")
+        return TimedValues.concatenate(parts, scale.unit if scale else "normalized")
 
     @property
     def dropped_values(self) -> int:

@@ -10,10 +10,11 @@ read asks the amplifier again:
   value times the range is the bridge signal in mV/V;
 - ``unit="sensor"``: the sensor gives its rated output (mV/V) at its
   capacity, so ``normalized * range / rated_output * capacity`` is the load
-  in the sensor's unit, named by ``unit_name`` (``"N"``, ``"kg"``);
+  in the sensor's unit, named by ``unit_name`` (``"N"``, ``"kg"``; without
+  one the unit is called ``"sensor"``);
 - ``points=((0, 0), (1, 500))``: a line through two points
-  ``(normalized, scaled)`` given by the user; it overrides the unit and reads
-  nothing from the amplifier.
+  ``(normalized, scaled)`` given by the user, in ``unit_name`` (``"scaled"``
+  without one); it overrides the unit and reads nothing from the amplifier.
 
 These are the scales of the command-line tool's ``--unit``, ``--unit-name``
 and ``--scale``.
@@ -21,6 +22,7 @@ and ``--scale``.
 
 from __future__ import annotations
 
+import math
 from dataclasses import dataclass
 from typing import Any, Optional, Sequence, Tuple
 
@@ -45,41 +47,45 @@ class Scale:
         return np.asarray(normalized, dtype=np.float64) * self.factor + self.offset
 
     def __str__(self) -> str:
-        return f"{self.factor:.10g} {self.unit or 'normalized'} at normalized 1, offset {self.offset:.10g} ({self.source})"
+        return f"{self.factor:.10g} {self.unit} at normalized 1, offset {self.offset:.10g} ({self.source})"
 
     @classmethod
     def normalized(cls) -> Scale:
         """The values as they are: factor 1, offset 0."""
-        return cls(1.0, 0.0, "", "normalized values, 1.05 = end of scale")
+        return cls(1.0, 0.0, "normalized", "normalized")
 
     @classmethod
-    def two_point(cls, points: Sequence[Tuple[float, float]], unit: str = "") -> Scale:
-        """The line through ``((normalized0, scaled0), (normalized1, scaled1))``."""
+    def two_point(cls, points: Sequence[Tuple[float, float]], unit: Optional[str] = None) -> Scale:
+        """The line through ``((normalized0, scaled0), (normalized1, scaled1))``, in ``unit`` ("scaled" without)."""
         (x0, y0), (x1, y1) = ((float(x), float(y)) for x, y in points)
         if x0 == x1:
-            raise ValueError(f"the two points of a scale need different normalized values, not {x0:g} twice")
+            raise ValueError(f"the two points of a scale need different normalized values, not {x0:.10g} twice")
         factor = (y1 - y0) / (x1 - x0)
-        return cls(factor, y0 - factor * x0, unit, f"two points {x0:g}={y0:g}, {x1:g}={y1:g}")
+        return cls(factor, y0 - factor * x0, unit or "scaled", f"two points {x0:.10g}={y0:.10g},{x1:.10g}={y1:.10g}")
+
+
+def _figure(value: float, what: str, attribute: str) -> float:
+    if not (math.isfinite(value) and value > 0):
+        raise ValueError(f"the amplifier's {what} is {value:.10g}, not a scale (set it with amp.{attribute})")
+    return value
 
 
 def scale_for(port: Any, unit: str = "normalized", unit_name: Optional[str] = None,
               points: Optional[Sequence[Tuple[float, float]]] = None) -> Scale:
     """The :class:`Scale` of ``unit`` on the amplifier of ``port`` (reads what it needs once); see the module."""
     if points is not None:
-        return Scale.two_point(points, unit_name or "")
+        return Scale.two_point(points, unit_name)
+    if unit not in UNITS:
+        raise ValueError(f"unit is one of {', '.join(UNITS)}, not {unit!r} (or give points)")
+    if unit_name and unit != "sensor":
+        raise ValueError("a unit name goes with unit='sensor' or a two-point scale")
     if unit == "normalized":
         return Scale.normalized()
-    if unit not in UNITS:
-        raise ValueError(f"unit is one of {', '.join(UNITS)}, not {unit!r}")
-    span = port.range
-    if not span > 0:
-        raise ValueError(f"the amplifier's input range is {span:g}: no {unit} scale")
+    span = _figure(port.range, "input range", "range")
     if unit == "mV/V":
-        return Scale(span, 0.0, "mV/V", f"input range {span:g} mV/V at normalized 1")
-    if not unit_name:
-        raise ValueError("unit='sensor' needs unit_name, the unit of the sensor's capacity (e.g. 'N')")
-    rated, capacity = port.rated_output, port.capacity
-    if not rated > 0:
-        raise ValueError(f"the sensor's rated output is {rated:g} mV/V: no sensor scale")
-    return Scale(span / rated * capacity, 0.0, unit_name,
-                 f"input range {span:g} mV/V, rated output {rated:g} mV/V at capacity {capacity:g} {unit_name}")
+        return Scale(span, 0.0, "mV/V", f"input range {span:.10g} mV/V")
+    rated = _figure(port.rated_output, "rated output", "rated_output")
+    capacity = _figure(port.capacity, "sensor capacity", "capacity")
+    name = unit_name or "sensor"
+    return Scale(span / rated * capacity, 0.0, name,
+                 f"capacity {capacity:.10g} {name} at rated output {rated:.10g} mV/V, input range {span:.10g} mV/V")

@@ -25,7 +25,7 @@ def test_timed_values_carry_arrival_times_and_consecutive_numbers(simulator, por
     with nxtka.Port(port, device=sim.device) as amp:
         block = amp.wait_for_timed(20, timeout=5)
         after = time.time_ns()
-        assert len(block) == 20 and block.unit == ""
+        assert len(block) == 20 and block.unit == "normalized"
         assert (block.values.dtype, block.statuses.dtype, block.times.dtype, block.sequences.dtype) == (
             np.float64, np.uint8, np.dtype("datetime64[ns]"), np.uint64)
         # numbered from activation on, none lost
@@ -54,12 +54,14 @@ def test_values_the_full_ring_dropped_show_as_a_gap(simulator, port):
 
 # (scale_for arguments, unit, the scaled 0.25 computed by hand, tolerance: half a step scaled)
 SCALES = [
-    ({"unit": "normalized"}, "", 0.25, STEP_24 / 2),
+    ({"unit": "normalized"}, "normalized", 0.25, STEP_24 / 2),
     ({"unit": "mV/V"}, "mV/V", 0.25 * 2.0, 2.0 * STEP_24 / 2),  # times the input range
     # range / rated output x capacity = 2.0 / 2.5 x 1000 = 800 kg at normalized 1
     ({"unit": "sensor", "unit_name": "kg"}, "kg", 200.0, 800 * STEP_24 / 2),
+    ({"unit": "sensor"}, "sensor", 200.0, 800 * STEP_24 / 2),  # without a unit name
     # the line through (0, 10) and (1, 510) overrides the unit: 0.25 x 500 + 10
     ({"unit": "sensor", "unit_name": "N", "points": ((0, 10), (1, 510))}, "N", 135.0, 500 * STEP_24 / 2),
+    ({"points": ((0, 10), (1, 510))}, "scaled", 135.0, 500 * STEP_24 / 2),
 ]
 
 
@@ -82,8 +84,10 @@ def test_scaled_values_from_the_sensor_data(simulator, port, arguments, unit, ex
 # (simulator options, scale_for arguments, the words of the ValueError)
 REFUSED_SCALES = [
     ((), {"unit": "mV/V"}, "input range is 0"),  # the simulator's range is 0 at start
-    (SENSOR, {"unit": "sensor"}, "needs unit_name"),
-    (("--register", "GetRange=20"), {"unit": "sensor", "unit_name": "N"}, "rated output is 0"),
+    (SENSOR, {"unit": "mV/V", "unit_name": "N"}, "a unit name goes with"),
+    (("--register", "GetRange=20"), {"unit": "sensor", "unit_name": "N"}, "rated output is 0, not a scale"),
+    (("--register", "GetRange=20", "--register", "GetRatedOutput=0x012625A0"), {"unit": "sensor"},
+     "sensor capacity is 0"),
     ((), {"unit": "V"}, "not 'V'"),
     ((), {"points": ((1, 0), (1, 5))}, "different normalized values"),
 ]
@@ -102,3 +106,4 @@ def test_a_scale_is_a_line():
     scale = Scale.two_point(((0.5, 100), (1.0, 300)), "N")  # 400 N per 1, 100 - 200 = -100 at 0
     assert (scale.factor, scale.offset, scale.unit) == (400.0, -100.0, "N")
     assert scale(np.array([0.0, 0.25, 1.05])).tolist() == [-100.0, 0.0, 320.0]
+    assert str(scale) == "400 N at normalized 1, offset -100 (two points 0.5=100,1=300)"
