@@ -86,6 +86,9 @@ class Port(Settings, Procedures, MemoryMethods, LinearMethods, TimedMethods, Sna
     ``amp.mode.text``), the procedures methods (``amp.adjust_zero()``); a
     name the port does not have raises ``AttributeError``, and every failure
     raises an :class:`NxtkaError` subclass with the library's reason.
+    :meth:`read_timed` gives values with their times and sequence numbers,
+    :meth:`scale_for` a scale to engineering units for the reads, and
+    :meth:`snapshot` / :meth:`restore` every setting as the tool's settings file.
     """
 
     __slots__ = ("_port", "_device", "_ring", "_baud", "_flags", "_async_buffer")

@@ -17,7 +17,8 @@ The dict is the command-line tool's settings file (``nxtka get all --json``,
 keys of ``settings`` are the tool's setting names (``nxtka get --list``), the
 values the text ``nxtka set NAME VALUE`` takes: whole numbers in decimal,
 other numbers with ten significant digits, switches ``on``/``off``. A
-setting the amplifier cannot report is left out. Reading a file, the words
+setting the amplifier cannot report is left out (and one that is null in a
+file is not written). Reading a file, the words
 the tool prints after a number (``38400 bit/s``, ``65 (0x41): SI, linear``)
 are ignored, so a file of either program restores with the other.
 """
@@ -287,6 +288,8 @@ def restore(port: Any, snapshot: Mapping[str, Any], force: bool = False) -> Rest
     report = RestoreReport()
     wanted: Dict[str, Tuple[Row, Any]] = {}
     for name, text in settings.items():
+        if text is None:
+            continue  # the amplifier the file came from could not report it
         row = _BY_NAME.get(name)
         if row is None:
             (report.read_only if name in NOT_SETTINGS else report.unknown).append(name)

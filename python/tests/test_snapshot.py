@@ -69,12 +69,14 @@ def test_restore_reports_keys_it_cannot_write_and_values_that_differ(simulator, 
     sim = simulator("--rate", "0")
     with nxtka.Port(port, device=sim.device) as amp:
         saved = amp.snapshot()
-        saved["settings"].update({"gain": "9", "colour": "blue", "received": "1", "firmware": "1", "slow-rate": "x"})
+        saved["settings"].update({"gain": "9", "colour": "blue", "received": "1", "firmware": "1", "slow-rate": "x",
+                                  "adapt-threshold": None})
         with pytest.raises(RestoreError) as e:
             amp.restore(saved)
         report = e.value.report
         assert report.failed == {"gain": "argument refused: 9 outside 0..7", "slow-rate": "slow-rate: 'x' is not a number"}
         assert report.unknown == ["colour"] and {"received", "firmware"} <= set(report.read_only)
+        assert "adapt-threshold" not in report.written + report.unchanged  # null: not written
         assert "gain: argument refused" in str(e.value)
         # a value the amplifier takes but keeps otherwise: gage factors go in steps of 0.01
         saved["settings"] = {"gage-factor": "2.057"}
