@@ -16,9 +16,11 @@ The dict is the command-line tool's settings file (``nxtka get all --json``,
 ``model`` is the amplifier's device type, ``level`` its protocol level. The
 keys of ``settings`` are the tool's setting names (``nxtka get --list``), the
 values the text ``nxtka set NAME VALUE`` takes: whole numbers in decimal,
-other numbers with ten significant digits, switches ``on``/``off``. A
-setting the amplifier cannot report is left out (and one that is null in a
-file is not written). Reading a file, the words
+other numbers with ten significant digits, switches ``on``/``off``; a
+read-only setting's is the text ``nxtka get`` prints (``38400 bit/s``). A
+setting the amplifier cannot report is left out, and named with the reason
+under ``"unreadable"`` (present only then); one that is null in a file is
+not written. Reading a file, the words
 the tool prints after a number (``38400 bit/s``, ``65 (0x41): SI, linear``)
 are ignored, so a file of either program restores with the other.
 """
@@ -41,7 +43,7 @@ class Row(NamedTuple):
 
     name: str
     path: str
-    kind: str  # int, real, switch, text, polarity, rate
+    kind: str  # int, real, switch, text, polarity, rate; speed and firmware (read only, as the tool prints them)
     role: str  # "write", "read" (read only), "factory" (written only at the factory), "line" (the line speed)
 
 
@@ -55,8 +57,8 @@ def _rows(text: str) -> Tuple[Row, ...]:
 #: and the line speed are written after all of them.
 ROWS = _rows("""
 model model int read
-baud baud int read
-firmware firmware int read
+baud baud speed read
+firmware firmware firmware read
 options options.value int factory
 equipment equipment.value int factory
 serial serial text factory
@@ -149,6 +151,10 @@ def text_of(row: Row, value: Any) -> str:
         return f"{value:.10g}"
     if row.kind == "int":
         return str(int(value))
+    if row.kind == "speed":
+        return f"{int(value)} bit/s"
+    if row.kind == "firmware":
+        return f"{int(value)} (0x{int(value):04X})"
     return str(value)
 
 
@@ -168,7 +174,7 @@ def parse(row: Row, text: Any) -> Any:
     if number is None:
         raise ValueError(f"{row.name}: '{text}' is not a number")
     digits = number.group(1)
-    if row.kind == "int":
+    if row.kind in ("int", "speed", "firmware"):
         unsigned = digits.lstrip("+-").lower()
         if unsigned.startswith("0x"):
             return int(digits, 16)
@@ -247,11 +253,12 @@ def _reason(error: Exception) -> str:
 def snapshot(port: Any) -> Dict[str, Any]:
     """Every readable setting of the amplifier on ``port`` in the settings file's form (see the module)."""
     settings: Dict[str, str] = {}
+    unreadable: Dict[str, str] = {}
     for row in ROWS:
         try:
             settings[row.name] = text_of(row, read_row(port, row))
-        except NxtkaError:
-            continue  # the amplifier cannot report it: left out
+        except NxtkaError as e:
+            unreadable[row.name] = _reason(e)
 
     def identity(read: Callable[[], Any]) -> Any:
         try:
@@ -260,16 +267,19 @@ def snapshot(port: Any) -> Dict[str, Any]:
             return None
 
     firmware = identity(lambda: port.firmware)
-    return {
+    document: Dict[str, Any] = {
         "format": FORMAT,
         "identity": {
             "model": identity(lambda: port.device_type),
             "serial": identity(lambda: port.serial),
-            "firmware": None if firmware is None else f"{firmware} (0x{firmware:04X})",
+            "firmware": None if firmware is None else text_of(_BY_NAME["firmware"], firmware),
             "level": identity(lambda: port.model),
         },
         "settings": settings,
     }
+    if unreadable:
+        document["unreadable"] = unreadable
+    return document
 
 
 def restore(port: Any, snapshot: Mapping[str, Any], force: bool = False) -> RestoreReport:

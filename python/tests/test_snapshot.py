@@ -10,6 +10,8 @@ from conftest import TOOL
 from nxtka.snapshot import NOT_SETTINGS, ROWS, OtherModelError, RestoreError
 from test_names import port_settings
 
+REASON_NO_THRESHOLD = "adaptive-filter mask outside 0xFF0000..0xFFFF00: the amplifier answered 0"
+
 # Settings changed on the first simulator, by attribute path; the second keeps its power-on values.
 CHANGES = [
     ("gain", 5), ("channel", 1), ("rate", 100.0),
@@ -28,6 +30,7 @@ TEXTS = {
     "mode-max": "off", "tx-mode": "2", "special-mode": "4", "adapt-mask": "16715520", "can-baud": "125000",
     "bridge": "19", "bridge-internal": "on", "range": "2", "capacity": "500", "rated-output": "2",
     "gage-factor": "2.05", "polarity": "unipolar", "display-digits": "5",
+    "baud": "38400 bit/s", "firmware": "3089 (0x0C11)",  # read only: as the tool prints them
 }
 
 
@@ -49,6 +52,7 @@ def test_a_snapshot_restored_onto_a_second_amplifier_gives_the_same_snapshot(sim
     assert saved["format"] == "nxtka-settings 1"
     assert saved["identity"] == {"model": 1, "serial": "AAAA0001", "firmware": "3089 (0x0C11)", "level": 3}
     assert {name: saved["settings"][name] for name in TEXTS} == TEXTS
+    assert "unreadable" not in saved
     with nxtka.Port(port + 1, device=second.device) as other:
         before = other.snapshot()["settings"]
         report = other.restore(saved)
@@ -69,6 +73,9 @@ def test_restore_reports_keys_it_cannot_write_and_values_that_differ(simulator, 
     sim = simulator("--rate", "0")
     with nxtka.Port(port, device=sim.device) as amp:
         saved = amp.snapshot()
+        # the power-on adaptive-filter mask 0 stands for no threshold: named with the reason, not in the settings
+        assert "adapt-threshold" not in saved["settings"]
+        assert saved["unreadable"] == {"adapt-threshold": REASON_NO_THRESHOLD}
         saved["settings"].update({"gain": "9", "colour": "blue", "received": "1", "firmware": "1", "slow-rate": "x",
                                   "adapt-threshold": None})
         with pytest.raises(RestoreError) as e:
