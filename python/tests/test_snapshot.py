@@ -132,3 +132,36 @@ def test_the_line_speed_is_written_last_and_the_port_activated_again_at_it(simul
         assert report.line_speed == 115200 and report.written[-1] == "amp-baud"
     with nxtka.Port(port + 1, device=second.device, baud=115200) as other:
         assert (other.baud, other.amp_baud, other.gain) == (115200, 115200, 4)
+
+
+def _tool(*args):
+    return subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=60)
+
+
+def test_a_file_of_the_tool_restores_in_python_and_one_of_python_with_the_tool(simulator, port, tmp_path):
+    first = simulator("--rate", "0", "--serial", "AAAA0001")
+    second = simulator("--rate", "0", "--serial", "BBBB0002")
+    third = simulator("--rate", "0", "--serial", "CCCC0003")
+    with nxtka.Port(port, device=first.device) as amp:
+        for path, value in CHANGES:
+            _assign(amp, path, value)
+        ours = amp.snapshot()
+    listed = _tool("--device", first.device, "--port", str(port), "get", "all", "--json")
+    if listed.returncode == 2 and "unknown setting 'all'" in listed.stderr:
+        pytest.skip("this build's tool has no `get all`")
+    assert listed.returncode == 0, listed.stderr
+    theirs = json.loads(listed.stdout)
+    assert theirs == ours  # the same document from both
+    # the tool's file restored by a port, ours by the tool
+    with nxtka.Port(port + 1, device=second.device) as other:
+        assert other.restore(theirs).ok
+        restored_here = other.snapshot()["settings"]
+    file = tmp_path / "amp.json"
+    file.write_text(json.dumps(ours))
+    written = _tool("--device", third.device, "--port", str(port + 2), "set", "--from", str(file))
+    assert written.returncode == 0, written.stderr
+    with nxtka.Port(port + 2, device=third.device) as other:
+        restored_there = other.snapshot()["settings"]
+    without_serial = {k: v for k, v in ours["settings"].items() if k != "serial"}
+    for restored in (restored_here, restored_there):
+        assert {k: v for k, v in restored.items() if k != "serial"} == without_serial
