@@ -369,7 +369,7 @@ class SnapshotMethods:
     __slots__ = ()
 
     def snapshot(self) -> Dict[str, Any]:
-        """Every readable setting as a dict in the settings file's form (``json.dump`` it; see :mod:`nxtka.snapshot`)."""
+        """Every readable setting as a dict in the settings file's form (``json.dump`` it; see the module)."""
         return snapshot(self)
 
     def restore(self, snapshot: Mapping[str, Any], force: bool = False) -> RestoreReport:

@@ -1,4 +1,4 @@
-"""Values with their arrival time and sequence number, and the scales of engineering units (methods of :class:`~nxtka.Port`).
+"""Values with arrival time and sequence number, and scales to engineering units (methods of :class:`~nxtka.Port`).
 
 >>> with nxtka.Port(3, device="/dev/ttyUSB0") as amp:
 ...     force = amp.scale_for("sensor", unit_name="N")   # reads range, rated output, capacity once
@@ -74,8 +74,8 @@ class TimedValues:
         """One :class:`TimedValues` of ``parts`` in their order."""
         if not parts:
             return cls(np.empty(0), np.empty(0, np.uint8), np.empty(0, "datetime64[ns]"), np.empty(0, np.uint64), unit)
-        return cls(*(np.concatenate([getattr(p, f) for p in parts]) for f in ("values", "statuses", "times", "sequences")),
-                   unit=parts[0].unit)
+        fields = ("values", "statuses", "times", "sequences")
+        return cls(*(np.concatenate([getattr(p, f) for p in parts]) for f in fields), unit=parts[0].unit)
 
 
 class TimedMethods:

@@ -81,7 +81,8 @@ def test_restore_reports_keys_it_cannot_write_and_values_that_differ(simulator, 
         with pytest.raises(RestoreError) as e:
             amp.restore(saved)
         report = e.value.report
-        assert report.failed == {"gain": "argument refused: 9 outside 0..7", "slow-rate": "slow-rate: 'x' is not a number"}
+        assert report.failed == {"gain": "argument refused: 9 outside 0..7",
+                                 "slow-rate": "slow-rate: 'x' is not a number"}
         assert report.unknown == ["colour"] and {"received", "firmware"} <= set(report.read_only)
         assert "adapt-threshold" not in report.written + report.unchanged  # null: not written
         assert "gain: argument refused" in str(e.value)
