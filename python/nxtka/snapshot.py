@@ -247,7 +247,7 @@ class RestoreError(Exception):
 
 
 def _reason(error: Exception) -> str:
-    return error.reason or str(error) if isinstance(error, NxtkaError) else str(error)
+    return (error.reason or str(error)) if isinstance(error, NxtkaError) else str(error)
 
 
 def snapshot(port: Any) -> Dict[str, Any]:

@@ -77,12 +77,14 @@ def test_restore_reports_keys_it_cannot_write_and_values_that_differ(simulator, 
         assert "adapt-threshold" not in saved["settings"]
         assert saved["unreadable"] == {"adapt-threshold": REASON_NO_THRESHOLD}
         saved["settings"].update({"gain": "9", "colour": "blue", "received": "1", "firmware": "1", "slow-rate": "x",
+                                  "polarity": "sideways",
                                   "adapt-threshold": None})
         with pytest.raises(RestoreError) as e:
             amp.restore(saved)
         report = e.value.report
         assert report.failed == {"gain": "argument refused: 9 outside 0..7",
-                                 "slow-rate": "slow-rate: 'x' is not a number"}
+                                 "slow-rate": "slow-rate: 'x' is not a number",
+                                 "polarity": "polarity is 'bipolar' or 'unipolar', not 'sideways'"}
         assert report.unknown == ["colour"] and {"received", "firmware"} <= set(report.read_only)
         assert "adapt-threshold" not in report.written + report.unchanged  # null: not written
         assert "gain: argument refused" in str(e.value)
