@@ -5,6 +5,12 @@
 ...     amp.gain = 3
 ...     amp.mode.text = False
 ...     values = amp.wait_for_values(1000, timeout=5)   # a NumPy array of normalized values
+...     block = amp.read_timed(scale=amp.scale_for("mV/V"))   # with times, sequence numbers, in mV/V
+...     saved = amp.snapshot()                          # every setting; amp.restore(saved) writes them back
+
+Values with time and sequence number, and scales to engineering units, are
+in :mod:`nxtka.timed` and :mod:`nxtka.units`; the settings snapshot and
+its restore in :mod:`nxtka.snapshot`.
 
 The shared library is found through the environment variable
 ``NXTKA_LIBRARY``, inside this package, or by the system's loader.
@@ -30,6 +36,9 @@ from .errors import (
     last_failure,
 )
 from .memory import MemoryTransferError
+from .snapshot import OtherModelError, RestoreError, RestoreReport
+from .timed import TimedValues
+from .units import Scale
 from .port import (
     Port,
     abort_activation,
@@ -58,9 +67,14 @@ __all__ = [
     "NoAnswerError",
     "NotActiveError",
     "NxtkaError",
+    "OtherModelError",
     "Port",
     "PortRangeError",
+    "RestoreError",
+    "RestoreReport",
     "SamplingRate",
+    "Scale",
+    "TimedValues",
     "WriteError",
     "abort_activation",
     "device_name",

@@ -17,6 +17,9 @@ from .linear import LinearMethods
 from .memory import MemoryMethods
 from .procedures import Procedures
 from .settings import Settings
+from .snapshot import SnapshotMethods
+from .timed import TimedMethods
+from .units import Scale
 
 FLAG_BAUDRATE = 0x1  #: ``ActivationParams.flags``: the line speed is given.
 FLAG_WAKEUP = 0x2  #: wait for a sleeping amplifier (``abort_activation`` ends the wait).
@@ -70,7 +73,7 @@ def send_bytes_to_devices(ports: Sequence[int], data: BytesLike) -> None:
     library().NXsendBytesToDevices(array, len(ports), buffer, count)
 
 
-class Port(Settings, Procedures, MemoryMethods, LinearMethods):
+class Port(Settings, Procedures, MemoryMethods, LinearMethods, TimedMethods, SnapshotMethods):
     """One amplifier on serial port ``number`` (0..1023).
 
     ``with Port(3, device="/dev/ttyUSB0", ring=10000) as amp:`` activates the
@@ -83,6 +86,9 @@ class Port(Settings, Procedures, MemoryMethods, LinearMethods):
     ``amp.mode.text``), the procedures methods (``amp.adjust_zero()``); a
     name the port does not have raises ``AttributeError``, and every failure
     raises an :class:`NxtkaError` subclass with the library's reason.
+    :meth:`read_timed` gives values with their times and sequence numbers,
+    :meth:`scale_for` a scale to engineering units for the reads, and
+    :meth:`snapshot` / :meth:`restore` every setting as the tool's settings file.
     """
 
     __slots__ = ("_port", "_device", "_ring", "_baud", "_flags", "_async_buffer")
@@ -163,19 +169,22 @@ class Port(Settings, Procedures, MemoryMethods, LinearMethods):
         return (value.value, status.value) if r == 1 else None
 
     @overload
-    def read_values(self, limit: int = ..., status: Literal[False] = ...) -> Values: ...
+    def read_values(self, limit: int = ..., status: Literal[False] = ..., scale: Optional[Scale] = ...) -> Values: ...
 
     @overload
-    def read_values(self, limit: int = ..., *, status: Literal[True]) -> Tuple[Values, Statuses]: ...
+    def read_values(self, limit: int = ..., *, status: Literal[True],
+                    scale: Optional[Scale] = ...) -> Tuple[Values, Statuses]: ...
 
-    def read_values(self, limit: int = 4096, status: bool = False) -> Union[Values, Tuple[Values, Statuses]]:
+    def read_values(self, limit: int = 4096, status: bool = False,
+                    scale: Optional[Scale] = None) -> Union[Values, Tuple[Values, Statuses]]:
         """What is waiting now: up to ``limit`` values, oldest first, as a float64 array; never waits.
 
         Right after activation, or when the values came faster than they are
         read, this is fewer than ``limit`` or none at all: an empty array.
         :meth:`wait_for_values` waits for a number of values. With
         ``status=True`` returns ``(values, statuses)``, the statuses as a
-        uint8 array. Raises :class:`LineFailedError` when none wait and the
+        uint8 array. With ``scale`` (from :meth:`scale_for`) the values are
+        in its unit. Raises :class:`LineFailedError` when none wait and the
         line has failed.
         """
         if limit < 1:
@@ -191,19 +200,21 @@ class Port(Settings, Procedures, MemoryMethods, LinearMethods):
         else:
             r = lib.TKAreadMultiple(self._port, pointer, limit, ctypes.byref(delivered))
         n = delivered.value if r == 1 else 0
-        return (values[:n].copy(), statuses[:n].copy()) if status else values[:n].copy()
+        read = scale(values[:n]) if scale else values[:n].copy()
+        return (read, statuses[:n].copy()) if status else read
 
-    def wait_for_values(self, count: int, timeout: Optional[float] = None) -> Values:
+    def wait_for_values(self, count: int, timeout: Optional[float] = None, scale: Optional[Scale] = None) -> Values:
         """Waits until ``count`` values have come and returns them, oldest first, as a float64 array.
 
-        Returns fewer when ``timeout`` seconds pass first (None: no limit).
+        Returns fewer when ``timeout`` seconds pass first (None: no limit);
+        with ``scale`` the values are in its unit.
         Raises :class:`LineFailedError` when the line fails before.
         """
         deadline = None if timeout is None else time.monotonic() + timeout
         chunks, have = [], 0
         event = self.event()
         while have < count:
-            block = self.read_values(count - have)
+            block = self.read_values(count - have, scale=scale)
             if len(block):
                 chunks.append(block)
                 have += len(block)
