@@ -175,6 +175,10 @@ RunSection runSectionFrom(const toml::table& file) {
         } else if (k == "out") {
             r.out = textOf(value, "run.out");
             if (r.out.empty()) refuse("run.out is empty", value);
+        } else if (k == "ring") {
+            const std::int64_t n = integerOf(value, "run.ring");
+            if (n < 1 || n > 0x1FFFFFFF) refuse("run.ring must be 1 to 536870911 values", value);
+            r.ring = static_cast<std::int32_t>(n);
         } else if (k == "format") {
             r.format = textOf(value, "run.format");
             if (r.format != "csv") refuse("run.format '" + r.format + "': the format is csv", value);

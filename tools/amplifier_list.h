@@ -1,6 +1,6 @@
 // The list of amplifiers that `record` and `publish` read from a TOML file:
 //
-//   [run]                       # record: seconds, out, format
+//   [run]                       # record: seconds, out, format, ring
 //   [[amplifier]]
 //   name = "left"               # required, unique, [A-Za-z0-9_-]+
 //   device = "/dev/ttyUSB0"     # required
@@ -54,6 +54,9 @@ struct RunSection {
     std::optional<double> seconds;  // none: until Ctrl-C
     std::string out = "runs";
     std::string format = "csv";
+    // Values the library keeps per amplifier between reads (default 65536);
+    // a small ring shows what a stalled reader loses.
+    std::optional<std::int32_t> ring;
 };
 // Throws ToolError (status 2) naming the key and its line.
 RunSection runSectionFrom(const toml::table& file);

@@ -32,11 +32,13 @@ std::string identityJson(const AmplifierIdentity& identity) {
     return j.dump();
 }
 
-AmplifierSession::AmplifierSession(const AmplifierEntry& entry, SignalWatch& signals) {
+AmplifierSession::AmplifierSession(const AmplifierEntry& entry, SignalWatch& signals,
+                                   std::optional<std::int32_t> ring) {
     Target target;
     target.device = entry.device;
     target.port = entry.port;
     if (entry.baud) target.baud = *entry.baud;
+    target.ring = ring;
     port_ = std::make_unique<ActivePort>(target, signals);
     for (const auto& [name, value] : entry.settings) {
         const Setting& s = settingNamed(name);

@@ -32,7 +32,8 @@ class AmplifierSession {
 public:
     // Throws ToolError with one line saying what failed: the activation (as
     // ActivePort says it) or the setting that was not taken and why.
-    AmplifierSession(const AmplifierEntry& entry, SignalWatch& signals);
+    // `ring`: the values the library keeps between reads, when not its default.
+    AmplifierSession(const AmplifierEntry& entry, SignalWatch& signals, std::optional<std::int32_t> ring = {});
 
     ActivePort& port() { return *port_; }
     const AmplifierIdentity& identity() const { return identity_; }

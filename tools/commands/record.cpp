@@ -156,8 +156,8 @@ nlohmann::ordered_json amplifierJson(const Amplifier& a) {
 }
 
 // Opens one amplifier, reads its settings and scale, starts its file.
-void open(Amplifier& a, const std::string& dir, Context& context) {
-    a.session = std::make_unique<AmplifierSession>(a.entry, context.signals());
+void open(Amplifier& a, const std::string& dir, Context& context, std::optional<std::int32_t> ring) {
+    a.session = std::make_unique<AmplifierSession>(a.entry, context.signals(), ring);
     const std::uint32_t port = a.session->port().port();
     a.scale = resolveScale(port, a.entry.scale);
     a.snapshot = takeSnapshot(port);
@@ -182,7 +182,7 @@ int run(Context& context) {
     const std::string dir = makeRunDirectory(section.out, startNs);
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     std::FILE* text = context.json ? stderr : stdout;
-    std::fprintf(text, "recording %zu amplifiers into %s%s\n", amps.size(), dir.c_str(),
+    std::fprintf(text, "recording %zu amplifier%s into %s%s\n", amps.size(), amps.size() == 1 ? "" : "s", dir.c_str(),
                  terminal ? " (Ctrl-C ends the run)" : "");
     std::fflush(text);
 
@@ -193,7 +193,7 @@ int run(Context& context) {
     std::vector<std::size_t> owners;  // amps index of each port gathered
     for (std::size_t i = 0; i < amps.size() && !signals.stopRequested(); ++i) {
         try {
-            open(amps[i], dir, context);
+            open(amps[i], dir, context, section.ring);
             ports.push_back(amps[i].session->port().port());
             owners.push_back(i);
         } catch (const ToolError& e) {
