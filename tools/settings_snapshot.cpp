@@ -107,6 +107,14 @@ std::vector<RestoreItem> restoreSnapshot(std::uint32_t port, const nlohmann::jso
     for (auto& [s, item] : toWrite) {
         if (beforeEach) beforeEach(item.name);
         try {
+            if (s->get != nullptr) {
+                const Reading now = readSetting(*s, port);
+                if (now.outcome == Outcome::ok && holdsValue(now, item.value)) {
+                    item.outcome = RestoreItem::Outcome::same;
+                    items.push_back(std::move(item));
+                    continue;
+                }
+            }
             if (s->set(port, item.value, true) != Outcome::ok) {
                 const LibraryFailure why = lastLibraryFailure();
                 item.outcome = RestoreItem::Outcome::failed;
@@ -136,7 +144,8 @@ std::vector<RestoreItem> restoreSnapshot(std::uint32_t port, const nlohmann::jso
 
 const char* outcomeWord(RestoreItem::Outcome outcome) {
     switch (outcome) {
-        case RestoreItem::Outcome::holds: return "holds";
+        case RestoreItem::Outcome::same: return "already held";
+        case RestoreItem::Outcome::holds: return "written, holds";
         case RestoreItem::Outcome::differs: return "differs";
         case RestoreItem::Outcome::unchecked: return "not read back";
         case RestoreItem::Outcome::failed: return "failed";

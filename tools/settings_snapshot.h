@@ -30,6 +30,7 @@ nlohmann::ordered_json takeSnapshot(std::uint32_t port, const std::function<void
 
 struct RestoreItem {
     enum class Outcome {
+        same,         // already held: not written
         holds,        // written and read back as given
         differs,      // written; the amplifier holds something else (`held`)
         unchecked,    // written; not read back (the line speed)
@@ -50,7 +51,8 @@ void checkSnapshot(const nlohmann::json& snapshot, const AmplifierIdentity* ampl
 
 // Writes every writable setting of the snapshot in a safe order (the table's
 // order, the mode byte with its settings lock and then the line speed
-// last), reading each back. `beforeEach` runs before each write.
+// last), reading each back; one the amplifier already holds is not
+// written. `beforeEach` runs before each write.
 std::vector<RestoreItem> restoreSnapshot(std::uint32_t port, const nlohmann::json& snapshot,
                                          const std::function<void(const std::string&)>& beforeEach = {});
 

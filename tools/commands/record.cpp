@@ -35,7 +35,8 @@ struct RecordArgs {
 } args;
 
 void addOptions(CLI::App& cmd) {
-    cmd.add_option("list", args.config, "the amplifier list (TOML): [run] and [[amplifier]] entries")->required();
+    cmd.add_option("list", args.config, "the amplifier list (TOML): [run] with seconds, out, ring; [[amplifier]] entries with name, device, port, "
+                   "baud, unit, unit_name, scale and [amplifier.settings] (see the README)")->required();
 }
 
 std::int64_t nowNs() {
@@ -331,17 +332,7 @@ constexpr const char* kExamples =
     "Examples:\n"
     "  nxtka record bench.toml                 until Ctrl-C (or [run] seconds), into runs/YYYYmmddTHHMMSSZ\n"
     "  nxtka record bench.toml --json          the run's summary (run.json) on stdout\n"
-    "An amplifier list:\n"
-    "  [run]\n"
-    "  seconds = 10\n"
-    "  out = \"runs\"\n"
-    "  [[amplifier]]\n"
-    "  name = \"left\"\n"
-    "  device = \"/dev/ttyUSB0\"\n"
-    "  unit = \"sensor\"\n"
-    "  unit_name = \"N\"\n"
-    "  [amplifier.settings]\n"
-    "  rate = \"100\"\n";
+    "  nxtka record bench.toml > summary.txt   the end of each amplifier's file, or why it failed\n";
 
 }  // namespace
 
