@@ -16,7 +16,7 @@ namespace {
 
 using nlohmann::json;
 
-struct Row {
+struct CsvRow {
     std::string time;
     double seconds = 0;
     std::uint64_t sequence = 0;
@@ -25,13 +25,13 @@ struct Row {
 };
 
 // The rows of a recorded CSV file, after its comment and column lines.
-std::vector<Row> rowsOf(const std::string& path) {
+std::vector<CsvRow> rowsOf(const std::string& path) {
     const std::vector<std::string> all = lines(readFile(path));
     EXPECT_GE(all.size(), 2u) << path;
     if (all.size() < 2) return {};
     EXPECT_EQ(all[0].rfind("# nxtka record: ", 0), 0u) << all[0];
     EXPECT_EQ(all[1], "time_utc,seconds,sequence,value,scaled_value,unit,status");
-    std::vector<Row> rows;
+    std::vector<CsvRow> rows;
     for (std::size_t i = 2; i < all.size(); ++i) {
         std::vector<std::string> f;
         std::stringstream in(all[i]);
@@ -133,7 +133,7 @@ device = ")" + victim.device() + R"("
         EXPECT_EQ(a["identity"]["serial"], "12345678");
         EXPECT_EQ(a["identity"]["level"], 3);
         EXPECT_EQ(a["scale"]["unit"], expect[i].unit);
-        const std::vector<Row> rows = rowsOf(dir + "/" + a["file"].get<std::string>());
+        const std::vector<CsvRow> rows = rowsOf(dir + "/" + a["file"].get<std::string>());
         ASSERT_FALSE(rows.empty());
         EXPECT_EQ(a["values"].get<std::size_t>(), rows.size());
         EXPECT_EQ(a["first_sequence"], rows.front().sequence);
@@ -141,7 +141,7 @@ device = ")" + victim.device() + R"("
         EXPECT_EQ(a["dropped"], 0);
         EXPECT_EQ(a["missing"], 0);
         for (std::size_t k = 0; k < rows.size(); ++k) {
-            const Row& row = rows[k];
+            const CsvRow& row = rows[k];
             if (k > 0) {
                 EXPECT_EQ(row.sequence, rows[k - 1].sequence + 1);
                 EXPECT_GE(row.seconds, rows[k - 1].seconds);
@@ -181,7 +181,7 @@ TEST(Record, RingOverflowShowsAsGaps) {
     ASSERT_EQ(r.status, 0) << r.err;
     const json summary = json::parse(r.out);
     const json& a = summary["amplifiers"][0];
-    const std::vector<Row> rows = rowsOf(runDirectory(scratch, "out") + "/fast.csv");
+    const std::vector<CsvRow> rows = rowsOf(runDirectory(scratch, "out") + "/fast.csv");
     ASSERT_FALSE(rows.empty());
     std::uint64_t gaps = 0, missing = rows.front().sequence;
     for (std::size_t k = 1; k < rows.size(); ++k) {
@@ -194,6 +194,46 @@ TEST(Record, RingOverflowShowsAsGaps) {
     // values dropped after the last read count too, so at least as many
     EXPECT_GE(a["dropped"].get<std::uint64_t>(), missing);
     EXPECT_EQ(a["values"].get<std::size_t>(), rows.size());
+}
+
+// monitor --unit and --scale on the simulator's constant 0.25, with input
+// range 2.5 mV/V, rated output 2 mV/V and capacity 250 set first: the
+// scaled value in the CSV file and the scale in its first line.
+TEST(Record, MonitorScalesFromTheAmplifiersFigures) {
+    SimProcess sim(kSim, {"--rate", "100"});
+    for (const auto& [name, value] : {std::pair{"range", "2.5"}, {"rated-output", "2"}, {"capacity", "250"}})
+        ASSERT_EQ(tool({"set", name, value, "--device", sim.device()}).status, 0) << name;
+    struct Row {
+        std::vector<std::string> options;
+        const char* firstLine;
+        double scaled;  // of 0.25, by hand
+        const char* unit;
+    };
+    const Row rows[] = {
+        {{"--unit", "mV/V"}, "# scale mV/V: input range 2.5 mV/V", 0.625, "mV/V"},
+        {{"--unit", "sensor", "--unit-name", "N"},
+         "# scale N: capacity 250 N at rated output 2 mV/V, input range 2.5 mV/V", 78.125, "N"},
+        {{"--scale", "0=10,1=110", "--unit-name", "kg"}, "# scale kg: two points 0=10,1=110", 35.0, "kg"},
+    };
+    Scratch scratch;
+    for (const Row& row : rows) {
+        std::vector<std::string> args{"monitor", "--device", sim.device(), "-n", "3", "--csv", scratch.path("m.csv")};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        const RunResult r = tool(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> got = lines(readFile(scratch.path("m.csv")));
+        ASSERT_EQ(got.size(), 5u);
+        EXPECT_EQ(got[0], row.firstLine);
+        EXPECT_EQ(got[1], "sample,read_time_s,value,status,scaled_value,unit");
+        for (std::size_t i = 2; i < got.size(); ++i) {
+            const std::string scaled = got[i].substr(got[i].find(",0,") + 3);
+            EXPECT_NEAR(std::stod(scaled), row.scaled, 1e-6 * row.scaled) << got[i];  // 24-bit frames
+            EXPECT_EQ(scaled.substr(scaled.find(',') + 1), row.unit);
+        }
+    }
+    const RunResult refused = tool({"monitor", "--device", sim.device(), "--unit", "mV/V", "--unit-name", "N"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(complaint(refused).find("a unit name goes with the sensor unit"), std::string::npos);
 }
 
 }  // namespace
