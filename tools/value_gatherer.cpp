@@ -101,7 +101,8 @@ GatherEnd gather(const std::vector<std::uint32_t>& ports, const GatherOptions& o
         auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
         if (eventless) waitMs = std::min<long long>(waitMs, 20);
         const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(0, waitMs)));
-        if (ready < 0 && errno != EINTR) throw ToolError(std::string("waiting for values failed: ") + std::strerror(errno));
+        if (ready < 0 && errno != EINTR)
+            throw ToolError(std::string("waiting for values failed: ") + std::strerror(errno));
         for (std::size_t k = 0; k < fds.size(); ++k) {
             if (fds[k].revents == 0) continue;
             if (owner[k] == ports.size()) return GatherEnd::stopped;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <regex>
@@ -194,6 +195,37 @@ TEST(Record, RingOverflowShowsAsGaps) {
     // values dropped after the last read count too, so at least as many
     EXPECT_GE(a["dropped"].get<std::uint64_t>(), missing);
     EXPECT_EQ(a["values"].get<std::size_t>(), rows.size());
+}
+
+// Ctrl-C ends a run without a length: status 0, every file complete and in
+// place, run.json saying how the run ended.
+TEST(Record, CtrlCEndsARunWithItsFilesComplete) {
+    SimProcess a(kSim, {"--rate", "100"}), b(kSim, {"--rate", "100"});
+    Scratch scratch;
+    writeFile(scratch.path("two.toml"), "[run]\nout = \"out\"\n[[amplifier]]\nname = \"a\"\ndevice = \"" +
+                                            a.device() + "\"\n[[amplifier]]\nname = \"b\"\ndevice = \"" +
+                                            b.device() + "\"\n");
+    const RunResult r = run({"/bin/sh", "-c", "cd '" + scratch.path("") + "' && exec '" + kTool + "' record two.toml"},
+                            std::chrono::seconds(30), "recording 2 amplifiers", std::chrono::milliseconds(2500));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string dir = runDirectory(scratch, "out");
+    const json run = json::parse(readFile(dir + "/run.json"));
+    EXPECT_EQ(run["ended_by"], "interrupt");
+    for (const json& amp : run["amplifiers"]) {
+        EXPECT_TRUE(amp["failure"].is_null());
+        const std::string csv = readFile(dir + "/" + amp["file"].get<std::string>());
+        ASSERT_FALSE(csv.empty());
+        EXPECT_EQ(csv.back(), '\n');
+        EXPECT_GT(amp["values"].get<std::size_t>(), 0u);
+        EXPECT_EQ(rowsOf(dir + "/" + amp["file"].get<std::string>()).size(), amp["values"].get<std::size_t>());
+    }
+    DIR* d = ::opendir(dir.c_str());
+    std::vector<std::string> names;
+    while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr)
+        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+    if (d != nullptr) ::closedir(d);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.csv", "b.csv", "run.json"}));  // no partial file left
 }
 
 // monitor --unit and --scale on the simulator's constant 0.25, with input
