@@ -20,10 +20,11 @@ namespace {
 
 std::string name, value, from;
 bool force = false;
+CLI::Option* valueOption = nullptr;
 
 void addOptions(CLI::App& cmd) {
     cmd.add_option("name", name, "setting");
-    cmd.add_option("value", value, "new value");
+    valueOption = cmd.add_option("value", value, "new value");
     cmd.add_option("--from", from,
                    "write every writable setting of this file (from get all --json; -: standard input), the "
                    "settings lock and the line speed last, and read each back");
@@ -95,7 +96,7 @@ int restoreFrom(Context& context) {
 int run(Context& context) {
     if (!from.empty()) return restoreFrom(context);
     if (force) throw ToolError("--force goes with --from", kExitUsage);
-    if (name.empty() || value.empty())
+    if (name.empty() || valueOption->count() == 0)
         throw ToolError("set needs a setting name and a value, or --from FILE", kExitUsage);
     const Setting& s = settingNamed(name);
     if (s.set == nullptr) throw ToolError("setting '" + name + "' can only be read", kExitUsage);
