@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 namespace nxtka_cli::test {
 namespace {
 
@@ -77,6 +79,38 @@ TEST(SettingsFile, AnotherModelIsRefusedUnlessForced) {
     const RunResult wrong = tool(at(other, {"set", "--from", scratch.path("other.json")}));
     EXPECT_EQ(wrong.status, 2);
     EXPECT_NE(complaint(wrong).find("not a settings file of this tool"), std::string::npos);
+}
+
+// The line speed goes last: after it the amplifier listens at another speed.
+// The simulator's command log shows the order of the writes.
+TEST(SettingsFile, TheLineSpeedIsWrittenLast) {
+    Scratch scratch;
+    SimProcess source(kSim, {"--rate", "0"});
+    const RunResult saved = tool(at(source, {"get", "all", "--json"}));
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    json snapshot = json::parse(saved.out);
+    ASSERT_EQ(snapshot["settings"]["amp-baud"], "38400");
+    snapshot["settings"]["amp-baud"] = "19200";  // file order puts it before gain
+    snapshot["settings"]["gain"] = "4";
+    snapshot["settings"].erase("control");  // gain alone says the gain
+    writeFile(scratch.path("amp.json"), snapshot.dump());
+
+    SimProcess target(kSim, {"--rate", "0", "-v"}, scratch.path("sim.log"));
+    const RunResult r = tool(at(target, {"set", "--from", scratch.path("amp.json"), "--json"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const json report = json::parse(r.out);
+    ASSERT_FALSE(report["settings"].empty());
+    EXPECT_EQ(report["settings"].back()["setting"], "amp-baud");
+    EXPECT_EQ(report["settings"].back()["outcome"], "not read back");
+    target.stop();
+    std::vector<std::string> sets;
+    for (const std::string& l : lines(readFile(scratch.path("sim.log")))) {
+        const auto at = l.find("  Set");
+        if (at != std::string::npos && l.find(" > ") != std::string::npos) sets.push_back(l.substr(at + 2));
+    }
+    ASSERT_GE(sets.size(), 2u);
+    EXPECT_EQ(sets.back(), "SetBaud");
+    EXPECT_NE(std::find(sets.begin(), sets.end(), "SetGain"), sets.end());
 }
 
 }  // namespace
