@@ -84,7 +84,7 @@ void ActivePort::activate(const Target& target, SignalWatch& signals) {
 
     ActivationParams params{};
     params.size = static_cast<std::int32_t>(sizeof params);
-    params.bufferCapacity = kRingCapacity;
+    params.bufferCapacity = target.ring.value_or(kRingCapacity);
     params.flags = NXTKA_FLAG_BAUDRATE;
     params.baudRate = baud_;
 

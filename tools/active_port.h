@@ -16,6 +16,8 @@ struct Target {
     std::optional<std::string> device;
     std::optional<std::int64_t> port;
     std::optional<std::int64_t> baud;
+    // Values the library keeps between reads (default 65536).
+    std::optional<std::int32_t> ring;
 };
 
 // The port number a target uses: --port, else 0. Throws ToolError when it

@@ -1,5 +1,7 @@
 #include "csv_sink.h"
 
+#include "units.h"
+
 #include "cli_core.h"
 
 #include <cerrno>
@@ -81,6 +83,12 @@ CsvSink::CsvSink(const std::string& path, bool append) : path_(path), append_(ap
     firstSample_ = nextSampleOf(path_);
 }
 
+void CsvSink::setScale(const Scale* scale) {
+    if (scale != nullptr && append_)
+        throw ToolError("--append adds normalized rows only: leave out --unit and --scale", kExitUsage);
+    scale_ = scale;
+}
+
 CsvSink::~CsvSink() {
     if (appended_ != nullptr) std::fclose(appended_);
 }
@@ -89,7 +97,11 @@ std::FILE* CsvSink::stream() {
     if (output_) {
         const bool first = rows_ == 0;
         std::FILE* f = output_->stream();
-        if (first) std::fprintf(f, "%s\n", kCsvHeader);
+        if (first && scale_ != nullptr)
+            std::fprintf(f, "# scale %s: %s\n%s,scaled_value,unit\n", scale_->unit.c_str(), scale_->source.c_str(),
+                         kCsvHeader);
+        else if (first)
+            std::fprintf(f, "%s\n", kCsvHeader);
         return f;
     }
     if (appended_ == nullptr) {
@@ -102,7 +114,12 @@ std::FILE* CsvSink::stream() {
 
 void CsvSink::row(std::uint64_t index, double readTimeS, double value, std::uint8_t status) {
     if (!enabled()) return;
-    std::fprintf(stream(), "%s\n", formatCsvRow(firstSample_ + index, readTimeS, value, status).c_str());
+    std::FILE* f = stream();
+    if (scale_ != nullptr)
+        std::fprintf(f, "%s,%.10g,%s\n", formatCsvRow(firstSample_ + index, readTimeS, value, status).c_str(),
+                     scale_->apply(value), scale_->unit.c_str());
+    else
+        std::fprintf(f, "%s\n", formatCsvRow(firstSample_ + index, readTimeS, value, status).c_str());
     ++rows_;
 }
 

@@ -14,6 +14,8 @@
 
 namespace nxtka_cli {
 
+struct Scale;
+
 class CsvSink {
 public:
     CsvSink() = default;
@@ -28,6 +30,10 @@ public:
     bool enabled() const { return !path_.empty(); }
     bool toStdout() const { return path_ == "-"; }
     bool appending() const { return append_; }
+    // Before the first row: each row gets its scaled value and the unit too,
+    // and a new file begins with "# scale UNIT: where it came from". Not with
+    // --append (throws ToolError, status 2). `scale` must outlive the sink.
+    void setScale(const Scale* scale);
     // The row of the `index`th value of this run (numbered on after the rows
     // an appended file holds). The file is made at the first one. Throws
     // ToolError.
@@ -53,6 +59,7 @@ private:
     std::FILE* appended_ = nullptr;       // with --append
     std::uint64_t rows_ = 0;
     std::uint64_t firstSample_ = 0;
+    const Scale* scale_ = nullptr;
 };
 
 }  // namespace nxtka_cli

@@ -1,5 +1,7 @@
 #include "json_out.h"
 
+#include "units.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -80,7 +82,7 @@ std::string portsJson(const std::vector<PortInfo>& ports) {
 }
 
 std::string summaryJson(const std::string& device, const StreamResult& result, const std::string& csvPath,
-                        std::uint64_t csvRows) {
+                        std::uint64_t csvRows, const Scale* scale) {
     const StreamStats& s = result.stats;
     json o;
     o["device"] = device;
@@ -100,6 +102,9 @@ std::string summaryJson(const std::string& device, const StreamResult& result, c
     o["interrupted"] = result.interrupted;
     o["csv"] = textOrNull(csvPath);
     o["csv_rows"] = csvRows;
+    if (scale != nullptr)
+        o["scale"] = {{"unit", scale->unit}, {"factor", scale->factor}, {"offset", scale->offset},
+                      {"source", scale->source}};
     return o.dump(2);
 }
 

@@ -13,6 +13,8 @@
 
 namespace nxtka_cli {
 
+struct Scale;
+
 // {"setting": name, "value": plain value or null, "unit": "bit/s" (only when
 // there is one), "text": the decoded text, or "error": why it failed}
 std::string readingJson(const std::string& name, const Reading& reading);
@@ -28,9 +30,10 @@ std::string listJson();
 std::string portsJson(const std::vector<PortInfo>& ports);
 
 // {"device", "values", "seconds", "rate", "min", "max", "mean",
-//  "statuses": {"0x00": n}, "interrupted", "csv": path or null, "csv_rows"}
+//  "statuses": {"0x00": n}, "interrupted", "csv": path or null, "csv_rows",
+//  with a scale "scale": {"unit", "factor", "offset", "source"}}
 std::string summaryJson(const std::string& device, const StreamResult& result, const std::string& csvPath,
-                        std::uint64_t csvRows);
+                        std::uint64_t csvRows, const Scale* scale = nullptr);
 
 // {"setting", "set": the value as given, "value", "unit", "text": what the
 // amplifier holds afterwards (null when it is not read back), "holds": true

@@ -1,5 +1,7 @@
 #include "stream_view.h"
 
+#include "units.h"
+
 #include "active_port.h"
 #include "csv_sink.h"
 #include "nxtka.h"
@@ -49,9 +51,13 @@ int lineBarWidth() {
     return std::clamp(terminalColumns() - 34, 5, kLineBarWidth);
 }
 
-void printLine(double t, double value, std::uint8_t status, int barWidth, bool utf8) {
-    std::printf("%8.3f s  %+10.6f  0x%02X   %s\n", t, value, static_cast<unsigned>(status),
-                renderBar(value, barWidth, utf8).c_str());
+void printLine(double t, double value, std::uint8_t status, int barWidth, bool utf8, const Scale* scale) {
+    if (scale != nullptr)
+        std::printf("%8.3f s  %+10.6f  0x%02X   %s  %.6g %s\n", t, value, static_cast<unsigned>(status),
+                    renderBar(value, barWidth, utf8).c_str(), scale->apply(value), scale->unit.c_str());
+    else
+        std::printf("%8.3f s  %+10.6f  0x%02X   %s\n", t, value, static_cast<unsigned>(status),
+                    renderBar(value, barWidth, utf8).c_str());
 }
 
 // Cuts a line to the terminal's width, so that it never wraps and the panel
@@ -180,7 +186,7 @@ StreamResult runStream(const ActivePort& port, const StreamOptions& options, Sig
             for (std::int32_t i = 0; i < delivered; ++i) {
                 if (options.csv != nullptr) options.csv->row(result.stats.count(), now, values[i], statuses[i]);
                 result.stats.add(now, values[i], statuses[i]);
-                if (lines) printLine(now, values[i], statuses[i], barWidth, options.utf8);
+                if (lines) printLine(now, values[i], statuses[i], barWidth, options.utf8, options.scale);
             }
             if (options.csv != nullptr && !options.csv->flush()) {
                 result.readerGone = true;

@@ -14,6 +14,7 @@ namespace nxtka_cli {
 class ActivePort;
 class CsvSink;
 class SignalWatch;
+struct Scale;
 
 enum class ViewMode {
     lines,  // one line per value (also whenever stdout is not a terminal)
@@ -25,6 +26,7 @@ struct StreamOptions {
     std::optional<std::uint64_t> count;  // stop after this many values
     std::optional<double> seconds;       // stop after this long
     CsvSink* csv = nullptr;              // the rows, when asked for
+    const Scale* scale = nullptr;        // each line also shows the scaled value
     ViewMode mode = ViewMode::lines;
     bool utf8 = false;
 };

@@ -6,7 +6,8 @@ namespace nxtka_cli {
 extern const Subcommand kDemoCommand;
 #endif
 extern const Subcommand kInfoCommand, kMonitorCommand, kSendCommand, kGetCommand, kSetCommand, kListCommand,
-    kPortsCommand, kAdjustCommand, kRangesCommand, kMemoryCommand, kLinearCommand;
+    kPortsCommand, kAdjustCommand, kRangesCommand, kMemoryCommand, kLinearCommand,
+    kRecordCommand;
 
 namespace {
 
@@ -16,6 +17,7 @@ const Subcommand* const kSubcommands[] = {
 #endif
     &kInfoCommand,  &kMonitorCommand, &kSendCommand,   &kGetCommand,    &kSetCommand,    &kListCommand,
     &kPortsCommand, &kAdjustCommand,  &kRangesCommand, &kMemoryCommand, &kLinearCommand,
+    &kRecordCommand,
 };
 
 }  // namespace

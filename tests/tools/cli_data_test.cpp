@@ -22,37 +22,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
-// A directory of its own, so that left-over temporary files show.
-class Scratch {
-public:
-    Scratch() {
-        std::string tmpl = ::testing::TempDir() + "nxtka-data-XXXXXX";
-        dir_ = ::mkdtemp(tmpl.data()) != nullptr ? tmpl : std::string();
-    }
-    ~Scratch() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        DIR* d = ::opendir(dir_.c_str());
-        while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr)
-            if (e->d_name[0] != '.') out.emplace_back(e->d_name);
-        if (d != nullptr) ::closedir(d);
-        return out;
-    }
-
-private:
-    std::string dir_;
-};
-
 // The tool running in the background, its stdout read by the test.
 class Spawned {
 public:

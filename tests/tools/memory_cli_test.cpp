@@ -236,3 +236,42 @@ TEST(MemoryTool, WritesReadBackUnlessTold) {
 
 }  // namespace
 }  // namespace nxtka_cli::test
+
+namespace nxtka_cli::test {
+namespace {
+
+// A dump of one amplifier written onto a second one with --in (and raw bytes
+// with --binary from standard input) dumps back the same there.
+TEST(MemoryTool, DumpRestoredOntoASecondAmplifier) {
+    SimProcess source(kSim, {"--memory", "14:48656c6c6f21", "--memory", "40:00ff7f80"});
+    SimProcess target(kSim, {});
+    Scratch scratch;
+    const std::string dumped = scratch.path("mem.txt");
+    ASSERT_EQ(tool({"memory", "dump", "--device", source.device(), "--from", "8", "--count", "40", "--out", dumped})
+                  .status,
+              0);
+    const RunResult restored = tool({"memory", "write", "--device", target.device(), "--in", dumped});
+    EXPECT_EQ(restored.status, 0) << restored.err;
+    EXPECT_EQ(restored.out, "40 bytes written from 8, read back the same\n");
+    const RunResult back = tool({"memory", "dump", "--device", target.device(), "--from", "0", "--count", "64"});
+    EXPECT_EQ(back.out,
+              "00000000: 0000 0000 0000 0000 0000 0000 0000 4865  ..............He\n"
+              "00000010: 6c6c 6f21 0000 0000 0000 0000 0000 0000  llo!............\n"
+              "00000020: 0000 0000 0000 0000 00ff 7f80 0000 0000  ................\n"
+              "00000030: 0000 0000 0000 0000 0000 0000 0000 0000  ................\n");
+
+    const RunResult raw = toolIn(scratch.path(""), {"memory", "write", "--device", target.device(), "--in", "-",
+                                                    "--binary", "0x30"},
+                                 "OK");
+    EXPECT_EQ(raw.status, 0) << raw.err;
+    EXPECT_EQ(tool({"memory", "dump", "--device", target.device(), "--from", "0x30", "--count", "2"}).out,
+              "00000030: 4f4b                                     OK\n");
+
+    writeFile(scratch.path("bad.txt"), "00000000: 0102\n00000004: 0304\n");
+    const RunResult gap = tool({"memory", "write", "--device", target.device(), "--in", scratch.path("bad.txt")});
+    EXPECT_EQ(gap.status, 2);
+    EXPECT_NE(complaint(gap).find("bad.txt line 2: address 4 does not follow 1"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace nxtka_cli::test

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <cstdlib>
+#include <fstream>
 #include <pty.h>
 #include <sstream>
 #include <string>
@@ -102,6 +105,37 @@ struct Pty {
     }
     int master = -1, slave = -1;
     char name[128] = {};
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// A directory of its own, so that left-over temporary files show.
+class Scratch {
+public:
+    Scratch() {
+        std::string tmpl = ::testing::TempDir() + "nxtka-data-XXXXXX";
+        dir_ = ::mkdtemp(tmpl.data()) != nullptr ? tmpl : std::string();
+    }
+    ~Scratch() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        DIR* d = ::opendir(dir_.c_str());
+        while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr)
+            if (e->d_name[0] != '.') out.emplace_back(e->d_name);
+        if (d != nullptr) ::closedir(d);
+        return out;
+    }
+
+private:
+    std::string dir_;
 };
 
 }  // namespace nxtka_cli::test

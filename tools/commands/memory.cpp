@@ -13,6 +13,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cctype>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <tuple>
 
 namespace nxtka_cli {
 namespace {
@@ -30,6 +36,8 @@ struct MemoryArgs {
     std::string address;
     std::vector<std::string> bytes;
     bool unverified = false;
+    std::string in;
+    bool binary = false;
     CLI::App* dumpCmd = nullptr;
     CLI::App* checkCmd = nullptr;
 } args;
@@ -56,9 +64,15 @@ void addOptions(CLI::App& cmd) {
     write->footer(
         "Examples:\n"
         "  nxtka memory write -d /dev/ttyUSB0 40 0a0b0c      three bytes from address 40\n"
-        "  nxtka memory write -d /dev/ttyUSB0 0x100 0a 0b    two bytes from address 256\n");
-    write->add_option("address", args.address, "first address (0..1023)")->required();
-    write->add_option("bytes", args.bytes, "bytes in hex: 0a0b or 0a 0b")->required();
+        "  nxtka memory write -d /dev/ttyUSB0 0x100 0a 0b    two bytes from address 256\n"
+        "  nxtka memory write -d /dev/ttyUSB0 --in mem.txt   a file of memory dump back, at its addresses\n"
+        "  nxtka memory write -d /dev/ttyUSB0 --in raw.bin --binary 0x100   raw bytes from address 256\n");
+    write->add_option("address", args.address, "first address (0..1023); with --binary, 0 when not given");
+    write->add_option("bytes", args.bytes, "bytes in hex: 0a0b or 0a 0b");
+    write->add_option("--in", args.in,
+                      "write the bytes of this file (-: standard input): a memory dump (xxd lines), or raw bytes "
+                      "with --binary");
+    write->add_flag("--binary", args.binary, "--in holds raw bytes, written from the address");
     write->add_flag("--no-verify", args.unverified, "do not read the written bytes back");
 }
 
@@ -225,12 +239,95 @@ void verifyWritten(unsigned port, std::uint32_t first, const std::vector<std::ui
     }
 }
 
+std::string readInput(const std::string& path) {
+    std::ostringstream text;
+    if (path == "-") {
+        text << std::cin.rdbuf();
+    } else {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) throw ToolError("cannot read " + path, kExitUsage);
+        text << in.rdbuf();
+    }
+    return text.str();
+}
+
+// The bytes of a dump made by `memory dump` (or xxd): "00000010: 0a0b ...  text"
+// lines, one after the other. Returns the first address and the bytes;
+// throws ToolError (status 2) naming the line that is not one.
+std::pair<std::uint32_t, std::vector<std::uint8_t>> parseDump(const std::string& text, const std::string& name) {
+    std::istringstream in(text);
+    std::vector<std::uint8_t> data;
+    std::uint32_t first = 0;
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        const auto bad = [&](const std::string& why) {
+            return ToolError(name + " line " + std::to_string(number) + ": " + why +
+                                 " (a dump line is \"00000010: 0a0b 0c0d ...  text\")",
+                             kExitUsage);
+        };
+        if (line.size() < 12 || line[8] != ':' || line[9] != ' ') throw bad("no address");
+        std::uint32_t address = 0;
+        for (int i = 0; i < 8; ++i) {
+            const char c = line[static_cast<std::size_t>(i)];
+            const int digit = std::isxdigit(static_cast<unsigned char>(c)) == 0 ? -1
+                              : std::isdigit(static_cast<unsigned char>(c)) != 0 ? c - '0'
+                                                                                 : (std::tolower(c) - 'a' + 10);
+            if (digit < 0) throw bad("no address");
+            address = address * 16 + static_cast<std::uint32_t>(digit);
+        }
+        // 16 cells of two hex digits, a space after every second: 40 columns
+        std::string hex;
+        for (std::size_t i = 10; i < std::min<std::size_t>(line.size(), 50); ++i)
+            if (line[i] != ' ') hex += line[i];
+        if (hex.empty() || hex.size() % 2 != 0) throw bad("no whole bytes");
+        std::vector<std::uint8_t> bytes;
+        try {
+            bytes = parseHexBytes({hex});
+        } catch (const ToolError& e) {
+            throw bad(e.what());
+        }
+        if (data.empty())
+            first = address;
+        else if (address != first + data.size())
+            throw bad("address " + std::to_string(address) + " does not follow " +
+                      std::to_string(first + data.size() - 1));
+        data.insert(data.end(), bytes.begin(), bytes.end());
+    }
+    if (data.empty()) throw ToolError(name + " holds no dump lines", kExitUsage);
+    return {first, data};
+}
+
 int runWrite(Context& context) {
-    const auto first = static_cast<std::uint32_t>(parseInteger(args.address, 0, kMemorySize - 1));
-    const std::vector<std::uint8_t> data = parseHexBytes(args.bytes);
+    std::uint32_t first = 0;
+    std::vector<std::uint8_t> data;
+    std::string from = args.address;
+    if (!args.in.empty()) {
+        if (!args.bytes.empty()) throw ToolError("memory write takes bytes or --in FILE, not both", kExitUsage);
+        const std::string text = readInput(args.in);
+        const std::string name = args.in == "-" ? "standard input" : args.in;
+        if (args.binary) {
+            first = static_cast<std::uint32_t>(parseInteger(args.address.empty() ? "0" : args.address, 0,
+                                                            kMemorySize - 1));
+            data.assign(text.begin(), text.end());
+            if (data.empty()) throw ToolError(name + " is empty", kExitUsage);
+        } else {
+            if (!args.address.empty()) throw ToolError("a dump holds its addresses: no address with --in", kExitUsage);
+            std::tie(first, data) = parseDump(text, name);
+            from = std::to_string(first);
+        }
+    } else {
+        if (args.binary) throw ToolError("--binary goes with --in FILE", kExitUsage);
+        if (args.address.empty() || args.bytes.empty())
+            throw ToolError("memory write needs an address and bytes, or --in FILE", kExitUsage);
+        first = static_cast<std::uint32_t>(parseInteger(args.address, 0, kMemorySize - 1));
+        data = parseHexBytes(args.bytes);
+    }
     if (first + data.size() > static_cast<std::size_t>(kMemorySize))
         throw ToolError(
-            std::to_string(data.size()) + " bytes from " + args.address + " pass the end of memory (1024 bytes)",
+            std::to_string(data.size()) + " bytes from " + from + " pass the end of memory (1024 bytes)",
             kExitUsage);
     checkTarget(context.target);
     ActivePort port(context.target, context.signals());

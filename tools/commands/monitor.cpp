@@ -6,6 +6,7 @@
 #include "output_file.h"
 #include "stream_view.h"
 #include "subcommand.h"
+#include "units.h"
 
 #include <CLI/CLI.hpp>
 
@@ -23,6 +24,7 @@ struct MonitorArgs {
     std::string csvPath;
     bool append = false;
     std::string view = "auto";
+    std::string unit, unitName, scale;
 } args;
 
 void addOptions(CLI::App& cmd) {
@@ -35,6 +37,14 @@ void addOptions(CLI::App& cmd) {
     cmd.add_option("--view", args.view, "auto, lines (one line per value) or live (a panel redrawn in place)")
         ->check(CLI::IsMember({"auto", "lines", "live"}))
         ->capture_default_str();
+    cmd.add_option("--unit", args.unit,
+                   "also show each value as mV/V (times the input range), in the sensor's unit (its capacity at "
+                   "its rated output) or normalized (the default)")
+        ->check(CLI::IsMember({"normalized", "mV/V", "sensor"}));
+    cmd.add_option("--unit-name", args.unitName, "the unit printed with --unit sensor or --scale, e.g. N");
+    cmd.add_option("--scale", args.scale,
+                   "two points normalized=scaled, e.g. 0=0,1=500: overrides --unit; read once at the start and "
+                   "written into the CSV file's first line and the --json summary");
 }
 
 // Every check that needs no device, before anything is opened or made.
@@ -45,6 +55,8 @@ void checkArgs(const Context& context) {
         throw ToolError("--seconds must be a number above 0", kExitUsage);
     if (args.append && args.csvPath.empty()) throw ToolError("--append needs --csv FILE", kExitUsage);
     if (args.append && args.csvPath == "-") throw ToolError("--append needs a file, not stdout", kExitUsage);
+    if (args.append && scaleFromOptions(args.unit, args.unitName, args.scale).kind != ScaleRequest::Kind::normalized)
+        throw ToolError("--append adds normalized rows only: leave out --unit and --scale", kExitUsage);
 }
 
 // Where the rows of a run that ended part-way are.
@@ -60,6 +72,8 @@ std::string rowsNote(CsvSink& csv) {
 
 int run(Context& context) {
     checkArgs(context);
+    const ScaleRequest request = scaleFromOptions(args.unit, args.unitName, args.scale);
+    Scale scale;
     CsvSink csv(args.csvPath, args.append);
     StreamOptions opt;
     if (args.count) opt.count = static_cast<std::uint64_t>(*args.count);
@@ -76,8 +90,14 @@ int run(Context& context) {
     try {
         ActivePort port(context.target, context.signals());
         device = port.device();
+        if (request.kind != ScaleRequest::Kind::normalized) {
+            scale = resolveScale(port.port(), request);
+            opt.scale = &scale;
+            csv.setScale(&scale);
+        }
         std::fprintf(text, "monitoring %s at %d bit/s, protocol level %d%s\n", port.device().c_str(), port.baud(),
                      TKAmodel(port.port()), ::isatty(::fileno(text)) ? " (Ctrl-C stops)" : "");
+        if (opt.scale != nullptr) std::fprintf(text, "scale %s: %s\n", scale.unit.c_str(), scale.source.c_str());
         std::fflush(text);
         context.signals().setStopPoint(nullptr);
         result = runStream(port, opt, context.signals());
@@ -91,7 +111,8 @@ int run(Context& context) {
     if (!cut) csv.finish();
     if (context.json)
         std::fprintf(summaryTo, "%s\n",
-                     summaryJson(device, result, csv.toStdout() ? std::string() : args.csvPath, csv.rows()).c_str());
+                     summaryJson(device, result, csv.toStdout() ? std::string() : args.csvPath, csv.rows(),
+                                 opt.scale).c_str());
     else if (!result.readerGone || summaryTo != stdout)
         printSummary(result, opt.utf8, summaryTo);
     if (cut)
@@ -105,7 +126,9 @@ constexpr const char* kExamples =
     "  nxtka monitor -d /dev/ttyUSB0                live values until Ctrl-C\n"
     "  nxtka monitor -d /dev/ttyUSB0 -s 10 --csv run.csv      ten seconds of values into run.csv\n"
     "  nxtka monitor -d /dev/ttyUSB0 --csv run.csv --append   more rows, numbered on\n"
-    "  nxtka monitor -d /dev/ttyUSB0 --csv - | head -5        rows on standard output\n";
+    "  nxtka monitor -d /dev/ttyUSB0 --csv - | head -5        rows on standard output\n"
+    "  nxtka monitor -d /dev/ttyUSB0 --unit sensor --unit-name N   values also in N\n"
+    "  nxtka monitor -d /dev/ttyUSB0 --scale 0=0,1=500 --unit-name kg --csv run.csv   a scale of your own\n";
 
 }  // namespace
 
