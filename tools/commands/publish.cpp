@@ -1,4 +1,5 @@
 // `nxtka publish CONFIG.toml`: the MQTT gateway (docs/mqtt.md).
+#include "cli_core.h"
 #include "mqtt/gateway.h"
 #include "subcommand.h"
 
