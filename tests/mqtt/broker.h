@@ -165,6 +165,9 @@ public:
                     "\nkeyfile " + (dir_ / "server.key").string() + "\nrequire_certificate true\n";
         }
         writeFile(dir_ / "mosquitto.conf", conf);
+        // Started as root, mosquitto drops to its own user: it must still read
+        // the keys and write its sessions here.
+        shell("chmod -R a+rwX '" + dir_.string() + "'");
         start();
     }
     ~Broker() { stop(); }
