@@ -78,7 +78,7 @@ protected:
     void startSims(int n, int rate) {
         for (int i = 0; i < n; ++i)
             sims.push_back(std::make_unique<SimProcess>(
-                kSim, std::vector<std::string>{"--rate", std::to_string(rate), "--waveform", "sine"}));
+                kSim, std::vector<std::string>{"--rate", std::to_string(rate), "--waveform", "sine", "--amplitude", "0.5"}));
     }
 
     // The list: one [[amplifier]] per simulator, a0, a1, ...

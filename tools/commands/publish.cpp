@@ -17,7 +17,9 @@ struct PublishArgs {
 
 void addOptions(CLI::App& cmd) {
     cmd.add_option("config", args.config,
-                   "the amplifier list with [broker] and [publish] (TOML; docs/mqtt.md)")
+                   "the amplifier list with [broker] and [publish] (TOML; docs/mqtt.md); the password comes from "
+                   "[broker] password_file, never from the command line. --json makes the batches JSON (as "
+                   "format = \"json\") and the summary too")
         ->required();
     cmd.add_option("-s,--seconds", args.seconds, "stop after this many seconds (default: at Ctrl-C)");
 }
@@ -40,11 +42,8 @@ extern const Subcommand kPublishCommand{
     false,
     true,
     "Examples:\n"
-    "  nxtka publish bench.toml               until Ctrl-C; batches the broker has not acknowledged wait in\n"
-    "                                         the spool and go out after a reconnect or the next start\n"
-    "  nxtka publish bench.toml --json -s 60  JSON batches for a minute, then a JSON summary\n"
-    "The password is read from [broker] password_file, never from the command line. --json also makes the\n"
-    "batches JSON (format = \"json\").\n",
+    "  nxtka publish bench.toml               until Ctrl-C; what the broker has not acknowledged waits in the spool\n"
+    "  nxtka publish bench.toml --json -s 60  JSON batches for a minute, then a JSON summary\n",
     addOptions,
     run,
 };

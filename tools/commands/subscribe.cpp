@@ -41,8 +41,9 @@ void addOptions(CLI::App& cmd) {
     cmd.add_option("-c,--config", args.config, "take the broker (host, port, TLS files, user) from this file's [broker]");
     cmd.add_option("--broker", args.broker, "HOST or HOST:PORT of the broker (default localhost:1883)");
     cmd.add_option("--csv", args.csvPath,
-                   "write the rows to this file (-: stdout, the default without --json); the file is put in "
-                   "place when the run ends");
+                   "write the rows amplifier,session,time_utc,seconds,sequence,value,scaled,unit,status to this file "
+                   "(-: stdout, the default without --json; seconds since the gateway's activation); the file is put "
+                   "in place when the run ends. Gaps go to stderr as they show; duplicates are removed");
     cmd.add_option("--client-id", args.clientId, "client id (default nxtka-sub-PID)");
     cmd.add_option("-n,--count", args.count, "stop after this many values");
     cmd.add_option("-s,--seconds", args.seconds, "stop after this many seconds");
@@ -245,9 +246,7 @@ extern const Subcommand kSubscribeCommand{
     "Examples:\n"
     "  nxtka subscribe nxtka/#                          CSV rows of every amplifier under the prefix nxtka\n"
     "  nxtka subscribe 'lab/+/#' --broker box:1883 --csv run.csv -s 60\n"
-    "  nxtka subscribe 'lab/#' -c bench.toml --json -n 1000   TLS and login from the [broker] of bench.toml\n"
-    "Rows: amplifier,session,time_utc,seconds,sequence,value,scaled,unit,status (seconds since the\n"
-    "session began: the gateway's activation). Gaps go to stderr as they show; duplicates are removed.\n",
+    "  nxtka subscribe 'lab/#' -c bench.toml --json -n 1000   TLS and login from the [broker] of bench.toml\n",
     addOptions,
     run,
 };
