@@ -1,11 +1,14 @@
 #include "gateway.h"
 
+#include "amplifier_session.h"
 #include "broker_link.h"
 #include "cli_core.h"
 #include "library_failure.h"
 #include "nxtka.h"
 #include "settings.h"
 #include "subcommand.h"
+#include "units.h"
+#include "value_gatherer.h"
 
 #include <nlohmann/json.hpp>
 
@@ -23,7 +26,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kWindow = 200;  // batches published and not yet acknowledged, per amplifier
-constexpr std::int32_t kReadChunk = 4096;
+// How often acknowledgements are taken and due batches sealed and sent.
+constexpr std::chrono::milliseconds kTick{10};
 
 std::uint64_t nowNs() {
     return static_cast<std::uint64_t>(
@@ -32,12 +36,12 @@ std::uint64_t nowNs() {
 }
 
 struct Amplifier {
-    const GatewayAmplifier* entry = nullptr;
+    const AmplifierEntry* entry = nullptr;
     std::string topic;  // PREFIX/NAME
     std::unique_ptr<Spool> spool;
     std::unique_ptr<BrokerLink> link;
-    std::unique_ptr<ActivePort> port;
-    NXTKA_EVENT event = -1;
+    std::unique_ptr<AmplifierSession> amplifier;
+    Scale scale;
     std::uint64_t session = 0;
     std::string info;  // the retained info document
     std::string state = "online", reason;
@@ -65,30 +69,23 @@ std::string stateJson(const Amplifier& a) {
     return j.dump();
 }
 
-std::string infoJson(const Amplifier& a, const GatewayConfig& config) {
-    const std::uint32_t port = a.port->port();
-    const auto text = [port](const char* name) -> nlohmann::json {
-        const Setting* s = findSetting(name);
-        if (!s) return nullptr;
-        const Reading r = readSetting(*s, port);
-        if (r.outcome != Outcome::ok) return nullptr;
-        return r.text;
-    };
+std::string infoJson(Amplifier& a, const GatewayConfig& config) {
+    ActivePort& port = a.amplifier->port();
     nlohmann::json settings = nlohmann::json::object();
     for (const Setting& s : settingsTable()) {
         if (!s.get) continue;
-        const Reading r = readSetting(s, port);
+        const Reading r = readSetting(s, port.port());
         if (r.outcome == Outcome::ok) settings[s.name] = r.text;
     }
     nlohmann::json j{{"format", "nxtka-info 1"},
                      {"amplifier", a.entry->name},
-                     {"device", a.port->device()},
-                     {"port", port},
-                     {"baud", a.port->baud()},
-                     {"identity", {{"model", TKAmodel(port)}, {"serial", text("serial")}, {"firmware", text("firmware")},
-                                   {"level", TKAmodel(port)}}},
-                     {"settings", {{"format", "nxtka-settings 1"}, {"settings", settings}}},
-                     {"scale", {{"factor", 1.0}, {"offset", 0.0}, {"unit", "normalized"}, {"source", "normalized"}}},
+                     {"device", port.device()},
+                     {"port", port.port()},
+                     {"baud", port.baud()},
+                     {"identity", nlohmann::json::parse(identityJson(a.amplifier->identity()))},
+                     {"settings", settings},
+                     {"scale", {{"factor", a.scale.factor}, {"offset", a.scale.offset}, {"unit", a.scale.unit},
+                                {"source", a.scale.source}}},
                      {"payload", config.publish.format == PayloadFormat::json ? "json" : "binary"},
                      {"session", a.session}};
     return j.dump();
@@ -107,7 +104,8 @@ public:
 
 private:
     void start();
-    void readValues(Amplifier& a);
+    void take(Amplifier& a, const Batch& batch);
+    void tick();
     void seal(Amplifier& a);
     void send(Amplifier& a);
     void takeAcks(Amplifier& a);
@@ -122,6 +120,7 @@ private:
     Context& context_;
     int wake_[2] = {-1, -1};
     std::vector<Amplifier> amps_;
+    std::vector<bool> lost_;
 };
 
 void Gateway::start() {
@@ -148,59 +147,32 @@ void Gateway::start() {
         context_.stopHere("connected to the broker, no amplifier activated yet");
     }
     for (Amplifier& a : amps_) {
-        Target target;
-        target.device = a.entry->device;
-        target.port = a.entry->port;
-        if (a.entry->baud) target.baud = *a.entry->baud;
         try {
-            checkTarget(target);
-            a.port = std::make_unique<ActivePort>(target, signals);
+            a.amplifier = std::make_unique<AmplifierSession>(*a.entry, signals);
+            a.scale = resolveScale(a.amplifier->port().port(), a.entry->scale);
         } catch (const ToolError& e) {
             throw ToolError(a.entry->name + ": " + e.what(), e.status());
         }
         a.session = nowNs();
-        for (const auto& [name, value] : a.entry->settings) {
-            const Setting& s = settingNamed(name);
-            if (!s.set) throw ToolError(a.entry->name + ": setting '" + name + "' can only be read", kExitUsage);
-            if (s.set(a.port->port(), value, true) != Outcome::ok)
-                throw ToolError(a.entry->name + ": setting " + name + " to " + value + " failed: " +
-                                lastLibraryFailure().text);
-        }
         a.info = infoJson(a, config_);
-        a.event = NXrequestEvent(a.port->port());
         context_.stopHere("activated the amplifiers, nothing published");
     }
+    lost_.assign(amps_.size(), false);
 }
 
-void Gateway::readValues(Amplifier& a) {
-    std::vector<double> values(kReadChunk);
-    std::vector<unsigned char> statuses(kReadChunk);
-    std::vector<std::int64_t> times(kReadChunk);
-    std::vector<std::uint64_t> sequences(kReadChunk);
-    for (;;) {
-        std::int32_t delivered = 0;
-        const std::int32_t r = NXreadTimed(a.port->port(), values.data(), statuses.data(), times.data(),
-                                           sequences.data(), kReadChunk, &delivered);
-        if (r < 0 && delivered <= 0) {
-            const LibraryFailure f = lastLibraryFailure();
-            lineFailed(a, f.text.empty() ? "the line failed" : f.text);
-            return;
+void Gateway::take(Amplifier& a, const Batch& batch) {
+    for (std::size_t i = 0; i < batch.values.size(); ++i) {
+        if (!a.pending.values.empty() && batch.sequences[i] != a.pending.end()) seal(a);  // a gap ends the batch
+        if (a.pending.values.empty()) {
+            a.pending.session = a.session;
+            a.pending.first = batch.sequences[i];
+            a.pendingSince = Clock::now();
         }
-        if (delivered <= 0) return;
-        for (std::int32_t i = 0; i < delivered; ++i) {
-            if (!a.pending.values.empty() && sequences[i] != a.pending.end()) seal(a);  // a gap ends the batch
-            if (a.pending.values.empty()) {
-                a.pending.session = a.session;
-                a.pending.first = sequences[i];
-                a.pendingSince = Clock::now();
-            }
-            a.pending.times.push_back(times[i]);
-            a.pending.values.push_back(values[i]);
-            a.pending.statuses.push_back(statuses[i]);
-            ++a.values;
-            if (a.pending.values.size() >= config_.publish.maxValues) seal(a);
-        }
-        if (delivered < kReadChunk) return;
+        a.pending.times.push_back(batch.times[i]);
+        a.pending.values.push_back(batch.values[i]);
+        a.pending.statuses.push_back(batch.statuses[i]);
+        ++a.values;
+        if (a.pending.values.size() >= config_.publish.maxValues) seal(a);
     }
 }
 
@@ -270,17 +242,35 @@ void Gateway::lineFailed(Amplifier& a, const std::string& reason) {
     a.failed = true;
     a.state = "line failed";
     a.reason = reason;
-    NXgetDroppedValues(a.port->port(), &a.ringDropped);
-    a.port->release();
-    a.event = -1;
+    NXgetDroppedValues(a.amplifier->port().port(), &a.ringDropped);
+    a.amplifier->release();
     log(a.entry->name + ": line failed: " + reason + "; going on with the others");
     publishState(a);
+}
+
+// Every few milliseconds: batches that are due sealed, acknowledgements
+// taken, what the spool holds sent while the broker is there.
+void Gateway::tick() {
+    char buf[256];
+    while (::read(wake_[0], buf, sizeof buf) > 0) {
+    }
+    const auto interval = std::chrono::milliseconds(config_.publish.intervalMs);
+    for (std::size_t i = 0; i < amps_.size(); ++i) {
+        Amplifier& a = amps_[i];
+        if (!a.pending.values.empty() && Clock::now() - a.pendingSince >= interval) seal(a);
+        takeAcks(a);
+        send(a);
+        const bool down = !a.link->connected();
+        if (down != lost_[i]) {
+            lost_[i] = down;
+            if (down) log(a.entry->name + ": " + a.link->lastProblem() + "; values go to the spool until it is back");
+        }
+    }
 }
 
 void Gateway::finish() {
     for (Amplifier& a : amps_) {
         if (a.failed) continue;
-        readValues(a);
         seal(a);
     }
     // What the spool holds goes out while the broker is there, for a few
@@ -302,7 +292,7 @@ void Gateway::finish() {
     }
     for (Amplifier& a : amps_) {
         if (!a.failed) {
-            if (a.port) NXgetDroppedValues(a.port->port(), &a.ringDropped);
+            if (a.amplifier) NXgetDroppedValues(a.amplifier->port().port(), &a.ringDropped);
             a.state = "offline";
             a.reason = "the gateway stopped";
         }
@@ -357,57 +347,20 @@ int Gateway::operator()() {
     std::fprintf(stderr, "publishing %zu amplifiers to %s:%d under %s/%s\n", amps_.size(),
                  config_.broker.host.c_str(), config_.broker.port, config_.broker.prefix.c_str(),
                  ::isatty(STDERR_FILENO) ? " (Ctrl-C stops)" : "");
-    const auto startedAt = Clock::now();
-    const auto interval = std::chrono::milliseconds(config_.publish.intervalMs);
-    std::vector<pollfd> fds;
-    std::vector<bool> lost(amps_.size(), false);
-    bool interrupted = false;
-    for (;;) {
-        if (signals.stopRequested()) {
-            interrupted = true;
-            break;
-        }
-        if (run_.seconds && Clock::now() - startedAt >= std::chrono::duration<double>(*run_.seconds)) break;
-        bool anyActive = false;
-        for (const Amplifier& a : amps_) anyActive = anyActive || !a.failed;
-        if (!anyActive) break;
-
-        fds.clear();
-        fds.push_back({signals.wakeFd(), POLLIN, 0});
-        fds.push_back({wake_[0], POLLIN, 0});
-        int timeout = 200;
-        for (const Amplifier& a : amps_) {
-            if (a.failed) continue;
-            fds.push_back({a.event, POLLIN, 0});
-            if (!a.pending.values.empty()) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    a.pendingSince + interval - Clock::now());
-                timeout = std::min(timeout, std::max(0, static_cast<int>(left.count())));
-            }
-        }
-        ::poll(fds.data(), fds.size(), timeout);
-        char buf[256];
-        while (::read(wake_[0], buf, sizeof buf) > 0) {
-        }
-        std::size_t at = 2;
-        for (std::size_t i = 0; i < amps_.size(); ++i) {
-            Amplifier& a = amps_[i];
-            if (a.failed) continue;
-            if (fds[at++].revents & POLLIN) readValues(a);
-            if (a.failed) continue;
-            if (!a.pending.values.empty() && Clock::now() - a.pendingSince >= interval) seal(a);
-        }
-        for (std::size_t i = 0; i < amps_.size(); ++i) {
-            Amplifier& a = amps_[i];
-            takeAcks(a);
-            send(a);
-            const bool down = !a.link->connected();
-            if (down != lost[i]) {
-                lost[i] = down;
-                if (down) log(a.entry->name + ": " + a.link->lastProblem() + "; values go to the spool until it is back");
-            }
-        }
-    }
+    std::vector<std::uint32_t> ports;
+    for (Amplifier& a : amps_) ports.push_back(a.amplifier->port().port());
+    GatherOptions options;
+    options.wakeFd = signals.wakeFd();
+    if (run_.seconds)
+        options.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(*run_.seconds));
+    options.tick = kTick;
+    GatherCallbacks callbacks;
+    callbacks.onBatch = [this](const Batch& b) { take(amps_[b.amplifier], b); };
+    callbacks.onFailure = [this](std::size_t i, const std::string& reason) { lineFailed(amps_[i], reason); };
+    callbacks.onTick = [this] { tick(); };
+    const GatherEnd end = gather(ports, options, callbacks);
+    const bool interrupted = end == GatherEnd::stopped && signals.stopRequested();
     finish();
     return summary(interrupted);
 }

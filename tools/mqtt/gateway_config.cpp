@@ -50,24 +50,12 @@ std::string relativeTo(const std::filesystem::path& base, const std::string& pat
 
 }  // namespace
 
-bool validName(std::string_view name) {
-    if (name.empty()) return false;
-    for (char c : name)
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-')) return false;
-    return true;
-}
-
 GatewayConfig readGatewayConfig(const std::string& file, bool needAmplifiers) {
-    toml::table root;
-    try {
-        root = toml::parse_file(file);
-    } catch (const toml::parse_error& e) {
+    {
         std::ifstream probe(file);
         if (!probe) throw ToolError(file + ": cannot read the file", kExitUsage);
-        throw ToolError(file + ": " + std::string(e.description()) + " (line " +
-                            std::to_string(e.source().begin.line) + ")",
-                        kExitUsage);
     }
+    const toml::table root = readAmplifierFile(file);
     const std::filesystem::path base = std::filesystem::path(file).parent_path();
     GatewayConfig c;
 
@@ -116,52 +104,7 @@ GatewayConfig readGatewayConfig(const std::string& file, bool needAmplifiers) {
         c.publish.remoteSettings = n->value<bool>().value();
     }
 
-    const toml::array* list = root.get_as<toml::array>("amplifier");
-    if (!list || list->empty()) bad(file, "no [[amplifier]] in the list", nullptr);
-    std::set<std::string> names;
-    std::set<std::uint32_t> ports;
-    std::uint32_t position = 0;
-    for (const toml::node& node : *list) {
-        const toml::table* t = node.as_table();
-        if (!t) bad(file, "[[amplifier]] must be a table", &node);
-        GatewayAmplifier a;
-        const std::string section = "amplifier " + std::to_string(position + 1);
-        if (!t->get("name")) bad(file, section + " has no name", &node);
-        a.name = text(*t, "name", section, file, "");
-        if (!validName(a.name)) bad(file, "amplifier.name \"" + a.name + "\" may hold only A-Z a-z 0-9 _ -", t->get("name"));
-        if (!names.insert(a.name).second) bad(file, "amplifier.name \"" + a.name + "\" comes twice", t->get("name"));
-        if (!t->get("device")) bad(file, "amplifier \"" + a.name + "\" has no device", &node);
-        a.device = text(*t, "device", section, file, "");
-        a.port = static_cast<std::uint32_t>(integer(*t, "port", section, file, position, 0, 1023));
-        if (!ports.insert(a.port).second)
-            bad(file, "amplifier \"" + a.name + "\": port " + std::to_string(a.port) + " is used twice", t->get("port"));
-        if (t->get("baud")) a.baud = static_cast<std::int32_t>(integer(*t, "baud", section, file, 38400, 1, 4000000));
-        if (const toml::node* s = t->get("settings")) {
-            const toml::table* st = s->as_table();
-            if (!st) bad(file, "amplifier.settings must be a table", s);
-            std::vector<std::uint32_t> lines;
-            for (const auto& [key, value] : *st) {
-                if (!value.is_string() && !value.is_integer() && !value.is_floating_point() && !value.is_boolean())
-                    bad(file, "amplifier.settings." + std::string(key.str()) + " must be a value", &value);
-                std::string v;
-                if (value.is_string()) v = value.value<std::string>().value();
-                else if (value.is_integer()) v = std::to_string(value.value<std::int64_t>().value());
-                else if (value.is_boolean()) v = value.value<bool>().value() ? "on" : "off";
-                else v = std::to_string(value.value<double>().value());
-                a.settings.emplace_back(std::string(key.str()), v);
-                lines.push_back(value.source().begin.line);
-            }
-            // The table keeps its keys sorted; the settings go in file order.
-            std::vector<std::size_t> order(lines.size());
-            for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-            std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return lines[x] < lines[y]; });
-            std::vector<std::pair<std::string, std::string>> sorted;
-            for (std::size_t i : order) sorted.push_back(a.settings[i]);
-            a.settings = std::move(sorted);
-        }
-        c.amplifiers.push_back(std::move(a));
-        ++position;
-    }
+    c.amplifiers = amplifiersFrom(root);
     return c;
 }
 

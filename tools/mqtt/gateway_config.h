@@ -3,6 +3,7 @@
 // (docs/mqtt.md).
 #pragma once
 
+#include "amplifier_list.h"
 #include "spool.h"
 
 #include <cstdint>
@@ -12,13 +13,6 @@
 #include <vector>
 
 namespace nxtka_cli::mqtt {
-
-struct GatewayAmplifier {
-    std::string name, device;
-    std::uint32_t port = 0;
-    std::optional<std::int32_t> baud;
-    std::vector<std::pair<std::string, std::string>> settings;  // applied in this order
-};
 
 struct BrokerConfig {
     std::string host = "localhost";
@@ -43,7 +37,7 @@ struct PublishConfig {
 };
 
 struct GatewayConfig {
-    std::vector<GatewayAmplifier> amplifiers;
+    std::vector<AmplifierEntry> amplifiers;  // the list of `nxtka record`
     BrokerConfig broker;
     PublishConfig publish;
 };
@@ -56,8 +50,5 @@ GatewayConfig readGatewayConfig(const std::string& path, bool needAmplifiers);
 // The password file's first line, without its line end. Throws ToolError
 // (status 2) when it cannot be read.
 std::string readPasswordFile(const std::string& path);
-
-// "name" is [A-Za-z0-9_-]+
-bool validName(std::string_view name);
 
 }  // namespace nxtka_cli::mqtt
