@@ -185,6 +185,13 @@ TEST_F(Gateway, JsonBatchesCarryTheSameValues) {
     const auto rows = readRows(dir / "rows.csv").at("a0");
     ASSERT_GT(rows.size(), 100u);
     expectComplete(rows, rows.size(), from, nowNs());
+    // A sine of amplitude 0.5 over two periods: the values span its height.
+    double low = 1.0, high = -1.0;
+    for (const Row& row : rows) {
+        low = std::min(low, row.value);
+        high = std::max(high, row.value);
+    }
+    EXPECT_NEAR(high - low, 1.0, 0.02);
 }
 
 TEST_F(Gateway, BrokerAwayTenSecondsCostsNoValue) {
@@ -300,6 +307,28 @@ TEST_F(Gateway, LastWillTurnsStateOfflineWhenTheGatewayDies) {
     EXPECT_TRUE(sub->waitFor("a1: offline (gateway gone)")) << sub->err();
     const nlohmann::json summary = stopSubscriber(*sub);
     for (const char* name : {"a0", "a1"}) EXPECT_EQ(summary["amplifiers"][name]["state"]["state"], "offline") << name;
+}
+
+TEST_F(Gateway, AFailedLineIsStatedAndTheOthersGoOn) {
+    Broker broker(dir / "broker");
+    startSims(2, 100);
+    config(broker.port());
+    auto sub = subscriber(broker.port());
+    auto gw = gateway("gw", {"--seconds", "3"});
+    EXPECT_TRUE(sub->waitFor("a1: online")) << sub->err();
+    sims[1]->stop();  // the amplifier's side hangs up
+    EXPECT_TRUE(sub->waitFor("a1: line failed (")) << sub->err();
+    EXPECT_EQ(gw->wait(), 1) << gw->err();
+    EXPECT_NE(gw->err().find("publish: a1: line failed: "), std::string::npos) << gw->err();
+    const nlohmann::json summary = stopSubscriber(*sub);
+    const auto published = byName(gw->out());
+    EXPECT_EQ(published.at("a1")["state"], "line failed");
+    EXPECT_EQ(published.at("a0")["state"], "offline");
+    // a0 went on to the end: about 3 s of 100 values/s, all of them delivered.
+    EXPECT_GT(published.at("a0")["values"].get<std::uint64_t>(), 200u);
+    EXPECT_EQ(summary["amplifiers"]["a0"]["values"], published.at("a0")["values"]);
+    EXPECT_EQ(summary["amplifiers"]["a1"]["values"], published.at("a1")["values"]);
+    EXPECT_EQ(summary["amplifiers"]["a1"]["state"]["state"], "line failed");
 }
 
 TEST_F(Gateway, TlsWithClientCertificate) {
