@@ -9,7 +9,8 @@ extern const Subcommand kDemoCommand;
 extern const Subcommand kPublishCommand, kSubscribeCommand;
 #endif
 extern const Subcommand kInfoCommand, kMonitorCommand, kSendCommand, kGetCommand, kSetCommand, kListCommand,
-    kPortsCommand, kAdjustCommand, kRangesCommand, kMemoryCommand, kLinearCommand;
+    kPortsCommand, kAdjustCommand, kRangesCommand, kMemoryCommand, kLinearCommand,
+    kRecordCommand;
 
 namespace {
 
@@ -19,6 +20,7 @@ const Subcommand* const kSubcommands[] = {
 #endif
     &kInfoCommand,  &kMonitorCommand, &kSendCommand,   &kGetCommand,    &kSetCommand,    &kListCommand,
     &kPortsCommand, &kAdjustCommand,  &kRangesCommand, &kMemoryCommand, &kLinearCommand,
+    &kRecordCommand,
 #if NXTKA_CLI_MQTT
     &kPublishCommand, &kSubscribeCommand,
 #endif
