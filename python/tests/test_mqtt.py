@@ -96,3 +96,56 @@ def test_subscribe_yields_every_published_value_once(broker, simulator, tmp_path
     assert np.all(np.diff(times) >= 0)
     assert all(b.gap is None for b in got)
     assert all(np.array_equal(b.scaled, b.values) for b in got)  # normalized: factor 1, offset 0
+
+
+def test_remote_settings_are_applied_and_answered(broker, simulator, tmp_path):
+    paho = pytest.importorskip("paho.mqtt.client")
+    sim = simulator("--rate", "50")
+    (tmp_path / "gw.toml").write_text(
+        f'[broker]\nport = {broker}\nprefix = "py"\n[publish]\nremote_settings = true\n'
+        f'[[amplifier]]\nname = "left"\ndevice = "{sim.device}"\n'
+    )
+    gateway = subprocess.Popen(
+        [TOOL, "publish", str(tmp_path / "gw.toml"), "--seconds", "20"],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=tmp_path,
+    )
+    import queue
+
+    got = queue.Queue()
+    client = paho.Client()
+    client.on_message = lambda _c, _u, m: got.put((m.topic, json.loads(m.payload)))
+    client.connect("127.0.0.1", broker)
+    client.subscribe([("py/left/info", 1), ("py/left/set/result", 1)])
+    client.loop_start()
+
+    stash = {}
+
+    def next_on(topic):
+        """The next message on the topic; those on others are kept for later."""
+        while not stash.get(topic):
+            t, doc = got.get(timeout=15)
+            stash.setdefault(t, []).append(doc)
+        return stash[topic].pop(0)
+
+    try:
+        info = next_on("py/left/info")
+        assert info["snapshot"]["settings"]["gain"] == "0"
+        model = info["snapshot"]["identity"]["model"]
+        # From another model: refused, nothing written.
+        client.publish("py/left/set", json.dumps(
+            {"format": "nxtka-settings 1", "identity": {"model": model + 1}, "settings": {"gain": "5"}}), qos=1)
+        refused = next_on("py/left/set/result")
+        assert refused["ok"] is False and "model" in refused["error"]
+        # Then a document of this model: written, read back, the info anew.
+        client.publish("py/left/set", json.dumps(
+            {"format": "nxtka-settings 1", "identity": {"model": model}, "settings": {"gain": "5", "no-such": "1"}}),
+            qos=1)
+        result = next_on("py/left/set/result")
+        outcomes = {item["setting"]: item["outcome"] for item in result["settings"]}
+        assert outcomes["gain"] == "holds"
+        assert outcomes["no-such"] != "holds"  # reported, not fatal
+        assert next_on("py/left/info")["snapshot"]["settings"]["gain"] == "5"
+    finally:
+        client.loop_stop()
+        gateway.terminate()
+        gateway.communicate(timeout=30)

@@ -6,6 +6,7 @@
 #include "library_failure.h"
 #include "nxtka.h"
 #include "settings.h"
+#include "settings_snapshot.h"
 #include "subcommand.h"
 #include "units.h"
 #include "value_gatherer.h"
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace nxtka_cli::mqtt {
 namespace {
@@ -54,6 +56,11 @@ struct Amplifier {
     std::uint64_t reportedDrops = 0;
     Clock::time_point lastDropLog{};
 
+    // Settings documents from PREFIX/NAME/set (remote_settings), taken on the
+    // broker's thread, applied on the gathering one.
+    std::unique_ptr<std::mutex> setMutex = std::make_unique<std::mutex>();
+    std::vector<std::string> setRequests;
+
     std::uint64_t values = 0, batches = 0, acknowledged = 0;
     std::uint64_t ringDropped = 0;
     bool failed = false;
@@ -71,19 +78,13 @@ std::string stateJson(const Amplifier& a) {
 
 std::string infoJson(Amplifier& a, const GatewayConfig& config) {
     ActivePort& port = a.amplifier->port();
-    nlohmann::json settings = nlohmann::json::object();
-    for (const Setting& s : settingsTable()) {
-        if (!s.get) continue;
-        const Reading r = readSetting(s, port.port());
-        if (r.outcome == Outcome::ok) settings[s.name] = r.text;
-    }
     nlohmann::json j{{"format", "nxtka-info 1"},
                      {"amplifier", a.entry->name},
                      {"device", port.device()},
                      {"port", port.port()},
                      {"baud", port.baud()},
                      {"identity", nlohmann::json::parse(identityJson(a.amplifier->identity()))},
-                     {"settings", settings},
+                     {"snapshot", takeSnapshot(port.port())},
                      {"scale", {{"factor", a.scale.factor}, {"offset", a.scale.offset}, {"unit", a.scale.unit},
                                 {"source", a.scale.source}}},
                      {"payload", config.publish.format == PayloadFormat::json ? "json" : "binary"},
@@ -111,6 +112,7 @@ private:
     void takeAcks(Amplifier& a);
     void publishState(Amplifier& a);
     void lineFailed(Amplifier& a, const std::string& reason);
+    void applySettings(Amplifier& a, const std::string& document);
     void finish();
     int summary(bool interrupted);
     void log(const std::string& line) { std::fprintf(stderr, "publish: %s\n", line.c_str()); }
@@ -143,7 +145,13 @@ void Gateway::start() {
         const std::string will = R"({"state": "offline", "reason": "gateway gone"})";
         a.link = std::make_unique<BrokerLink>(config_.broker, config_.broker.clientId + "-" + a.entry->name,
                                               Will{a.topic + "/state", will}, wake_[1]);
-        a.link->connect(10);
+        if (config_.publish.remoteSettings) a.link->subscribe(a.topic + "/set");
+        Amplifier* self = &a;
+        a.link->connect(10, [self](const std::string& topic, std::string_view payload) {
+            if (topic != self->topic + "/set") return;
+            std::lock_guard lock(*self->setMutex);
+            self->setRequests.emplace_back(payload);
+        });
         context_.stopHere("connected to the broker, no amplifier activated yet");
     }
     for (Amplifier& a : amps_) {
@@ -259,6 +267,12 @@ void Gateway::tick() {
         Amplifier& a = amps_[i];
         if (!a.pending.values.empty() && Clock::now() - a.pendingSince >= interval) seal(a);
         takeAcks(a);
+        std::vector<std::string> requests;
+        {
+            std::lock_guard lock(*a.setMutex);
+            requests.swap(a.setRequests);
+        }
+        for (const std::string& r : requests) applySettings(a, r);
         send(a);
         const bool down = !a.link->connected();
         if (down != lost_[i]) {
@@ -266,6 +280,44 @@ void Gateway::tick() {
             if (down) log(a.entry->name + ": " + a.link->lastProblem() + "; values go to the spool until it is back");
         }
     }
+}
+
+// A settings document from PREFIX/NAME/set, applied as `nxtka set --from`
+// applies a file; the outcome goes to PREFIX/NAME/set/result, and the info
+// is published anew with the settings now held.
+void Gateway::applySettings(Amplifier& a, const std::string& document) {
+    nlohmann::json result{{"format", "nxtka-set-result 1"}};
+    if (a.failed) {
+        result["ok"] = false;
+        result["error"] = "the amplifier's line failed: " + a.reason;
+    } else {
+        try {
+            const nlohmann::json doc = nlohmann::json::parse(document, nullptr, false);
+            if (doc.is_discarded()) throw ToolError("the document is not JSON", kExitUsage);
+            const bool force = doc.is_object() && doc.value("force", false);
+            checkSnapshot(doc, &a.amplifier->identity(), force);
+            nlohmann::json items = nlohmann::json::array();
+            bool ok = true;
+            for (const RestoreItem& item : restoreSnapshot(a.amplifier->port().port(), doc)) {
+                nlohmann::json i{{"setting", item.name}, {"value", item.value}, {"outcome", outcomeWord(item.outcome)}};
+                if (!item.held.empty()) i["held"] = item.held;
+                if (!item.reason.empty()) i["reason"] = item.reason;
+                ok = ok && item.outcome != RestoreItem::Outcome::failed && item.outcome != RestoreItem::Outcome::differs;
+                items.push_back(i);
+            }
+            result["ok"] = ok;
+            result["settings"] = items;
+            log(a.entry->name + ": applied a settings document from " + a.topic + "/set" +
+                (ok ? "" : "; some settings were not taken (see set/result)"));
+            a.info = infoJson(a, config_);
+            if (a.link->connected()) a.link->publish(a.topic + "/info", a.info, true);
+        } catch (const ToolError& e) {
+            result["ok"] = false;
+            result["error"] = e.what();
+            log(a.entry->name + ": refused a settings document: " + e.what());
+        }
+    }
+    if (a.link->connected()) a.link->publish(a.topic + "/set/result", result.dump(), false);
 }
 
 void Gateway::finish() {
