@@ -35,6 +35,13 @@ std::int64_t parseIsoNs(const std::string& t) {
     return static_cast<std::int64_t>(::timegm(&tm)) * 1000000000 + static_cast<std::int64_t>(us) * 1000;
 }
 
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
 std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -107,7 +114,7 @@ protected:
         auto s = std::make_unique<Background>(
             std::vector<std::string>{kTool, "subscribe", "t/#", "--broker", "localhost:" + std::to_string(brokerPort),
                                      "--client-id", "sub", "--keep-session", "--csv", (dir / "rows.csv").string(),
-                                     "--json"},
+                                     "--out", (dir / "run").string(), "--json"},
             dir / "sub.out", dir / "sub.err");
         EXPECT_TRUE(s->waitFor("subscribed to t/#")) << s->err();
         return s;
@@ -169,6 +176,20 @@ TEST_F(Gateway, FourAmplifiersEveryValueArrivesOnceInOrder) {
         EXPECT_EQ(summary["amplifiers"][name]["gaps"], 0);
         // The gateway said goodbye: state offline, retained.
         EXPECT_EQ(summary["amplifiers"][name]["state"]["state"], "offline");
+        // --out: the amplifier's own file, in the columns of nxtka record,
+        // the same values (the sequence is the third column).
+        const auto recorded = lines(readFile(dir / "run" / (name + ".csv")));
+        ASSERT_EQ(recorded.size(), values + 2);
+        EXPECT_EQ(recorded[0], "# nxtka subscribe: " + name + " from t/" + name + "/values; scale normalized: normalized");
+        EXPECT_EQ(recorded[1], "time_utc,seconds,sequence,value,scaled_value,unit,status");
+        for (std::size_t i = 0; i < values; ++i) {
+            std::vector<std::string> f;
+            std::istringstream l(recorded[i + 2]);
+            for (std::string field; std::getline(l, field, ',');) f.push_back(field);
+            ASSERT_EQ(f.size(), 7u) << recorded[i + 2];
+            ASSERT_EQ(std::stoull(f[2]), i);
+            ASSERT_EQ(f[6], "ok");
+        }
     }
 }
 

@@ -19,6 +19,8 @@
 #include <cmath>
 #include <ctime>
 #include <deque>
+#include <filesystem>
+#include <memory>
 #include <map>
 #include <mutex>
 
@@ -30,6 +32,7 @@ struct SubscribeArgs {
     std::string config;
     std::string broker;
     std::string csvPath;
+    std::string outDir;
     std::string clientId;
     std::optional<std::int64_t> count;
     std::optional<double> seconds;
@@ -44,6 +47,9 @@ void addOptions(CLI::App& cmd) {
                    "write the rows amplifier,session,time_utc,seconds,sequence,value,scaled,unit,status to this file "
                    "(-: stdout, the default without --json; seconds since the gateway's activation); the file is put "
                    "in place when the run ends. Gaps go to stderr as they show; duplicates are removed");
+    cmd.add_option("--out", args.outDir,
+                   "record into this directory one file per amplifier (NAME.csv), with the columns of nxtka record: "
+                   "time_utc,seconds,sequence,value,scaled_value,unit,status; each put in place when the run ends");
     cmd.add_option("--client-id", args.clientId, "client id (default nxtka-sub-PID)");
     cmd.add_option("-n,--count", args.count, "stop after this many values");
     cmd.add_option("-s,--seconds", args.seconds, "stop after this many seconds");
@@ -65,7 +71,22 @@ std::string isoTime(std::int64_t ns) {
     return buf;
 }
 
+// As `nxtka record` writes it: "ok", or the status byte and a value beyond
+// the end of scale.
+std::string statusWords(unsigned char status, double value) {
+    std::string words;
+    if (status != 0) {
+        char buf[24];
+        std::snprintf(buf, sizeof buf, "status 0x%02X", status);
+        words = buf;
+    }
+    if (std::fabs(value) >= kEndOfScale) words += words.empty() ? "beyond end of scale" : "; beyond end of scale";
+    return words.empty() ? "ok" : words;
+}
+
 struct Amplifier {
+    std::unique_ptr<OutputFile> file;  // with --out
+    std::string source = "normalized";
     mqtt::SequenceTracker tracker;
     double factor = 1.0, offset = 0.0;
     std::string unit = "normalized";
@@ -91,7 +112,14 @@ int run(Context& context) {
             broker.port = static_cast<int>(parseInteger(args.broker.substr(colon + 1), 1, 65535));
         if (broker.host.empty()) throw ToolError("--broker needs a host name", kExitUsage);
     }
-    const std::string csvPath = args.csvPath.empty() ? (context.json ? "" : "-") : args.csvPath;
+    if (!args.outDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(args.outDir, ec);
+        if (ec || !std::filesystem::is_directory(args.outDir))
+            throw ToolError("cannot make the directory " + args.outDir + ": " + ec.message(), kExitUsage);
+    }
+    const std::string csvPath =
+        args.csvPath.empty() ? (context.json || !args.outDir.empty() ? "" : "-") : args.csvPath;
     std::optional<OutputFile> csv;
     if (!csvPath.empty()) csv.emplace(csvPath, "--csv");
 
@@ -135,6 +163,7 @@ int run(Context& context) {
                 a.factor = j["scale"].value("factor", 1.0);
                 a.offset = j["scale"].value("offset", 0.0);
                 a.unit = j["scale"].value("unit", "normalized");
+                a.source = j["scale"].value("source", "normalized");
             }
         } else if (kind == "state") {
             const nlohmann::json j = nlohmann::json::parse(m.payload, nullptr, false);
@@ -161,6 +190,21 @@ int run(Context& context) {
                 std::fprintf(stderr, "%s: gap: values %llu to %llu missing\n", name.c_str(),
                              static_cast<unsigned long long>(adm.gap->first),
                              static_cast<unsigned long long>(adm.gap->second - 1));
+            if (!args.outDir.empty()) {
+                if (!a.file) {
+                    a.file = std::make_unique<OutputFile>(args.outDir + "/" + name + ".csv", "--out");
+                    std::fprintf(a.file->stream(), "# nxtka subscribe: %s from %s; scale %s: %s\n", name.c_str(),
+                                 m.topic.c_str(), a.unit.c_str(), a.source.c_str());
+                    std::fprintf(a.file->stream(), "time_utc,seconds,sequence,value,scaled_value,unit,status\n");
+                }
+                for (std::uint64_t i = adm.skip; i < adm.skip + adm.take; ++i) {
+                    const double v = batch->values[i];
+                    std::fprintf(a.file->stream(), "%s,%.6f,%llu,%.8f,%.10g,%s,%s\n", isoTime(batch->times[i]).c_str(),
+                                 static_cast<double>(batch->times[i] - static_cast<std::int64_t>(batch->session)) / 1e9,
+                                 static_cast<unsigned long long>(batch->first + i), v, v * a.factor + a.offset,
+                                 a.unit.c_str(), statusWords(batch->statuses[i], v).c_str());
+                }
+            }
             if (!csv) {
                 total += adm.take;
                 return;
@@ -211,6 +255,8 @@ int run(Context& context) {
         if (!headerDone) std::fprintf(csv->stream(), "%s\n", kHeader);
         csv->commit();
     }
+    for (auto& [name, a] : amps)
+        if (a.file) a.file->commit();
 
     nlohmann::json list = nlohmann::json::object();
     for (const auto& [name, a] : amps) {
@@ -246,7 +292,8 @@ extern const Subcommand kSubscribeCommand{
     "Examples:\n"
     "  nxtka subscribe nxtka/#                          CSV rows of every amplifier under the prefix nxtka\n"
     "  nxtka subscribe 'lab/+/#' --broker box:1883 --csv run.csv -s 60\n"
-    "  nxtka subscribe 'lab/#' -c bench.toml --json -n 1000   TLS and login from the [broker] of bench.toml\n",
+    "  nxtka subscribe 'lab/#' -c bench.toml --json -n 1000   TLS and login from the [broker] of bench.toml\n"
+    "  nxtka subscribe 'lab/#' --out run1 -s 600      one CSV per amplifier, as nxtka record writes them\n",
     addOptions,
     run,
 };
