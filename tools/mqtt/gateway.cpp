@@ -22,6 +22,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <atomic>
+#include <thread>
 
 namespace nxtka_cli::mqtt {
 namespace {
@@ -30,6 +32,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kWindow = 200;  // batches published and not yet acknowledged, per amplifier
 // How often acknowledgements are taken and due batches sealed and sent.
 constexpr std::chrono::milliseconds kTick{10};
+// Amplifiers opened at once at start.
+constexpr std::size_t kOpeners = 8;
 
 std::uint64_t nowNs() {
     return static_cast<std::uint64_t>(
@@ -154,17 +158,36 @@ void Gateway::start() {
         });
         context_.stopHere("connected to the broker, no amplifier activated yet");
     }
-    for (Amplifier& a : amps_) {
-        try {
-            a.amplifier = std::make_unique<AmplifierSession>(*a.entry, signals);
-            a.scale = resolveScale(a.amplifier->port().port(), a.entry->scale);
-        } catch (const ToolError& e) {
-            throw ToolError(a.entry->name + ": " + e.what(), e.status());
+    // The amplifiers are opened a few at a time (each activation and
+    // settings snapshot waits for its amplifier's answers, one port does not
+    // hold up the next); the first failure ends the start.
+    std::atomic<std::size_t> next{0};
+    std::mutex failureMutex;
+    std::optional<ToolError> failure;
+    const auto open = [&] {
+        for (std::size_t i; (i = next++) < amps_.size();) {
+            Amplifier& a = amps_[i];
+            try {
+                {
+                    std::lock_guard lock(failureMutex);
+                    if (failure || signals.stopRequested()) return;
+                }
+                a.amplifier = std::make_unique<AmplifierSession>(*a.entry, signals);
+                a.scale = resolveScale(a.amplifier->port().port(), a.entry->scale);
+                a.session = nowNs();
+                a.info = infoJson(a, config_);
+            } catch (const ToolError& e) {
+                std::lock_guard lock(failureMutex);
+                if (!failure) failure.emplace(a.entry->name + ": " + e.what(), e.status());
+                return;
+            }
         }
-        a.session = nowNs();
-        a.info = infoJson(a, config_);
-        context_.stopHere("activated the amplifiers, nothing published");
-    }
+    };
+    std::vector<std::thread> openers;
+    for (std::size_t t = 0; t < std::min<std::size_t>(kOpeners, amps_.size()); ++t) openers.emplace_back(open);
+    for (std::thread& t : openers) t.join();
+    if (failure) throw *failure;
+    context_.stopHere("activated the amplifiers, nothing published");
     lost_.assign(amps_.size(), false);
 }
 
