@@ -59,6 +59,7 @@ struct Amplifier {
     std::uint64_t generation = 0;
     std::uint64_t reportedDrops = 0;
     Clock::time_point lastDropLog{};
+    Clock::time_point lastRingCheck{};
 
     // Settings documents from PREFIX/NAME/set (remote_settings), taken on the
     // broker's thread, applied on the gathering one.
@@ -289,6 +290,17 @@ void Gateway::tick() {
     for (std::size_t i = 0; i < amps_.size(); ++i) {
         Amplifier& a = amps_[i];
         if (!a.pending.values.empty() && Clock::now() - a.pendingSince >= interval) seal(a);
+        // Values the library's full ring dropped: counted in the state once a second.
+        if (!a.failed && Clock::now() - a.lastRingCheck >= std::chrono::seconds(1)) {
+            a.lastRingCheck = Clock::now();
+            std::uint64_t dropped = a.ringDropped;
+            NXgetDroppedValues(a.amplifier->port().port(), &dropped);
+            if (dropped != a.ringDropped) {
+                log(a.entry->name + ": the ring was full: " + std::to_string(dropped) + " values dropped so far");
+                a.ringDropped = dropped;
+                publishState(a);
+            }
+        }
         takeAcks(a);
         std::vector<std::string> requests;
         {
