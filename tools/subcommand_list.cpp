@@ -5,6 +5,9 @@ namespace nxtka_cli {
 #if NXTKA_CLI_DEMO
 extern const Subcommand kDemoCommand;
 #endif
+#if NXTKA_CLI_MQTT
+extern const Subcommand kPublishCommand, kSubscribeCommand;
+#endif
 extern const Subcommand kInfoCommand, kMonitorCommand, kSendCommand, kGetCommand, kSetCommand, kListCommand,
     kPortsCommand, kAdjustCommand, kRangesCommand, kMemoryCommand, kLinearCommand,
     kRecordCommand;
@@ -18,6 +21,9 @@ const Subcommand* const kSubcommands[] = {
     &kInfoCommand,  &kMonitorCommand, &kSendCommand,   &kGetCommand,    &kSetCommand,    &kListCommand,
     &kPortsCommand, &kAdjustCommand,  &kRangesCommand, &kMemoryCommand, &kLinearCommand,
     &kRecordCommand,
+#if NXTKA_CLI_MQTT
+    &kPublishCommand, &kSubscribeCommand,
+#endif
 };
 
 }  // namespace

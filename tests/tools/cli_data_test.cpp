@@ -563,7 +563,7 @@ TEST(Habits, BashCompletion) {
     };
     const Row rows[] = {
         {" mon", {"monitor"}},
-        {" p", {"ports"}},
+        {" p", {"ports", "publish"}},
         {" monitor --c", {"--count", "--csv"}},
         {" get mode-l", {"mode-linear", "mode-lock", "mode-log"}},
         {" -d /tmp/x set model", {"model"}},
