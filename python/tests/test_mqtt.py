@@ -152,8 +152,8 @@ def test_remote_settings_are_applied_and_answered(broker, simulator, tmp_path):
             qos=1)
         result = next_on("py/left/set/result")
         outcomes = {item["setting"]: item["outcome"] for item in result["settings"]}
-        assert outcomes["gain"] == "holds"
-        assert outcomes["no-such"] != "holds"  # reported, not fatal
+        assert outcomes["gain"] == "written, holds"
+        assert outcomes["no-such"] == "unknown"  # reported, not fatal
         assert next_on("py/left/info")["snapshot"]["settings"]["gain"] == "5"
     finally:
         client.loop_stop()
