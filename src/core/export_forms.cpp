@@ -6,6 +6,19 @@
 
 namespace nxtka {
 
+static std::int32_t get(unsigned port, IntQuery query, const CommandParam& param) {
+    CommandGuard guard(port);
+    if (!guard.ok()) return -1;
+    std::uint32_t word = 0;
+    if (!requestAnswer(guard.session(), query.code, param, &word, kAnswerTimeoutMs)) return -1;
+    return static_cast<std::int32_t>(answerValue(word, answerBytesOf(query.code)));
+}
+
+std::int32_t guardedGet(unsigned port, IntQuery query) { return get(port, query, CommandParam::none()); }
+std::int32_t guardedGet(unsigned port, IntQuery query, std::uint32_t param) {
+    return get(port, query, CommandParam::of(param));
+}
+
 std::int32_t refuseArgument(const char* why) {
     clearFailure();
     recordFailure(Failure::Argument, why);

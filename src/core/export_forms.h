@@ -34,10 +34,10 @@ struct ByteArrayCommand {
 
 // ---- getters
 
+// A getter: the answer as the result, or -1.
+std::int32_t guardedGet(unsigned port, IntQuery query);
 // A getter with a parameter (an index, a code): the answer as the result.
-inline std::int32_t guardedGetWith(unsigned port, IntQuery query, std::uint32_t param) {
-    return guardedGet(port, query, CommandParam::of(param));
-}
+std::int32_t guardedGet(unsigned port, IntQuery query, std::uint32_t param);
 
 // A getter that decodes its answer, or refreshes a session cache from it,
 // under the guard: decode(session, word) gives the result. Failure gives -1
@@ -79,11 +79,6 @@ constexpr std::int32_t clearBitOf(std::int32_t word, Field bit) {
 std::int32_t refuseArgument(const char* why);
 
 // ---- setters
-
-// Inside a guard: the code and its integer parameter; true when written.
-inline bool sendSetting(PortSession& s, ValueCommand command, std::uint32_t value) {
-    return sendCommandValue(s, command, value);
-}
 
 // Value checked against lo..hi before the port; then sent. 0 or -1.
 std::int32_t setInRange(unsigned port, ValueCommand command, std::int64_t value, std::int64_t lo,

@@ -32,7 +32,7 @@ NXTKA_API int32_t NXTKA_CALL TKAsetCanSetting(uint32_t port, int32_t index, int3
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetCanSetting(uint32_t port, int32_t index) {
-    return guardedGetWith(port, cmd::kGetCanSetting, static_cast<std::uint32_t>(index) & 0xFF);
+    return guardedGet(port, cmd::kGetCanSetting, static_cast<std::uint32_t>(index) & 0xFF);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetCanBaud(uint32_t port, int32_t index) {
