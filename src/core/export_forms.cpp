@@ -45,6 +45,10 @@ std::int32_t setLowBytes(unsigned port, ValueCommand command, std::uint32_t valu
     return underGuard(port, [&](PortSession& s) -> std::int32_t { return sendSetting(s, command, value) ? 0 : -1; });
 }
 
+std::int32_t setEncoded(unsigned port, ValueCommand command, std::optional<std::uint32_t> raw, const char* why) {
+    return raw ? setLowBytes(port, command, *raw) : refuseArgument(why);
+}
+
 std::int32_t sendAlone(unsigned port, PlainCommand command) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t { return sendCommand(s, command.code) ? 0 : -1; });
 }

@@ -61,8 +61,7 @@ NXTKA_API int32_t NXTKA_CALL TKAsetScale(uint32_t port) { return runProcedure(po
 NXTKA_API int32_t NXTKA_CALL TKAsetOffset(uint32_t port) { return runProcedure(port, cmd::kAdjustOffset); }
 
 NXTKA_API int32_t NXTKA_CALL NXsetCal(uint32_t port, double factor) {
-    const auto raw = codec::calibrationDivisor(factor);
-    return raw ? setLowBytes(port, cmd::kSetCal, *raw) : refuseArgument("calibration factor outside its range");
+    return setEncoded(port, cmd::kSetCal, codec::calibrationDivisor(factor), "calibration factor outside its range");
 }
 NXTKA_API double NXTKA_CALL NXgetCal(uint32_t port) {
     return guardedQuery(port, cmd::kGetCal, [](PortSession&, std::uint32_t raw) {
@@ -72,9 +71,7 @@ NXTKA_API double NXTKA_CALL NXgetCal(uint32_t port) {
     });
 }
 NXTKA_API int32_t NXTKA_CALL NXsetOffsetWait(uint32_t port, double time) {
-    const auto raw = codec::offsetWaitRaw(time);
-    return raw ? setLowBytes(port, cmd::kSetOffsetWait, *raw)
-               : refuseArgument("offset waiting time outside 0..1.5841 s");
+    return setEncoded(port, cmd::kSetOffsetWait, codec::offsetWaitRaw(time), "offset waiting time outside 0..1.5841 s");
 }
 NXTKA_API double NXTKA_CALL NXgetOffsetWait(uint32_t port) {
     return guardedQuery(port, cmd::kGetOffsetWait, [](PortSession&, std::uint32_t raw) { return codec::offsetWait(raw); });

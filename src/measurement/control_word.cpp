@@ -55,9 +55,8 @@ NXTKA_API double NXTKA_CALL TKAgetFreq(uint32_t port) {
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetFreq(uint32_t port, double frequency) {
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        const auto divisor = codec::frequencyDivisor(frequency, rules::hasExtendedFrequency(s));
-        if (!divisor) return refuseArgument("sampling frequency outside the divisor's range");
-        return sendSetting(s, cmd::kSetFreq, *divisor) ? 0 : -1;
-    });
+    return setEncodedInSession(port, cmd::kSetFreq, "sampling frequency outside the divisor's range",
+                               [&](const PortSession& s) {
+                                   return codec::frequencyDivisor(frequency, rules::hasExtendedFrequency(s));
+                               });
 }
