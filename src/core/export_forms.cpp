@@ -1,6 +1,9 @@
 #include "core/export_forms.h"
 
+#include "core/answer_wait.h"
+#include "core/device_rules.h"
 #include "core/last_failure.h"
+#include "stream/stream_control.h"
 
 #include <string>
 
@@ -51,6 +54,23 @@ std::int32_t setEncoded(unsigned port, ValueCommand command, std::optional<std::
 
 std::int32_t sendAlone(unsigned port, PlainCommand command) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t { return sendCommand(s, command.code) ? 0 : -1; });
+}
+
+std::int32_t runProcedure(unsigned port, PlainCommand procedure) {
+    constexpr std::uint32_t kProcedureWaitMs = 5000;
+    BothGuard guard(port);
+    if (!guard.ok()) return -1;
+    PortSession& s = guard.session();
+    if (!sendCommand(s, procedure.code)) return -1;
+    const int drained = drainValues(s, kProcedureWaitMs);
+    const HeldValues held(s);
+    if (drained == -1) return -1;
+    std::uint32_t slot = 0;
+    beginExchange(s, procedure.code, &slot);
+    if (rules::requestsValueAfterAdjustment(s)) sendCommand(s, cmd::kSingleValue);
+    const bool lineFailed = waitAnswer(s, kProcedureWaitMs) != 0;
+    if (endExchange(s, lineFailed)) return 1;
+    return lineFailed ? -1 : 0;
 }
 
 bool sendByteArray(PortSession& s, ByteArrayCommand command, const std::uint8_t* bytes, std::uint32_t delayMs) {

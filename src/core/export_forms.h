@@ -167,6 +167,12 @@ std::int32_t setFlag(unsigned port, Get get, Set set, Field bit, std::int32_t on
     }                                                                                          \
     NXTKA_API int32_t NXTKA_CALL TKAget##name(uint32_t port) { return nxtka::fieldOf(getWord(port), field); }
 
+// A procedure: the amplifier adjusts itself. Values measured before are
+// dropped, none are stored meanwhile, and the next value frame (or a lone
+// ";") shows that it is back. 1 back, 0 not back within the wait, -1
+// failure (also a line that fails while it waits).
+std::int32_t runProcedure(unsigned port, PlainCommand procedure);
+
 // Holds the value stream back for a scope; always lets it go again.
 class HeldValues {
 public:

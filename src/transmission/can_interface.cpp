@@ -25,6 +25,8 @@ std::optional<std::uint32_t> settingWord(std::int32_t index, std::int32_t value)
     return (i << 16) | static_cast<std::uint32_t>(value);
 }
 
+constexpr const char* kSettingRefused = "CAN setting index or value outside its range";
+
 std::uint32_t lowerHalfIndex(std::int32_t index) { return static_cast<std::uint32_t>(index) & ~can::kUpperHalf; }
 std::uint32_t upperHalfIndex(std::int32_t index) { return static_cast<std::uint32_t>(index) | can::kUpperHalf; }
 
@@ -32,7 +34,7 @@ std::uint32_t upperHalfIndex(std::int32_t index) { return static_cast<std::uint3
 
 NXTKA_API int32_t NXTKA_CALL TKAsetCanSetting(uint32_t port, int32_t index, int32_t value) {
     // checked after the port checks, as the amplifier's documentation has it
-    return setEncodedInSession(port, cmd::kSetCanSetting, "CAN setting index or value outside its range",
+    return setEncodedInSession(port, cmd::kSetCanSetting, kSettingRefused,
                                [&](const PortSession&) { return settingWord(index, value); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetCanSetting(uint32_t port, int32_t index) {
@@ -41,9 +43,12 @@ NXTKA_API int32_t NXTKA_CALL TKAgetCanSetting(uint32_t port, int32_t index) {
 
 NXTKA_API int32_t NXTKA_CALL TKAsetCanBaud(uint32_t port, int32_t index) {
     if (index <= 0) return refuseArgument("CAN bit-rate index below 1");
-    return TKAsetCanSetting(port, can::kBitRateIndex, index);
+    return setEncodedInSession(port, cmd::kSetCanSetting, kSettingRefused,
+                               [&](const PortSession&) { return settingWord(can::kBitRateIndex, index); });
 }
-NXTKA_API int32_t NXTKA_CALL TKAgetCanBaud(uint32_t port) { return TKAgetCanSetting(port, can::kBitRateIndex); }
+NXTKA_API int32_t NXTKA_CALL TKAgetCanBaud(uint32_t port) {
+    return guardedGet(port, cmd::kGetCanSetting, static_cast<std::uint32_t>(can::kBitRateIndex));
+}
 NXTKA_API int32_t NXTKA_CALL TKAsetCanBaudRate(uint32_t port, int32_t rate) {
     const std::int32_t index = speeds::positionOf(speeds::kCan, rate);
     return index < 0 ? refuseArgument("CAN bit rate not in the table")
