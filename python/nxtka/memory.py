@@ -1,6 +1,9 @@
 """The amplifier's 1024-byte memory, moved as NumPy arrays of bytes (methods of :class:`~nxtka.Port`)."""
 
+from __future__ import annotations
+
 import ctypes
+from typing import Optional, Tuple, Union
 
 import numpy as np
 
@@ -38,7 +41,7 @@ class MemoryMethods:
     __slots__ = ()
     _port: int
 
-    def read_memory(self, address, count):
+    def read_memory(self, address: int, count: int) -> np.ndarray:
         """Reads ``count`` bytes from ``address`` as a uint8 array."""
         if count < 0:
             raise ValueError("count must not be negative")
@@ -48,7 +51,7 @@ class MemoryMethods:
             raise MemoryTransferError("TKAcopyMemory", f"read {n} of {count} bytes from {address}", done=n)
         return data[:count]
 
-    def write_memory(self, address, data, verify=True):
+    def write_memory(self, address: int, data: Union[bytes, bytearray, np.ndarray], verify: bool = True) -> None:
         """Writes the bytes of ``data`` (bytes or an array of 0..255) from ``address``, one command each.
 
         ``verify`` (the default) reads them back: the line has no checksum, so a
@@ -72,7 +75,8 @@ class MemoryMethods:
         if n != count:
             raise MemoryTransferError("TKAcopyMemory", f"wrote {n} of {count} bytes from {address}", done=n)
 
-    def check_memory(self, address, count=None, data=None):
+    def check_memory(self, address: int, count: Optional[int] = None,
+                     data: Union[bytes, bytearray, np.ndarray, None] = None) -> np.ndarray:
         """Status code of every byte as a uint8 array: reads ``count`` bytes, or with ``data`` writes them
         with the amplifier's special flag. Never stops early; the range must lie within the 1024 bytes."""
         if (count is None) == (data is None):
@@ -86,7 +90,7 @@ class MemoryMethods:
         library().TKAcheckMemory(self._port, length, address, _byte_pointer(buffer))
         return buffer[: abs(length)]
 
-    def read_memory_word(self, address):
+    def read_memory_word(self, address: int) -> Tuple[np.ndarray, int]:
         """Reads the 4-byte word at ``address`` (a multiple of 4) as ``(uint8 array, status code)``."""
         data = np.zeros(4, dtype=np.uint8)
         status = ctypes.c_int32(STATUS_NO_ANSWER)
@@ -94,7 +98,7 @@ class MemoryMethods:
             raise MemoryTransferError("TKAreadMemory", f"status {status.value}", status=status.value)
         return data, status.value
 
-    def write_memory_byte(self, address, value, flag=False):
+    def write_memory_byte(self, address: int, value: int, flag: bool = False) -> int:
         """Writes one byte to ``address``; ``flag`` marks the amplifier's special form. Returns the status code."""
         status = ctypes.c_int32(STATUS_NO_ANSWER)
         if library().TKAwriteMemory(self._port, address, 1 if flag else 0, value, ctypes.byref(status)) != 0:
