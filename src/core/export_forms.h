@@ -63,6 +63,16 @@ auto underGuard(unsigned port, Work work) {
     return work(guard.session());
 }
 
+// A getter of a word the session keeps a copy or a part of: keep(session,
+// word) refreshes it; the word is the result.
+template <class Keep>
+std::int32_t guardedGetKeeping(unsigned port, WordQuery query, Keep keep) {
+    return guardedQuery(port, query, [&](PortSession& s, std::uint32_t word) {
+        keep(s, word);
+        return static_cast<std::int32_t>(word);
+    });
+}
+
 // A getter that decodes its answer into the caller's *out: decode(session,
 // word) gives the value. 0 or -1 (out untouched). The export checks out.
 template <class Out, class Decode>

@@ -8,9 +8,8 @@
 using namespace nxtka;
 
 NXTKA_API int32_t NXTKA_CALL TKAgetControl(uint32_t port) {
-    return guardedQuery(port, cmd::kGetControl, [](PortSession& s, std::uint32_t word) {
+    return guardedGetKeeping(port, cmd::kGetControl, [](PortSession& s, std::uint32_t word) {
         s.bipolar = (word & control::kUnipolar.mask()) == 0 ? 1 : 0;
-        return static_cast<std::int32_t>(word);
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAwriteControl(uint32_t port, int32_t value) {
