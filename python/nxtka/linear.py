@@ -4,7 +4,10 @@ A table is an ``(n, 2)`` float64 array of points on the normalized scale,
 plus the extra record ``(x, y)`` that names the sensor range.
 """
 
+from __future__ import annotations
+
 import ctypes
+from typing import Tuple
 
 import numpy as np
 
@@ -63,65 +66,52 @@ def _table(points, extra):
     return np.ascontiguousarray(table), len(points)
 
 
-def write_linear_table(self, points, extra, sort=False, verify=True):
-    """Writes ``points`` (n rows of x, y) and checks the ``extra`` record ``(x, y)``.
-
-    ``sort=True`` sorts the points by x first. ``verify`` (the default) reads
-    every written byte back; one that differs fails with code 0x2000 and its
-    address in the reason. Raises :class:`LinearTableError` with the code (and
-    the point's index) when the table is refused.
-    """
-    table, n = _table(points, extra)
-    _call(self._port, table, -n, (SORT if sort else 0) | (0 if verify else NO_VERIFY))
-
-
-def check_linear_table(self, points, extra, mode=1, sort=False):
-    """Checks a table without writing it (``mode`` 1..3: the amplifier's check levels)."""
-    table, n = _table(points, extra)
-    _call(self._port, table, -n, mode | (SORT if sort else 0))
-
-
-def read_linear_table(self, max_points=256):
-    """Reads the stored table as ``(points, extra)``: an ``(n, 2)`` array and the extra record ``(x, y)``."""
-    table = np.zeros((max_points + 1, 2), dtype=np.float64)
-    _, stored = _call(self._port, table, max_points + 1, 0)
-    n = min(stored, max_points)
-    return table[:n].copy(), (float(table[n, 0]), float(table[n, 1]))
-
-
-def read_linear_record(self):
-    """The second record and its byte as ``((x, y), byte)``."""
-    table = np.zeros((1, 2), dtype=np.float64)
-    _, byte = _call(self._port, table, 1, -1)
-    return (float(table[0, 0]), float(table[0, 1])), byte
-
-
-def probe_linear(self):
-    """Whether a table can be written now, and the most points the amplifier takes: ``(writable, max_points)``."""
-    r, most = _call(self._port, None, 0, 0)
-    return r == 1, most
-
-
-def read_linear_flag(self):
-    """The flag byte of the linearization area."""
-    return _call(self._port, None, 1, 0)[1]
-
-
-def linear_command(self, number):
-    """Sends the single-byte command ``number`` (1..4) at the flag address; True when the amplifier took it."""
-    if number not in (1, 2, 3, 4):
-        raise ValueError("the command is 1..4")
-    return _call(self._port, None, -number, 0)[1] == 1
-
-
 class LinearMethods:
     """The linearization-table methods of :class:`~nxtka.Port`."""
 
     __slots__ = ()
-    read_linear_table = read_linear_table
-    write_linear_table = write_linear_table
-    check_linear_table = check_linear_table
-    probe_linear = probe_linear
-    read_linear_record = read_linear_record
-    read_linear_flag = read_linear_flag
-    linear_command = linear_command
+    _port: int
+
+    def read_linear_table(self, max_points: int = 256) -> Tuple[np.ndarray, Tuple[float, float]]:
+        """Reads the stored table as ``(points, extra)``: an ``(n, 2)`` array and the extra record ``(x, y)``."""
+        table = np.zeros((max_points + 1, 2), dtype=np.float64)
+        _, stored = _call(self._port, table, max_points + 1, 0)
+        n = min(stored, max_points)
+        return table[:n].copy(), (float(table[n, 0]), float(table[n, 1]))
+
+    def write_linear_table(self, points, extra: Tuple[float, float], sort: bool = False, verify: bool = True) -> None:
+        """Writes ``points`` (n rows of x, y) and checks the ``extra`` record ``(x, y)``.
+
+        ``sort=True`` sorts the points by x first. ``verify`` (the default) reads
+        every written byte back; one that differs fails with code 0x2000 and its
+        address in the reason. Raises :class:`LinearTableError` with the code (and
+        the point's index) when the table is refused.
+        """
+        table, n = _table(points, extra)
+        _call(self._port, table, -n, (SORT if sort else 0) | (0 if verify else NO_VERIFY))
+
+    def check_linear_table(self, points, extra: Tuple[float, float], mode: int = 1, sort: bool = False) -> None:
+        """Checks a table without writing it (``mode`` 1..3: the amplifier's check levels)."""
+        table, n = _table(points, extra)
+        _call(self._port, table, -n, mode | (SORT if sort else 0))
+
+    def probe_linear(self) -> Tuple[bool, int]:
+        """Whether a table can be written now, and the most points the amplifier takes: ``(writable, max_points)``."""
+        r, most = _call(self._port, None, 0, 0)
+        return r == 1, most
+
+    def read_linear_record(self) -> Tuple[Tuple[float, float], int]:
+        """The second record and its byte as ``((x, y), byte)``."""
+        table = np.zeros((1, 2), dtype=np.float64)
+        _, byte = _call(self._port, table, 1, -1)
+        return (float(table[0, 0]), float(table[0, 1])), byte
+
+    def read_linear_flag(self) -> int:
+        """The flag byte of the linearization area."""
+        return _call(self._port, None, 1, 0)[1]
+
+    def linear_command(self, number: int) -> bool:
+        """Sends the single-byte command ``number`` (1..4) at the flag address; True when the amplifier took it."""
+        if number not in (1, 2, 3, 4):
+            raise ValueError("the command is 1..4")
+        return _call(self._port, None, -number, 0)[1] == 1

@@ -2,7 +2,8 @@
 // identify the amplifier, and only then make the port reachable.
 #include "core/activation.h"
 
-#include "core/command_codes.h"
+#include "core/command_table.h"
+#include "core/word_bits.h"
 #include "core/command_exchange.h"
 #include "core/export_forms.h"
 #include "core/last_failure.h"
@@ -114,10 +115,10 @@ bool wakeUpWait(PortSession& s) {
             mode = v;
             break;
         }
-        if (requestValue(s, kOptions, CommandParam::none(), v)) {
+        if (requestValue(s, kGetOptions, CommandParam::none(), v)) {
             options = v;
             haveOptions = true;
-            if ((options & kOptionSleep) == 0) {
+            if ((options & nxtka::options::kSleepMode.mask()) == 0) {
                 mode = 0;
                 break;
             }
@@ -144,7 +145,7 @@ bool identify(PortSession& s, const Params& p) {
         // Values kept coming: the amplifier is alive, give it one more chance.
         if (s.heldFrames.load() == 0 || !probeControlWord(s, kProbeTimeoutMs, true, control)) return false;
     }
-    s.bipolar = (control & kControlUnipolar) == 0 ? 1 : 0;
+    s.bipolar = (control & control::kUnipolar.mask()) == 0 ? 1 : 0;
     const IdentifyOptions o{false, true, (p.flags & NXTKA_FLAG_DISPLAY) != 0, true};
     return identifyAfterProbe(s, o);
 }

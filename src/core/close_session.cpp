@@ -1,5 +1,6 @@
 #include "core/activation.h"
-#include "core/command_codes.h"
+#include "core/command_table.h"
+#include "core/word_bits.h"
 #include "core/command_exchange.h"
 #include "core/serial_link.h"
 #include "core/sleep_bit.h"

@@ -60,7 +60,7 @@ bool endExchange(PortSession& s, bool waitFailed) {
 static bool send(PortSession& s, int code, const CommandParam& param) {
     switch (param.kind) {
     case CommandParam::Value:
-        return sendLowBytes(s, code, param.value);
+        return sendCommand(s, code, lowBytes(param.value, paramBytesOf(code)).data());
     case CommandParam::Bytes:
         return sendCommand(s, code, param.bytes, param.delayMs);
     default:
@@ -69,6 +69,10 @@ static bool send(PortSession& s, int code, const CommandParam& param) {
 }
 
 bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* slot, std::uint32_t timeoutMs) {
+    if (param.kind == CommandParam::Value && !isDefinedCommand(code)) {  // writes nothing at all
+        recordFailure(Failure::Argument, "undefined command code");
+        return false;
+    }
     if (param.kind == CommandParam::Value && paramBytesOf(code) > 4) {
         recordFailure(Failure::Argument, "the code takes more than 4 parameter bytes");
         return false;
@@ -81,15 +85,11 @@ bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* sl
     return answered;
 }
 
-bool requestWord(PortSession& s, int code, const CommandParam& param, std::uint32_t& value,
-                 std::uint32_t timeoutMs) {
-    const int answerBytes = answerBytesOf(code);
-    if (answerBytes < 1 || answerBytes > 4) {
-        recordFailure(Failure::Argument, "the answer of this code is not 1 to 4 bytes");
-        return false;
-    }
+bool requestValue(PortSession& s, WordQuery query, const CommandParam& param, std::uint32_t& value,
+                  std::uint32_t timeoutMs) {
+    const int answerBytes = answerBytesOf(query.code);
     std::uint32_t word = 0;
-    if (!requestAnswer(s, code, param, &word, timeoutMs)) return false;
+    if (!requestAnswer(s, query.code, param, &word, timeoutMs)) return false;
     value = answerValue(word, answerBytes);
     return true;
 }
@@ -128,20 +128,6 @@ void completeByValueFrame(PortSession& s) {
     if (pending == kNoCommand || answerBytesOf(pending) != 0) return;
     s.pendingCommand.store(kNoCommand);
     s.answerEvent.set();
-}
-
-std::int32_t guardedGet(unsigned port, IntQuery query, const CommandParam& param, std::uint32_t timeoutMs) {
-    CommandGuard guard(port);
-    if (!guard.ok()) return -1;
-    std::uint32_t value = 0;
-    if (!requestWord(guard.session(), query.code, param, value, timeoutMs)) return -1;
-    return static_cast<std::int32_t>(value);
-}
-
-std::int32_t guardedSend(unsigned port, int code, const CommandParam& param) {
-    CommandGuard guard(port);
-    if (!guard.ok()) return -1;
-    return send(guard.session(), code, param) ? 0 : -1;
 }
 
 }  // namespace nxtka

@@ -67,18 +67,14 @@ std::uint32_t waitAnswer(PortSession& s, std::uint32_t timeoutMs);
 
 // Sends `code` and waits for its answer into `slot` (at least 4 bytes, or the
 // answer length when larger). True when the answer arrived in time. A value
-// parameter for a code with more than 4 parameter bytes is refused unsent.
+// parameter for an undefined code, or for a code with more than 4 parameter
+// bytes, is refused unsent.
 bool requestAnswer(PortSession& s, int code, const CommandParam& param, void* slot, std::uint32_t timeoutMs);
 
 // requestAnswer for answers of up to 4 bytes, decoded as an unsigned
 // big-endian number.
-// Codes whose answer is not 1 to 4 bytes are refused unsent.
-bool requestWord(PortSession& s, int code, const CommandParam& param, std::uint32_t& value,
-                 std::uint32_t timeoutMs = kAnswerTimeoutMs);
-inline bool requestValue(PortSession& s, WordQuery query, const CommandParam& param, std::uint32_t& value,
-                         std::uint32_t timeoutMs = kAnswerTimeoutMs) {
-    return requestWord(s, query.code, param, value, timeoutMs);
-}
+bool requestValue(PortSession& s, WordQuery query, const CommandParam& param, std::uint32_t& value,
+                  std::uint32_t timeoutMs = kAnswerTimeoutMs);
 
 // The decoded value of an answer word (answer bytes at its high-order end).
 inline std::uint32_t answerValue(std::uint32_t word, int answerBytes) {
@@ -104,13 +100,5 @@ bool endExchange(PortSession& s, bool waitFailed);
 void completeAnswer(PortSession& s, int code, const std::uint8_t* bytes, int count, int level);
 // A value frame completes a pending command that has no answer bytes.
 void completeByValueFrame(PortSession& s);
-
-// ---- exported getters and setters are thin layers over these
-
-// Under the command guard: exchange the query and return the answer's value, or -1.
-std::int32_t guardedGet(unsigned port, IntQuery query, const CommandParam& param = CommandParam::none(),
-                        std::uint32_t timeoutMs = kAnswerTimeoutMs);
-// Under the command guard: send `code` (no answer awaited); 0 or -1.
-std::int32_t guardedSend(unsigned port, int code, const CommandParam& param = CommandParam::none());
 
 }  // namespace nxtka

@@ -12,6 +12,7 @@
 #include "core/word_bits.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 namespace nxtka {
@@ -34,10 +35,10 @@ struct ByteArrayCommand {
 
 // ---- getters
 
+// A getter: the answer as the result, or -1.
+std::int32_t guardedGet(unsigned port, IntQuery query);
 // A getter with a parameter (an index, a code): the answer as the result.
-inline std::int32_t guardedGetWith(unsigned port, IntQuery query, std::uint32_t param) {
-    return guardedGet(port, query, CommandParam::of(param));
-}
+std::int32_t guardedGet(unsigned port, IntQuery query, std::uint32_t param);
 
 // A getter that decodes its answer, or refreshes a session cache from it,
 // under the guard: decode(session, word) gives the result. Failure gives -1
@@ -62,6 +63,26 @@ auto underGuard(unsigned port, Work work) {
     return work(guard.session());
 }
 
+// A getter of a word the session keeps a copy or a part of: keep(session,
+// word) refreshes it; the word is the result.
+template <class Keep>
+std::int32_t guardedGetKeeping(unsigned port, WordQuery query, Keep keep) {
+    return guardedQuery(port, query, [&](PortSession& s, std::uint32_t word) {
+        keep(s, word);
+        return static_cast<std::int32_t>(word);
+    });
+}
+
+// A getter that decodes its answer into the caller's *out: decode(session,
+// word) gives the value. 0 or -1 (out untouched). The export checks out.
+template <class Out, class Decode>
+std::int32_t guardedQueryInto(unsigned port, WordQuery query, Out* out, Decode decode) {
+    return guardedQuery(port, query, [&](PortSession& s, std::uint32_t word) -> std::int32_t {
+        *out = decode(s, word);
+        return 0;
+    });
+}
+
 // A bit or field of a word a getter returned; a failure (-1) passes through.
 constexpr std::int32_t fieldOf(std::int32_t word, Field field) {
     if (word < 0) return word;
@@ -80,11 +101,6 @@ std::int32_t refuseArgument(const char* why);
 
 // ---- setters
 
-// Inside a guard: the code and its integer parameter; true when written.
-inline bool sendSetting(PortSession& s, ValueCommand command, std::uint32_t value) {
-    return sendCommandValue(s, command, value);
-}
-
 // Value checked against lo..hi before the port; then sent. 0 or -1.
 std::int32_t setInRange(unsigned port, ValueCommand command, std::int64_t value, std::int64_t lo,
                         std::int64_t hi);
@@ -93,6 +109,25 @@ std::int32_t setInRange(unsigned port, ValueCommand command, std::int64_t value,
 std::int32_t setChecked(unsigned port, ValueCommand command, std::int64_t value);
 // No check: the low-order bytes the parameter takes are sent. 0 or -1.
 std::int32_t setLowBytes(unsigned port, ValueCommand command, std::uint32_t value);
+
+// An argument encoded for its parameter (a codec's ...Raw or ...Word):
+// nothing when it is outside what the encoding carries, refused with `why`
+// before the port; else sent. 0 or -1.
+std::int32_t setEncoded(unsigned port, ValueCommand command, std::optional<std::uint32_t> raw, const char* why);
+
+// An argument encoded with what the session knows (its polarity, its level)
+// under the guard, so refused after the port checks: encode(session) gives
+// the parameter or nothing (refused with `why`). 0 or -1.
+template <class Encode>
+std::int32_t setEncodedInSession(unsigned port, ValueCommand command, const char* why, Encode encode) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        const std::optional<std::uint32_t> raw = encode(static_cast<const PortSession&>(s));
+        if (!raw) return refuseArgument(why);
+        return sendSetting(s, command, *raw) ? 0 : -1;
+    });
+}
+// The polarity an encoding of the normalized scale takes: true for bipolar.
+inline bool bipolarOf(const PortSession& s) { return s.bipolar.load() != 0; }
 
 // The code alone. 0 or -1.
 std::int32_t sendAlone(unsigned port, PlainCommand command);
@@ -132,6 +167,21 @@ template <class Get, class Set>
 std::int32_t setFlag(unsigned port, Get get, Set set, Field bit, std::int32_t on) {
     return setField(port, get, set, bit, on != 0 ? 1u : 0u);
 }
+
+// The getter and the setter of one flag of a word, as exports: get<name>
+// reads the word's field, set<name> changes it alone. A word's flags are one
+// table of rows X(name, field) expanded with this.
+#define NXTKA_FLAG_EXPORTS(getWord, setWord, name, field)                                      \
+    NXTKA_API int32_t NXTKA_CALL TKAset##name(uint32_t port, int32_t on) {                     \
+        return nxtka::setFlag(port, getWord, setWord, field, on);                              \
+    }                                                                                          \
+    NXTKA_API int32_t NXTKA_CALL TKAget##name(uint32_t port) { return nxtka::fieldOf(getWord(port), field); }
+
+// A procedure: the amplifier adjusts itself. Values measured before are
+// dropped, none are stored meanwhile, and the next value frame (or a lone
+// ";") shows that it is back. 1 back, 0 not back within the wait, -1
+// failure (also a line that fails while it waits).
+std::int32_t runProcedure(unsigned port, PlainCommand procedure);
 
 // Holds the value stream back for a scope; always lets it go again.
 class HeldValues {

@@ -1,7 +1,8 @@
 // The identification sequence after the control-word probe, shared by
 // activation and re-identification.
 #include "core/activation.h"
-#include "core/command_codes.h"
+#include "core/command_table.h"
+#include "core/word_bits.h"
 #include "core/command_exchange.h"
 #include "core/device_rules.h"
 #include "core/display_state.h"
@@ -28,7 +29,7 @@ bool exchange(PortSession& s, WordQuery query, std::uint32_t& value) {
 bool probeControlWord(PortSession& s, std::uint32_t timeoutMs, bool identify, std::uint32_t& controlWord) {
     std::uint32_t value = 0;
     const bool ok = identify ? requestValue(s, kIdentify, CommandParam::of(3), value, timeoutMs)
-                             : requestValue(s, kControlWord, CommandParam::none(), value, timeoutMs);
+                             : requestValue(s, kGetControl, CommandParam::none(), value, timeoutMs);
     if (ok) controlWord = value;
     return ok;
 }
@@ -45,7 +46,7 @@ bool identifyAfterProbe(PortSession& s, const IdentifyOptions& o) {
     }
 
     if (level >= 1) {
-        const bool haveOptions = exchange(s, kOptions, v);
+        const bool haveOptions = exchange(s, kGetOptions, v);
         if (haveOptions) s.optionBits = static_cast<int>(v);
         if (o.readSleepMode && s.sleepMode.load() == -1) {
             if (haveOptions && rules::keepsSleepBit(s)) {
@@ -55,7 +56,7 @@ bool identifyAfterProbe(PortSession& s, const IdentifyOptions& o) {
             }
         }
         if (!haveOptions) return false;
-        const bool haveFirmware = exchange(s, kFirmware, v);
+        const bool haveFirmware = exchange(s, kGetFirmware, v);
         if (haveFirmware) s.firmwareVersion = static_cast<int>(v);
         if (!haveFirmware && o.requireFirmware) return false;
     } else if (o.readSleepMode && s.sleepMode.load() == -1) {
@@ -63,15 +64,15 @@ bool identifyAfterProbe(PortSession& s, const IdentifyOptions& o) {
     }
 
     if (level >= 4) {
-        const int threshold = (s.optionBits.load() & kOptionDisplayFirmware) != 0 ? 0xF02 : 0xC08;
+        const int threshold = (static_cast<std::uint32_t>(s.optionBits.load()) & options::kExtension21.mask()) != 0 ? 0xF02 : 0xC08;
         s.displayFlags = s.firmwareVersion.load() >= threshold ? kFlagFirmwareDisplay : 0;
     }
 
     std::uint32_t decimalPoint = 0;
-    const bool haveDecimalPoint = exchange(s, kDecimalPoint, decimalPoint);
+    const bool haveDecimalPoint = exchange(s, kDispGetDPoint, decimalPoint);
     if (haveDecimalPoint) s.displayDecimalPoint = static_cast<int>(decimalPoint);
     std::uint32_t norm = 0;
-    const bool haveNorm = exchange(s, kDisplayNorm, norm);
+    const bool haveNorm = exchange(s, kDispGetNorm, norm);
     if (haveNorm) {
         if (o.setDisplayFlags && o.displayFlagBit3) {
             int flags = s.displayFlags.load() | kFlagActivationBit3;

@@ -79,23 +79,16 @@ bool sendCommand(PortSession& s, int code, const std::uint8_t* params, std::uint
     return ok;
 }
 
-bool sendLowBytes(PortSession& s, int code, std::uint32_t value) {
-    const int n = paramBytesOf(code);
-    if (n > 4) {  // a 32-bit value cannot carry them
-        recordFailure(Failure::Argument, "the code takes more than 4 parameter bytes");
-        return false;
+std::array<std::uint8_t, 4> lowBytes(std::uint32_t value, int count) {
+    std::array<std::uint8_t, 4> bytes{};
+    for (int i = 0; i < count && i < 4; ++i) {
+        bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * (count - 1 - i)));
     }
-    std::array<std::uint8_t, 5> buf{};
-    buf[0] = static_cast<std::uint8_t>(code);
-    for (int i = 0; i < n; ++i) {
-        buf[static_cast<std::size_t>(1 + i)] = static_cast<std::uint8_t>(value >> (8 * (n - 1 - i)));
-    }
-    // An undefined code (no row in the table) writes nothing at all.
-    if (n < 0) {
-        recordFailure(Failure::Argument, "undefined command code");
-        return false;
-    }
-    return writeBytes(s, buf.data(), static_cast<std::uint32_t>(1 + n)) == 1;
+    return bytes;
+}
+
+bool sendSetting(PortSession& s, ValueCommand command, std::uint32_t value) {
+    return sendCommand(s, command.code, lowBytes(value, paramBytesOf(command.code)).data());
 }
 
 }  // namespace nxtka

@@ -5,6 +5,7 @@
 
 #include "core/session.h"
 
+#include <array>
 #include <cstdint>
 
 namespace nxtka {
@@ -51,12 +52,12 @@ private:
     }
 };
 
+// The parameter bytes of an integer: the low-order `count` (0..4) bytes of
+// `value`, most significant first.
+std::array<std::uint8_t, 4> lowBytes(std::uint32_t value, int count);
+
 // The code, then the low-order bytes of `value` that its parameter takes,
-// most significant first. Codes of more than 4 parameter bytes are refused
-// unsent; an undefined code writes nothing.
-bool sendLowBytes(PortSession& s, int code, std::uint32_t value);
-inline bool sendCommandValue(PortSession& s, ValueCommand command, std::uint32_t value) {
-    return sendLowBytes(s, command.code, value);
-}
+// most significant first.
+bool sendSetting(PortSession& s, ValueCommand command, std::uint32_t value);
 
 }  // namespace nxtka

@@ -30,7 +30,7 @@ bool takeOver(PortSession& s, std::uint32_t mode) {
     const bool asleep = (mode & specialMode::kSleep.mask()) != 0;
     s.sleepMode = asleep ? 1 : 0;
     if (!asleep) return true;
-    return sendCommandValue(s, cmd::kSetSpecialMode, forAmplifier(mode));
+    return sendSetting(s, cmd::kSetSpecialMode, forAmplifier(mode));
 }
 
 bool readAndTakeOver(PortSession& s) {
@@ -44,7 +44,7 @@ void restore(PortSession& s) {
     if (!rules::keepsSleepBit(s) || (kept != 0 && kept != 1)) return;
     std::uint32_t mode = 0;
     if (requestValue(s, cmd::kGetSpecialMode, CommandParam::none(), mode, kAnswerTimeoutMs))
-        sendCommandValue(s, cmd::kSetSpecialMode, compose(mode, kept));
+        sendSetting(s, cmd::kSetSpecialMode, compose(mode, kept));
 }
 
 }  // namespace nxtka::sleepbit

@@ -20,14 +20,6 @@ constexpr std::uint32_t kReadBackExtraMs = 100;
 constexpr int kNarrowMaxExponent = 6;
 constexpr int kWideMaxExponent = 8;
 
-// How readDisplay reads: the exponent only and report it plus 2 (mode -1);
-// the exponent only and store it (0); exponent and norm (1). A mode below -1
-// is minus an earlier mode -1 result: the norm alone, with that exponent.
-constexpr int kExponentOnly = -1;
-constexpr int kStoreExponent = 0;
-constexpr int kExponentAndNorm = 1;
-constexpr int kEncodedOffset = 2;
-
 void keepNormSign(PortSession& s, std::uint32_t answer) {
     int flags = s.displayFlags.load();
     if ((answer & kDisplayNormSignBit) == 0) {
@@ -38,27 +30,27 @@ void keepNormSign(PortSession& s, std::uint32_t answer) {
     s.displayFlags = flags;
 }
 
-// The decimal exponent (plus 2 in mode -1), or -1. `extraMs` lengthens the
-// first wait. An answer of norm 0 is reported but never stored: text values
-// are divided by the stored norm.
-int readDisplay(PortSession& s, int mode, double* norm, std::uint32_t extraMs) {
-    int exponent = 0;
-    std::uint32_t normWait = kAnswerTimeoutMs;
-    if (mode < kExponentOnly) {
-        exponent = -mode - kEncodedOffset;
-        normWait += extraMs;
-    } else {
-        std::uint32_t point = 0;
-        if (!requestValue(s, cmd::kDispGetDPoint, CommandParam::none(), point, kAnswerTimeoutMs + extraMs)) return -1;
-        exponent = static_cast<int>(point);
-        if (mode == kExponentOnly) return exponent + kEncodedOffset;
-        if (mode == kStoreExponent) {
-            storeDisplayNorm(s, exponent, s.displayNormRaw.load());
-            return exponent;
-        }
-    }
+// The decimal point as the amplifier reports it (its exponent), or -1.
+// `extraMs` lengthens the wait.
+int readPoint(PortSession& s, std::uint32_t extraMs) {
+    std::uint32_t point = 0;
+    if (!requestValue(s, cmd::kDispGetDPoint, CommandParam::none(), point, kAnswerTimeoutMs + extraMs)) return -1;
+    return static_cast<int>(point);
+}
+
+// readPoint, kept as the session's exponent with its norm.
+int readPointAndKeep(PortSession& s, std::uint32_t extraMs) {
+    const int exponent = readPoint(s, extraMs);
+    if (exponent != -1) storeDisplayNorm(s, exponent, s.displayNormRaw.load());
+    return exponent;
+}
+
+// The norm with the given exponent, kept in the session: the exponent, or -1.
+// An answer of norm 0 is reported but never stored: text values are divided
+// by the stored norm.
+int readNorm(PortSession& s, int exponent, double* norm, std::uint32_t extraMs) {
     std::uint32_t answer = 0;
-    if (!requestValue(s, cmd::kDispGetNorm, CommandParam::none(), answer, normWait)) return -1;
+    if (!requestValue(s, cmd::kDispGetNorm, CommandParam::none(), answer, kAnswerTimeoutMs + extraMs)) return -1;
     storeDisplayNorm(s, exponent, s.displayNormRaw.load());
     const std::uint32_t magnitude = answer & ~kDisplayNormSignBit;
     if (magnitude == 0) {
@@ -71,10 +63,30 @@ int readDisplay(PortSession& s, int mode, double* norm, std::uint32_t extraMs) {
     return exponent;
 }
 
-// Ends a display setter: the values measured meanwhile are dropped; a marker
-// that is not answered turns success into failure. A setter that has already
-// failed keeps its own reason.
-std::int32_t finishHeld(PortSession& s, bool success) {
+// The decimal point and then the norm: the exponent, or -1.
+int readPointAndNorm(PortSession& s, double* norm, std::uint32_t extraMs) {
+    const int exponent = readPoint(s, extraMs);
+    return exponent == -1 ? -1 : readNorm(s, exponent, norm, 0);
+}
+
+// A written setting's read-back: read() once; when it or the write failed,
+// again() once more (so the session's copy follows the amplifier) and false;
+// else check() says whether the amplifier holds what was written.
+template <class Read, class Again, class Check>
+bool readBack(bool written, Read read, Again again, Check check) {
+    if (read() != -1 && written) return check();
+    again();
+    return false;
+}
+
+// A display setter with the value stream held back: write() gives its
+// success; the values measured meanwhile are dropped at the end, and a
+// marker that is not answered turns success into failure. A setter that has
+// already failed keeps its own reason.
+template <class Write>
+std::int32_t heldWrite(PortSession& s, Write write) {
+    const HeldValues held(s);
+    const bool success = write();
     if (!success) {
         const KeptFailure reason;
         drainValues(s, kDrainWaitMs);
@@ -83,11 +95,27 @@ std::int32_t finishHeld(PortSession& s, bool success) {
     return drainValues(s, kDrainWaitMs) != -1 ? 0 : -1;
 }
 
+// heldWrite under both guards: write(session).
+template <class Write>
+std::int32_t heldDisplayWrite(unsigned port, Write write) {
+    BothGuard guard(port);
+    if (!guard.ok()) return -1;
+    return heldWrite(guard.session(), [&] { return write(guard.session()); });
+}
+
 // True when the amplifier reports the decimal point written; else records its answer.
 bool readBackPoint(const PortSession& s, std::int32_t written) {
     const int point = s.displayDecimalPoint.load();
     if (point == written) return true;
     recordAnswerFailure("decimal point read back differs from the one written", static_cast<std::uint32_t>(point));
+    return false;
+}
+
+// True when the amplifier reports the norm written; else records why not.
+bool readBackNorm(const PortSession& s, int exponent, std::uint32_t mantissa) {
+    if (!readBackPoint(s, exponent)) return false;
+    if (s.displayNormRaw.load() == mantissa) return true;
+    recordFailure(Failure::Answer, "display norm read back differs from the one written");
     return false;
 }
 
@@ -103,21 +131,14 @@ NXTKA_API int32_t NXTKA_CALL TKADispSetDigits(uint32_t port, int32_t digits) {
 NXTKA_API int32_t NXTKA_CALL TKADispGetDigits(uint32_t port) { return guardedGet(port, cmd::kDispGetDigits); }
 
 NXTKA_API int32_t NXTKA_CALL TKADispSetDPoint(uint32_t port, int32_t point) {
-    BothGuard guard(port);
-    if (!guard.ok()) return -1;
-    PortSession& s = guard.session();
-    const HeldValues held(s);
-    const bool sent = sendSetting(s, cmd::kDispSetDPoint, static_cast<std::uint32_t>(point));
-    bool success = false;
-    if (readDisplay(s, kStoreExponent, nullptr, kReadBackExtraMs) != -1 && sent) {
-        success = readBackPoint(s, point);
-    } else {
-        readDisplay(s, kStoreExponent, nullptr, kReadBackExtraMs);
-    }
-    return finishHeld(s, success);
+    return heldDisplayWrite(port, [&](PortSession& s) {
+        const bool sent = sendSetting(s, cmd::kDispSetDPoint, static_cast<std::uint32_t>(point));
+        const auto read = [&] { return readPointAndKeep(s, kReadBackExtraMs); };
+        return readBack(sent, read, read, [&] { return readBackPoint(s, point); });
+    });
 }
 NXTKA_API int32_t NXTKA_CALL TKADispGetDPoint(uint32_t port) {
-    return underGuard(port, [](PortSession& s) -> std::int32_t { return readDisplay(s, kStoreExponent, nullptr, 0); });
+    return underGuard(port, [](PortSession& s) -> std::int32_t { return readPointAndKeep(s, 0); });
 }
 
 NXTKA_API int32_t NXTKA_CALL TKADispSetNorm(uint32_t port, double norm) {
@@ -131,43 +152,33 @@ NXTKA_API int32_t NXTKA_CALL TKADispSetNorm(uint32_t port, double norm) {
     if (code->exponent > maxExponent) return refuseArgument("display norm too large for this amplifier");
     if (negative && !rules::allowsNegativeDisplayNorm(s)) return refuseArgument("negative display norm");
 
-    const HeldValues held(s);
-    const bool sentPoint = sendSetting(s, cmd::kDispSetDPoint, static_cast<std::uint32_t>(code->exponent));
-    const int encoded = readDisplay(s, kExponentOnly, nullptr, kReadBackExtraMs);
-    bool success = false;
-    if (encoded != -1 && sentPoint) {
-        const std::uint32_t raw = code->mantissa | (negative ? kDisplayNormSignBit : 0u);
-        const bool sentNorm = sendSetting(s, cmd::kDispSetNorm, raw);
-        if (readDisplay(s, -encoded, nullptr, 0) != -1 && sentNorm) {
-            success = readBackPoint(s, code->exponent);
-            if (success && s.displayNormRaw.load() != code->mantissa) {
-                recordFailure(Failure::Answer, "display norm read back differs from the one written");
-                success = false;
-            }
-        } else {
-            readDisplay(s, -encoded, nullptr, 0);
-        }
-    } else {
-        readDisplay(s, kStoreExponent, nullptr, kReadBackExtraMs);
-    }
-    return finishHeld(s, success);
+    return heldWrite(s, [&] {
+        const bool sentPoint = sendSetting(s, cmd::kDispSetDPoint, static_cast<std::uint32_t>(code->exponent));
+        int exponent = -1;
+        return readBack(
+            sentPoint, [&] { return exponent = readPoint(s, kReadBackExtraMs); },
+            [&] { return readPointAndKeep(s, kReadBackExtraMs); },
+            [&] {
+                const std::uint32_t raw = code->mantissa | (negative ? kDisplayNormSignBit : 0u);
+                const bool sentNorm = sendSetting(s, cmd::kDispSetNorm, raw);
+                const auto read = [&] { return readNorm(s, exponent, nullptr, 0); };
+                return readBack(sentNorm, read, read, [&] { return readBackNorm(s, code->exponent, code->mantissa); });
+            });
+    });
 }
 NXTKA_API double NXTKA_CALL TKADispGetNorm(uint32_t port) {
     return underGuard(port, [](PortSession& s) -> double {
         const bool activationFlag = (s.displayFlags.load() & static_cast<int>(displayFlag::kActivationBit3.mask())) != 0;
         double norm = 0.0;
-        if (readDisplay(s, kExponentAndNorm, &norm, 0) == -1) return activationFlag ? 0.0 : -1.0;
+        if (readPointAndNorm(s, &norm, 0) == -1) return activationFlag ? 0.0 : -1.0;
         return s.displayFlags.load() == kTextInvertFlags ? -norm : norm;
     });
 }
 
 NXTKA_API int32_t NXTKA_CALL TKADispCalcNorm(uint32_t port) {
-    BothGuard guard(port);
-    if (!guard.ok()) return -1;
-    PortSession& s = guard.session();
-    const HeldValues held(s);
-    const bool sent = sendCommand(s, cmd::kDispCalcNorm);
-    bool success = readDisplay(s, kExponentAndNorm, nullptr, kReadBackExtraMs) != -1 && sent;
-    if (!success) readDisplay(s, kExponentAndNorm, nullptr, kReadBackExtraMs);
-    return finishHeld(s, success);
+    return heldDisplayWrite(port, [](PortSession& s) {
+        const bool sent = sendCommand(s, cmd::kDispCalcNorm);
+        const auto read = [&] { return readPointAndNorm(s, nullptr, kReadBackExtraMs); };
+        return readBack(sent, read, read, [] { return true; });
+    });
 }

@@ -3,6 +3,7 @@
 #include "core/device_rules.h"
 #include "core/export_forms.h"
 #include "core/last_failure.h"
+#include "core/range_table.h"
 #include "nxtka.h"
 
 #include <cmath>
@@ -28,15 +29,13 @@ NXTKA_API int32_t NXTKA_CALL TKAsetBridgeInternal(uint32_t port, int32_t on) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetGageFactor(uint32_t port, double k) {
-    const auto raw = codec::gageFactorRaw(k);
-    return raw ? setLowBytes(port, cmd::kSetGageFactor, *raw) : refuseArgument("gage factor outside 0..655.35");
+    return setEncoded(port, cmd::kSetGageFactor, codec::gageFactorRaw(k), "gage factor outside 0..655.35");
 }
 NXTKA_API double NXTKA_CALL TKAgetGageFactor(uint32_t port) {
     return guardedQuery(port, cmd::kGetGageFactor, [](PortSession&, std::uint32_t raw) { return codec::gageFactor(raw); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetPoisson(uint32_t port, double nu) {
-    const auto raw = codec::poissonRaw(nu);
-    return raw ? setLowBytes(port, cmd::kSetPoisson, *raw) : refuseArgument("Poisson ratio outside 0..0.51");
+    return setEncoded(port, cmd::kSetPoisson, codec::poissonRaw(nu), "Poisson ratio outside 0..0.51");
 }
 NXTKA_API double NXTKA_CALL TKAgetPoisson(uint32_t port) {
     return guardedQuery(port, cmd::kGetPoisson, [](PortSession&, std::uint32_t raw) { return codec::poisson(raw); });
@@ -47,7 +46,9 @@ NXTKA_API double NXTKA_CALL TKAgetPoisson(uint32_t port) {
 NXTKA_API int32_t NXTKA_CALL NXwriteRange(uint32_t port, double range) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         if (rules::usesRangeTable(s)) {
-            return range >= 0.0 ? TKAsetRanges(port, 0, 0, -range) : refuseArgument("negative input range");
+            if (range < 0.0) return refuseArgument("negative input range");
+            const auto raw = codec::signMagnitudeHundredths(-range);
+            return raw ? ranges::writeEntry(s, 0, 0, *raw) : refuseArgument(ranges::kValueRefused);
         }
         const auto raw = codec::inputRangeRaw(range);
         if (!raw) return refuseArgument("input range outside 0..25.5");
@@ -58,7 +59,7 @@ NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port) {
     return underGuard(port, [&](PortSession& s) -> double {
         if (rules::usesRangeTable(s)) {
             double entry = 0.0;
-            const std::int32_t status = TKAgetRanges(port, 0, 0, &entry);
+            const std::int32_t status = ranges::readEntry(s, 0, 0, &entry);
             if (status < 0) return -1.0;
             if (status > 0) return std::fabs(entry);
             if (entry < 0.0) {
@@ -71,6 +72,5 @@ NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port) {
     });
 }
 NXTKA_API int32_t NXTKA_CALL NXwriteRanges(uint32_t port, uint32_t first, uint32_t second, uint32_t value) {
-    if (first > 15 || second > 15 || value > 0xFFFFFF) return refuseArgument("range entry or value outside its range");
-    return setLowBytes(port, cmd::kWriteRanges, (first << 28) | (second << 24) | value);
+    return ranges::setEntry(port, first, second, value);
 }

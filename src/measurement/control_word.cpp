@@ -8,9 +8,8 @@
 using namespace nxtka;
 
 NXTKA_API int32_t NXTKA_CALL TKAgetControl(uint32_t port) {
-    return guardedQuery(port, cmd::kGetControl, [](PortSession& s, std::uint32_t word) {
+    return guardedGetKeeping(port, cmd::kGetControl, [](PortSession& s, std::uint32_t word) {
         s.bipolar = (word & control::kUnipolar.mask()) == 0 ? 1 : 0;
-        return static_cast<std::int32_t>(word);
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAwriteControl(uint32_t port, int32_t value) {
@@ -55,9 +54,8 @@ NXTKA_API double NXTKA_CALL TKAgetFreq(uint32_t port) {
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetFreq(uint32_t port, double frequency) {
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        const auto divisor = codec::frequencyDivisor(frequency, rules::hasExtendedFrequency(s));
-        if (!divisor) return refuseArgument("sampling frequency outside the divisor's range");
-        return sendSetting(s, cmd::kSetFreq, *divisor) ? 0 : -1;
-    });
+    return setEncodedInSession(port, cmd::kSetFreq, "sampling frequency outside the divisor's range",
+                               [&](const PortSession& s) {
+                                   return codec::frequencyDivisor(frequency, rules::hasExtendedFrequency(s));
+                               });
 }

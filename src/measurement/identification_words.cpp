@@ -9,10 +9,8 @@ constexpr std::uint32_t kSerialPacingMs = 10;
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAgetOptions(uint32_t port) {
-    return guardedQuery(port, cmd::kGetOptions, [](PortSession& s, std::uint32_t word) {
-        s.optionBits = static_cast<int>(word);
-        return static_cast<std::int32_t>(word);
-    });
+    return guardedGetKeeping(port, cmd::kGetOptions,
+                             [](PortSession& s, std::uint32_t word) { s.optionBits = static_cast<int>(word); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetOptionsCode(uint32_t port) { return fieldOf(TKAgetOptions(port), options::kCode); }
 NXTKA_API int32_t NXTKA_CALL TKAgetOptionsExtension3(uint32_t port) {
@@ -44,10 +42,8 @@ NXTKA_API int32_t NXTKA_CALL NXwriteEquipment(uint32_t port, int32_t value) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAfirmwareVersion(uint32_t port) {
-    return guardedQuery(port, cmd::kGetFirmware, [](PortSession& s, std::uint32_t word) {
-        s.firmwareVersion = static_cast<int>(word);
-        return static_cast<std::int32_t>(word);
-    });
+    return guardedGetKeeping(port, cmd::kGetFirmware,
+                             [](PortSession& s, std::uint32_t word) { s.firmwareVersion = static_cast<int>(word); });
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAgetSerialNo(uint32_t port, char* text) {

@@ -58,11 +58,15 @@ std::int32_t withRetries(const PortSession& s, std::uint32_t firstDelayMs, std::
     return result;
 }
 
-// |length| and the end of the range, in 64 bits; refused when the range
-// passes the 32-bit address space.
-bool rangeOf(std::int32_t length, std::uint32_t address, std::int64_t& count) {
-    count = std::llabs(static_cast<std::int64_t>(length));
-    return static_cast<std::int64_t>(address) + count <= std::int64_t{0xFFFFFFFF} + 1;
+// The end of the range, in 64 bits, passes the 32-bit address space.
+bool beyondAddresses(std::int32_t length, std::uint32_t address) {
+    return static_cast<std::int64_t>(address) + std::llabs(static_cast<std::int64_t>(length)) >
+           std::int64_t{0xFFFFFFFF} + 1;
+}
+
+// The range passes the end of the memory.
+bool beyondMemory(std::int32_t length, std::uint32_t address) {
+    return address >= memory::kSize || address + std::llabs(static_cast<std::int64_t>(length)) > memory::kSize;
 }
 
 // The words that cover count bytes from address: a leading partial word,
@@ -225,30 +229,18 @@ NXTKA_API double NXTKA_CALL TKAgetMemoryWait(uint32_t port) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAcopyMemory(uint32_t port, int32_t length, uint32_t address, uint8_t* buffer) {
-    std::int64_t count = 0;
-    if (buffer == nullptr || address >= memory::kSize || length == INT32_MIN || !rangeOf(length, address, count))
+    if (buffer == nullptr || address >= memory::kSize || length == INT32_MIN || beyondAddresses(length, address))
         return refuseArgument("null buffer, or a range beyond 2^32");
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        if (length == 0) return 0;
-        std::uint32_t settle = 0;
-        if (!memory::settlingMs(s, settle)) return -1;
+    return memory::transfer(port, length, [&](PortSession& s, std::uint32_t settle, std::int64_t count) {
         const std::int32_t moved = length < 0 ? memory::writeBlock(s, settle, address, buffer, count)
                                               : memory::readBlock(s, settle, address, buffer, count);
-        memory::pause(s, settle);
-        if (moved < count && memory::lineFailed(s)) return memory::lineFailure(s);
-        return moved;
+        return memory::Transferred{moved, moved < count};
     });
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAcheckMemory(uint32_t port, int32_t length, uint32_t address, uint8_t* buffer) {
-    const std::int64_t count = std::llabs(static_cast<std::int64_t>(length));
-    if (address >= memory::kSize || address + count > memory::kSize || buffer == nullptr) {
-        return refuseArgument("range beyond memory, or null buffer");
-    }
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        if (length == 0) return 0;
-        std::uint32_t settle = 0;
-        if (!memory::settlingMs(s, settle)) return -1;
+    if (beyondMemory(length, address) || buffer == nullptr) return refuseArgument("range beyond memory, or null buffer");
+    return memory::transfer(port, length, [&](PortSession& s, std::uint32_t settle, std::int64_t count) {
         bool unanswered = false;
         if (length < 0) {
             for (std::int64_t k = 0; k < count; ++k) {
@@ -267,8 +259,6 @@ NXTKA_API int32_t NXTKA_CALL TKAcheckMemory(uint32_t port, int32_t length, uint3
                 return true;
             });
         }
-        memory::pause(s, settle);
-        if (unanswered && memory::lineFailed(s)) return memory::lineFailure(s);
-        return static_cast<std::int32_t>(count);
+        return memory::Transferred{static_cast<std::int32_t>(count), unanswered};
     });
 }

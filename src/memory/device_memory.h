@@ -7,9 +7,11 @@
 // so a hang-up ends a transfer of 1024 bytes as quickly as one of a byte.
 #pragma once
 
+#include "core/export_forms.h"
 #include "core/session.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace nxtka::memory {
 
@@ -43,6 +45,30 @@ std::int32_t writeBlock(PortSession& s, std::uint32_t settleMs, std::uint32_t ad
                         std::int64_t count);
 std::int32_t readBlock(PortSession& s, std::uint32_t settleMs, std::uint32_t address, std::uint8_t* buffer,
                        std::int64_t count);
+
+// What the steps of a transfer did: the export's result, and whether a step
+// went unfinished (then a failed line, if it failed, is the reason).
+struct Transferred {
+    std::int32_t result;
+    bool unfinished;
+};
+
+// The frame of TKAcopyMemory and TKAcheckMemory, under the guard: 0 for a
+// length of 0; else the settling time, steps(session, settleMs, |length|),
+// one more settling pause, and the line's failure when a step went unfinished
+// on a failed line.
+template <class Steps>
+std::int32_t transfer(unsigned port, std::int32_t length, Steps steps) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        if (length == 0) return 0;
+        std::uint32_t settle = 0;
+        if (!settlingMs(s, settle)) return -1;
+        const Transferred done = steps(s, settle, std::llabs(static_cast<std::int64_t>(length)));
+        pause(s, settle);
+        if (done.unfinished && lineFailed(s)) return lineFailure(s);
+        return done.result;
+    });
+}
 
 // Reads `count` bytes from `address` back and compares them with `expected`.
 // False, with the reason recorded and `firstDifference` set to the first

@@ -1,6 +1,7 @@
 #include "stream/frame_parser.h"
 
-#include "core/command_codes.h"
+#include "core/command_table.h"
+#include "core/word_bits.h"
 #include "core/command_table.h"
 #include "platform/platform.h"
 

@@ -1,7 +1,9 @@
 #include "stream/stream_control.h"
 
-#include "core/command_codes.h"
+#include "core/command_table.h"
+#include "core/word_bits.h"
 #include "core/command_exchange.h"
+#include "core/export_forms.h"
 #include "core/last_failure.h"
 #include "core/port_guard.h"
 #include "core/serial_link.h"
@@ -114,7 +116,7 @@ NXTKA_API int32_t NXTKA_CALL TKAstartTransmit(uint32_t port) {
     return sent ? 0 : -1;
 }
 
-NXTKA_API int32_t NXTKA_CALL TKAgetValue(uint32_t port) { return guardedSend(port, kSingleValue); }
+NXTKA_API int32_t NXTKA_CALL TKAgetValue(uint32_t port) { return sendAlone(port, cmd::kSingleValue); }
 
 NXTKA_API int32_t NXTKA_CALL TKAgetValues(const int32_t* ports, int32_t count) {
     const unsigned char code = kSingleValue;

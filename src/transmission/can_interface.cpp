@@ -17,29 +17,38 @@ std::int32_t setFlags(std::uint32_t port, std::int32_t value) {
 std::int32_t getMode(std::uint32_t port) { return TKAgetCanSetting(port, can::kModeIndex); }
 std::int32_t setMode(std::uint32_t port, std::int32_t value) { return TKAsetCanSetting(port, can::kModeIndex, value); }
 
+// The parameter of a setting: index (with bit 7 for the upper half, 1..255
+// without index 0x80) and a 16-bit value.
+std::optional<std::uint32_t> settingWord(std::int32_t index, std::int32_t value) {
+    const auto i = static_cast<std::uint32_t>(index);
+    if (i > 0xFF || (i & ~can::kUpperHalf) == 0 || value < 0 || value > 0xFFFF) return std::nullopt;
+    return (i << 16) | static_cast<std::uint32_t>(value);
+}
+
+constexpr const char* kSettingRefused = "CAN setting index or value outside its range";
+
 std::uint32_t lowerHalfIndex(std::int32_t index) { return static_cast<std::uint32_t>(index) & ~can::kUpperHalf; }
 std::uint32_t upperHalfIndex(std::int32_t index) { return static_cast<std::uint32_t>(index) | can::kUpperHalf; }
 
 }  // namespace
 
 NXTKA_API int32_t NXTKA_CALL TKAsetCanSetting(uint32_t port, int32_t index, int32_t value) {
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        const auto i = static_cast<std::uint32_t>(index);
-        if (i > 0xFF || (i & ~can::kUpperHalf) == 0 || value < 0 || value > 0xFFFF) {
-            return refuseArgument("CAN setting index or value outside its range");
-        }
-        return sendSetting(s, cmd::kSetCanSetting, (i << 16) | static_cast<std::uint32_t>(value)) ? 0 : -1;
-    });
+    // checked after the port checks, as the amplifier's documentation has it
+    return setEncodedInSession(port, cmd::kSetCanSetting, kSettingRefused,
+                               [&](const PortSession&) { return settingWord(index, value); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetCanSetting(uint32_t port, int32_t index) {
-    return guardedGetWith(port, cmd::kGetCanSetting, static_cast<std::uint32_t>(index) & 0xFF);
+    return guardedGet(port, cmd::kGetCanSetting, static_cast<std::uint32_t>(index) & 0xFF);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetCanBaud(uint32_t port, int32_t index) {
     if (index <= 0) return refuseArgument("CAN bit-rate index below 1");
-    return TKAsetCanSetting(port, can::kBitRateIndex, index);
+    return setEncodedInSession(port, cmd::kSetCanSetting, kSettingRefused,
+                               [&](const PortSession&) { return settingWord(can::kBitRateIndex, index); });
 }
-NXTKA_API int32_t NXTKA_CALL TKAgetCanBaud(uint32_t port) { return TKAgetCanSetting(port, can::kBitRateIndex); }
+NXTKA_API int32_t NXTKA_CALL TKAgetCanBaud(uint32_t port) {
+    return guardedGet(port, cmd::kGetCanSetting, static_cast<std::uint32_t>(can::kBitRateIndex));
+}
 NXTKA_API int32_t NXTKA_CALL TKAsetCanBaudRate(uint32_t port, int32_t rate) {
     const std::int32_t index = speeds::positionOf(speeds::kCan, rate);
     return index < 0 ? refuseArgument("CAN bit rate not in the table")

@@ -1,6 +1,7 @@
 // Device queries, interface lock and range table access.
 #include "core/codecs.h"
 #include "core/export_forms.h"
+#include "core/range_table.h"
 #include "nxtka.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@ using namespace nxtka;
 namespace {
 
 constexpr std::uint32_t kCommandAvailable = 0xA0;
-constexpr std::uint32_t kLargestSelector = 15;
 constexpr std::uint32_t kLargestCode = 255;
 
 }  // namespace
@@ -29,17 +29,13 @@ NXTKA_API int32_t NXTKA_CALL TKAisCommandAvailable(uint32_t port, uint32_t first
 NXTKA_API int32_t NXTKA_CALL TKAlockUII(uint32_t port) { return guardedGet(port, cmd::kLockInterface); }
 NXTKA_API int32_t NXTKA_CALL TKAunlockUII(uint32_t port) { return sendAlone(port, cmd::kUnlockInterface); }
 NXTKA_API int32_t NXTKA_CALL TKAgetRanges(uint32_t port, uint32_t first, uint32_t second, double* value) {
-    if (first > kLargestSelector || second > kLargestSelector) return refuseArgument("range entry outside 0..15");
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        std::uint32_t answer = 0;
-        if (!requestValue(s, cmd::kGetRanges, CommandParam::of((first << 4) | second), answer)) return -1;
-        const codec::RangeEntry entry = codec::rangeEntry(answer);
-        if (value != nullptr) *value = entry.value;
-        return entry.status;
-    });
+    if (first > ranges::kLargestSelector || second > ranges::kLargestSelector) {
+        return refuseArgument("range entry outside 0..15");
+    }
+    return underGuard(port, [&](PortSession& s) { return ranges::readEntry(s, first, second, value); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetRanges(uint32_t port, int32_t first, int32_t second, double value) {
-    const auto raw = codec::signMagnitudeHundredths(value);
-    if (!raw) return refuseArgument("range value outside 0.01..83886.07");
-    return NXwriteRanges(port, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(second), *raw);
+    const auto raw = codec::signMagnitudeHundredths(value);  // checked first, whatever the port
+    return raw ? ranges::setEntry(port, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(second), *raw)
+               : refuseArgument(ranges::kValueRefused);
 }

@@ -8,11 +8,9 @@
 using namespace nxtka;
 
 NXTKA_API int32_t NXTKA_CALL TKAsetAnalogFilter(uint32_t port, double value) {
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        const auto word = codec::analogFilterWord(value);
-        if (!word) return refuseArgument("analog filter outside 0.5..32767.5");
-        return sendSetting(s, cmd::kSetAnalogFilter, *word) ? 0 : -1;
-    });
+    // checked after the port checks, as the amplifier's documentation has it
+    return setEncodedInSession(port, cmd::kSetAnalogFilter, "analog filter outside 0.5..32767.5",
+                               [&](const PortSession&) { return codec::analogFilterWord(value); });
 }
 NXTKA_API double NXTKA_CALL TKAgetAnalogFilter(uint32_t port) {
     return guardedQuery(port, cmd::kGetAnalogFilter,

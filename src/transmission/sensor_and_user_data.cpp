@@ -2,6 +2,7 @@
 // text assignment.
 #include "core/codecs.h"
 #include "core/export_forms.h"
+#include "core/range_table.h"
 #include "nxtka.h"
 
 #include <cstring>
@@ -12,14 +13,7 @@ namespace {
 
 constexpr std::size_t kUserTextCells = 256;
 
-// A getter of a decimal-exponent number through `out`; 0 or -1.
-std::int32_t readDecimalExponent(unsigned port, WordQuery query, double* out) {
-    if (out == nullptr) return refuseArgument("null output");
-    return guardedQuery(port, query, [&](PortSession&, std::uint32_t word) -> std::int32_t {
-        *out = codec::decimalExponentValue(word);
-        return 0;
-    });
-}
+double decimalExponent(const PortSession&, std::uint32_t word) { return codec::decimalExponentValue(word); }
 
 }  // namespace
 
@@ -41,41 +35,38 @@ NXTKA_API int32_t NXTKA_CALL TKAsetUserText(uint32_t port, const char* text) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetUserOffset(uint32_t port, double offset) {
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        const auto raw = codec::userOffsetRaw(offset, s.bipolar.load() != 0);
-        if (!raw) return refuseArgument("user offset outside the scale");
-        return sendSetting(s, cmd::kSetUserOffset, *raw) ? 0 : -1;
-    });
+    return setEncodedInSession(port, cmd::kSetUserOffset, "user offset outside the scale",
+                               [&](const PortSession& s) { return codec::userOffsetRaw(offset, bipolarOf(s)); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetUserOffset(uint32_t port, double* offset) {
     if (offset == nullptr) return refuseArgument("null offset");
-    return guardedQuery(port, cmd::kGetUserOffset, [&](PortSession& s, std::uint32_t raw) -> std::int32_t {
-        *offset = codec::normalized24(raw, s.bipolar.load() != 0);
-        return 0;
+    return guardedQueryInto(port, cmd::kGetUserOffset, offset, [](const PortSession& s, std::uint32_t raw) {
+        return codec::normalized24(raw, bipolarOf(s));
     });
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetSensorCapacity(uint32_t port, double capacity) {
-    const auto word = codec::sensorCapacityWord(capacity);
-    return word ? setLowBytes(port, cmd::kSetSensorCapacity, *word)
-                : refuseArgument("sensor capacity outside 0.1..9999999");
+    return setEncoded(port, cmd::kSetSensorCapacity, codec::sensorCapacityWord(capacity),
+                      "sensor capacity outside 0.1..9999999");
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetSensorCapacity(uint32_t port, double* capacity) {
-    return readDecimalExponent(port, cmd::kGetSensorCapacity, capacity);
+    if (capacity == nullptr) return refuseArgument("null output");
+    return guardedQueryInto(port, cmd::kGetSensorCapacity, capacity, decimalExponent);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetRatedOutput(uint32_t port, double ratedOutput) {
     if (!(ratedOutput >= 0.001 && ratedOutput <= 350.0)) return refuseArgument("rated output outside 0.001..350");
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
         double range = 0.0;  // entry 0/0 of the range table: the input range
-        if (TKAgetRanges(port, 0, 0, &range) == -1) return -1;
+        if (ranges::readEntry(s, 0, 0, &range) == -1) return -1;
         const auto word = codec::ratedOutputWord(ratedOutput, range);
         if (!word) return refuseArgument("rated output does not fit the input range's digits");
         return sendSetting(s, cmd::kSetRatedOutput, *word) ? 0 : -1;
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetRatedOutput(uint32_t port, double* ratedOutput) {
-    return readDecimalExponent(port, cmd::kGetRatedOutput, ratedOutput);
+    if (ratedOutput == nullptr) return refuseArgument("null output");
+    return guardedQueryInto(port, cmd::kGetRatedOutput, ratedOutput, decimalExponent);
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAgetSensorTextAssign(uint32_t port, int32_t* second) {

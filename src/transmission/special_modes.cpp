@@ -23,54 +23,20 @@ NXTKA_API int32_t NXTKA_CALL TKAgetSpecialMode(uint32_t port) {
     });
 }
 
-NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeSlow(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetSpecialMode, TKAsetSpecialMode, specialMode::kSlow, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeAverage(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetSpecialMode, TKAsetSpecialMode, specialMode::kAverage, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeFilter(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetSpecialMode, TKAsetSpecialMode, specialMode::kFilter, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeMax(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetSpecialMode, TKAsetSpecialMode, specialMode::kMax, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeFilterAuto(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetSpecialMode, TKAsetSpecialMode, specialMode::kFilterAuto, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeFilterOrder5(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetSpecialMode, TKAsetSpecialMode, specialMode::kFilterOrder5, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeAutoZero(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetSpecialMode, TKAsetSpecialMode, specialMode::kAutoZero, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeNoiseCut(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetSpecialMode, TKAsetSpecialMode, specialMode::kNoiseCut, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeSlow(uint32_t port) {
-    return fieldOf(TKAgetSpecialMode(port), specialMode::kSlow);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeAverage(uint32_t port) {
-    return fieldOf(TKAgetSpecialMode(port), specialMode::kAverage);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeFilter(uint32_t port) {
-    return fieldOf(TKAgetSpecialMode(port), specialMode::kFilter);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeMax(uint32_t port) {
-    return fieldOf(TKAgetSpecialMode(port), specialMode::kMax);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeFilterAuto(uint32_t port) {
-    return fieldOf(TKAgetSpecialMode(port), specialMode::kFilterAuto);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeFilterOrder5(uint32_t port) {
-    return fieldOf(TKAgetSpecialMode(port), specialMode::kFilterOrder5);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeAutoZero(uint32_t port) {
-    return fieldOf(TKAgetSpecialMode(port), specialMode::kAutoZero);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetSpecialModeNoiseCut(uint32_t port) {
-    return fieldOf(TKAgetSpecialMode(port), specialMode::kNoiseCut);
-}
+// The flags of the special-mode word but its sleep bit, which is the library's.
+#define NXTKA_SPECIAL_MODE_FLAGS(X)                     \
+    X(SpecialModeSlow, specialMode::kSlow)              \
+    X(SpecialModeAverage, specialMode::kAverage)        \
+    X(SpecialModeFilter, specialMode::kFilter)          \
+    X(SpecialModeMax, specialMode::kMax)                \
+    X(SpecialModeFilterAuto, specialMode::kFilterAuto)  \
+    X(SpecialModeFilterOrder5, specialMode::kFilterOrder5) \
+    X(SpecialModeAutoZero, specialMode::kAutoZero)      \
+    X(SpecialModeNoiseCut, specialMode::kNoiseCut)
+
+#define NXTKA_SPECIAL_MODE_FLAG(name, field) NXTKA_FLAG_EXPORTS(TKAgetSpecialMode, TKAsetSpecialMode, name, field)
+NXTKA_SPECIAL_MODE_FLAGS(NXTKA_SPECIAL_MODE_FLAG)
+#undef NXTKA_SPECIAL_MODE_FLAG
 
 NXTKA_API int32_t NXTKA_CALL TKAsetSpecialModeSleep(uint32_t port, int32_t on) {
     return underGuard(port, [&](PortSession& s) -> std::int32_t {
@@ -90,14 +56,11 @@ NXTKA_API int32_t NXTKA_CALL TKAgetAutoZeroCounter(uint32_t port) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetNoiseCutThreshold(uint32_t port, double threshold) {
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        const auto raw = codec::noiseCutRaw(threshold, s.bipolar.load() != 0);
-        if (!raw) return refuseArgument("noise-cut threshold beyond the scale");
-        return sendSetting(s, cmd::kSetNoiseCutThreshold, *raw) ? 0 : -1;
-    });
+    return setEncodedInSession(port, cmd::kSetNoiseCutThreshold, "noise-cut threshold beyond the scale",
+                               [&](const PortSession& s) { return codec::noiseCutRaw(threshold, bipolarOf(s)); });
 }
 NXTKA_API double NXTKA_CALL TKAgetNoiseCutThreshold(uint32_t port) {
     return guardedQuery(port, cmd::kGetNoiseCutThreshold, [](PortSession& s, std::uint32_t raw) {
-        return codec::normalized24(raw, s.bipolar.load() != 0);
+        return codec::normalized24(raw, bipolarOf(s));
     });
 }

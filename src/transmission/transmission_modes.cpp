@@ -16,30 +16,16 @@ NXTKA_API int32_t NXTKA_CALL TKAgetTxModeConfig(uint32_t port) {
     return fieldOf(TKAgetTxMode(port), txMode::kConfig);
 }
 
-NXTKA_API int32_t NXTKA_CALL TKAsetTxModeTransmit4(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetTxMode, TKAsetTxMode, txMode::kTransmit4, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetTxModeRepeat3(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetTxMode, TKAsetTxMode, txMode::kRepeat3, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetTxModeTransmit5(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetTxMode, TKAsetTxMode, txMode::kTransmit5, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAsetTxModeReadOnly(uint32_t port, int32_t on) {
-    return setFlag(port, TKAgetTxMode, TKAsetTxMode, txMode::kReadOnly, on);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetTxModeTransmit4(uint32_t port) {
-    return fieldOf(TKAgetTxMode(port), txMode::kTransmit4);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetTxModeRepeat3(uint32_t port) {
-    return fieldOf(TKAgetTxMode(port), txMode::kRepeat3);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetTxModeTransmit5(uint32_t port) {
-    return fieldOf(TKAgetTxMode(port), txMode::kTransmit5);
-}
-NXTKA_API int32_t NXTKA_CALL TKAgetTxModeReadOnly(uint32_t port) {
-    return fieldOf(TKAgetTxMode(port), txMode::kReadOnly);
-}
+// The flags of the transmission-mode word.
+#define NXTKA_TX_MODE_FLAGS(X)               \
+    X(TxModeTransmit4, txMode::kTransmit4)   \
+    X(TxModeRepeat3, txMode::kRepeat3)       \
+    X(TxModeTransmit5, txMode::kTransmit5)   \
+    X(TxModeReadOnly, txMode::kReadOnly)
+
+#define NXTKA_TX_MODE_FLAG(name, field) NXTKA_FLAG_EXPORTS(TKAgetTxMode, TKAsetTxMode, name, field)
+NXTKA_TX_MODE_FLAGS(NXTKA_TX_MODE_FLAG)
+#undef NXTKA_TX_MODE_FLAG
 
 NXTKA_API int32_t NXTKA_CALL TKAsetBaud(uint32_t port, int32_t index) { return setChecked(port, cmd::kSetBaud, index); }
 NXTKA_API int32_t NXTKA_CALL TKAgetBaud(uint32_t port) { return guardedGet(port, cmd::kGetBaud); }
@@ -61,16 +47,12 @@ NXTKA_API int32_t NXTKA_CALL TKAsetSlowRate(uint32_t port, int32_t rate) {
 NXTKA_API int32_t NXTKA_CALL TKAgetSlowRate(uint32_t port) { return guardedGet(port, cmd::kGetSlowRate); }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetTransmissionDelta(uint32_t port, double delta) {
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        const auto raw = codec::transmissionDeltaRaw(delta, s.bipolar.load() != 0);
-        if (!raw) return refuseArgument("transmission delta outside the scale");
-        return sendSetting(s, cmd::kSetTransmissionDelta, *raw) ? 0 : -1;
-    });
+    return setEncodedInSession(port, cmd::kSetTransmissionDelta, "transmission delta outside the scale",
+                               [&](const PortSession& s) { return codec::transmissionDeltaRaw(delta, bipolarOf(s)); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetTransmissionDelta(uint32_t port, double* delta) {
     if (delta == nullptr) return refuseArgument("null delta");
-    return guardedQuery(port, cmd::kGetTransmissionDelta, [&](PortSession& s, std::uint32_t raw) -> std::int32_t {
-        *delta = codec::normalized24(raw, s.bipolar.load() != 0);
-        return 0;
+    return guardedQueryInto(port, cmd::kGetTransmissionDelta, delta, [](const PortSession& s, std::uint32_t raw) {
+        return codec::normalized24(raw, bipolarOf(s));
     });
 }

@@ -2,7 +2,8 @@
 // stable number and its text to the thread that made the call.
 #include "support/sim_port.h"
 
-#include "core/command_codes.h"
+#include "core/command_table.h"
+#include "core/word_bits.h"
 
 #include <gtest/gtest.h>
 

@@ -10,12 +10,12 @@ void compileCase(PortSession& s) {
     std::uint32_t v = 0;
 #if defined(CASE_OK)
     requestValue(s, cmd::kGetThreshold, CommandParam::none(), v);
-    sendCommandValue(s, cmd::kSetThreshold, v);
+    sendSetting(s, cmd::kSetThreshold, v);
     guardedGet(0, cmd::kGetControl);
 #elif defined(CASE_LONG_ANSWER)
     requestValue(s, cmd::kGetSerialNo, CommandParam::none(), v);
 #elif defined(CASE_LONG_PARAMETER)
-    sendCommandValue(s, cmd::kWriteSerialNo, v);
+    sendSetting(s, cmd::kWriteSerialNo, v);
 #elif defined(CASE_WORD_ANSWER_AS_RESULT)
     guardedGet(0, cmd::kGetThreshold);  // 4 bytes: -1 would be a valid answer
 #elif defined(CASE_NO_ANSWER)

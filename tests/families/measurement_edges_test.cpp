@@ -1,6 +1,6 @@
 // Identification words, control word and operating modes: the cases where
 // the session's caches, the amplifier's level or the timing matter.
-#include "support/wire_rows.h"
+#include "support/family_tests.h"
 
 #include <cstring>
 #include <set>
@@ -13,27 +13,14 @@ using test::Answer;
 using test::LineKind;
 using test::SimPort;
 
-PortSession& sessionOf(unsigned port) { return *library().slot(port).session.load(); }
-
-sim::Config level(int l, std::uint32_t options = 0, std::uint32_t control = 0x000028) {
-    sim::Config c;
-    c.level = l;
-    c.options = options;
-    c.control = control;
-    return c;
-}
-
-std::vector<std::uint8_t> wireOf(SimPort& sp, const test::Call& call, double expected) {
-    double result = 0;
-    auto bytes = test::wireOf(sp, call, result);
-    EXPECT_DOUBLE_EQ(result, expected);
-    return bytes;
-}
+using test::sessionOf;
+using test::wireExpecting;
+using test::config;
 
 class MeasurementEdges : public ::testing::TestWithParam<LineKind> {};
 
 TEST_P(MeasurementEdges, QueriesRefreshTheirCachesAndWritesDoNot) {
-    SimPort sp(310, GetParam(), level(3, 0, 0x000028));  // bipolar
+    SimPort sp(310, GetParam(), config(3, 0, 0x000028));  // bipolar
     ASSERT_EQ(sp.activate(), 0);
     PortSession& s = sessionOf(310);
     test::answerWith(sp, Answer{54, 0x0007C1});
@@ -63,47 +50,47 @@ TEST_P(MeasurementEdges, QueriesRefreshTheirCachesAndWritesDoNot) {
 }
 
 TEST_P(MeasurementEdges, OlderAmplifiersTakeChannelAndFrequencyFromTheControlWord) {
-    SimPort sp(311, GetParam(), level(2, 0, 0x1C1028));
+    SimPort sp(311, GetParam(), config(2, 0, 0x1C1028));
     ASSERT_EQ(sp.activate(), 0);
-    EXPECT_EQ(wireOf(sp, [](unsigned p) { return TKAgetChannel(p); }, 0), (std::vector<std::uint8_t>{3}));
-    EXPECT_EQ(wireOf(sp, [](unsigned p) { return TKAgetFreq(p); }, 19531.25 / 40), (std::vector<std::uint8_t>{3}));
+    EXPECT_EQ(wireExpecting(sp, [](unsigned p) { return TKAgetChannel(p); }, 0), (std::vector<std::uint8_t>{3}));
+    EXPECT_EQ(wireExpecting(sp, [](unsigned p) { return TKAgetFreq(p); }, 19531.25 / 40), (std::vector<std::uint8_t>{3}));
     test::answerWith(sp, Answer{3, 0x020000});  // channel 1, divisor 0
     EXPECT_EQ(TKAgetChannel(311), 1);
     EXPECT_EQ(TKAgetFreq(311), -1.0);
 }
 
 TEST_P(MeasurementEdges, ExtendedDivisorWidensTheFrequencyBand) {
-    SimPort sp(312, GetParam(), level(2, 0x40));
+    SimPort sp(312, GetParam(), config(2, 0x40));
     ASSERT_EQ(sp.activate(), 0);
     // 19531.25 / 0.3 = 65104.17 -> 65104 = 0xFE50; 39062.5 gives 0.5 -> 1.
-    EXPECT_EQ(wireOf(sp, [](unsigned p) { return TKAsetFreq(p, 0.3); }, 0), (std::vector<std::uint8_t>{18, 0xFE, 0x50}));
-    EXPECT_EQ(wireOf(sp, [](unsigned p) { return TKAsetFreq(p, 39062.5); }, 0), (std::vector<std::uint8_t>{18, 0, 1}));
+    EXPECT_EQ(wireExpecting(sp, [](unsigned p) { return TKAsetFreq(p, 0.3); }, 0), (std::vector<std::uint8_t>{18, 0xFE, 0x50}));
+    EXPECT_EQ(wireExpecting(sp, [](unsigned p) { return TKAsetFreq(p, 39062.5); }, 0), (std::vector<std::uint8_t>{18, 0, 1}));
     // Just above 39062.5 the divisor rounds to 0; below 19531.25 / 65535.5 it is too large.
-    EXPECT_TRUE(wireOf(sp, [](unsigned p) { return TKAsetFreq(p, 39063.0); }, -1).empty());
-    EXPECT_TRUE(wireOf(sp, [](unsigned p) { return TKAsetFreq(p, 0.298); }, -1).empty());
+    EXPECT_TRUE(wireExpecting(sp, [](unsigned p) { return TKAsetFreq(p, 39063.0); }, -1).empty());
+    EXPECT_TRUE(wireExpecting(sp, [](unsigned p) { return TKAsetFreq(p, 0.298); }, -1).empty());
     // With the option the frequency is read by its own query even below level 3.
     test::answerWith(sp, Answer{22, 16777216 - 10000});
-    EXPECT_EQ(wireOf(sp, [](unsigned p) { return TKAgetFreq(p); }, 500.0), (std::vector<std::uint8_t>{22}));
+    EXPECT_EQ(wireExpecting(sp, [](unsigned p) { return TKAgetFreq(p); }, 500.0), (std::vector<std::uint8_t>{22}));
 }
 
 TEST_P(MeasurementEdges, SettingsLockFollowsTheLevel) {
     const unsigned char id[3] = {7, 8, 9};
-    SimPort old(313, GetParam(), level(2));
+    SimPort old(313, GetParam(), config(2));
     ASSERT_EQ(old.activate(), 0);
-    EXPECT_EQ(wireOf(old, [&](unsigned p) { return NXsetModeLock(p, 0, id); }, 0), (std::vector<std::uint8_t>{25, 7, 8, 9}));
+    EXPECT_EQ(wireExpecting(old, [&](unsigned p) { return NXsetModeLock(p, 0, id); }, 0), (std::vector<std::uint8_t>{25, 7, 8, 9}));
     test::answerWith(old, Answer{39, 0x41});
-    EXPECT_EQ(wireOf(old, [&](unsigned p) { return NXsetModeLock(p, 1, nullptr); }, 0),
+    EXPECT_EQ(wireExpecting(old, [&](unsigned p) { return NXsetModeLock(p, 1, nullptr); }, 0),
               (std::vector<std::uint8_t>{39, 38, 0xC1}));
-    EXPECT_TRUE(wireOf(old, [&](unsigned p) { return NXsetModeLock(p, 0, nullptr); }, -1).empty());
+    EXPECT_TRUE(wireExpecting(old, [&](unsigned p) { return NXsetModeLock(p, 0, nullptr); }, -1).empty());
 
-    SimPort newer(314, GetParam(), level(4));
+    SimPort newer(314, GetParam(), config(4));
     ASSERT_EQ(newer.activate(), 0);
-    EXPECT_EQ(wireOf(newer, [&](unsigned p) { return NXsetModeLock(p, 1, id); }, 0),
+    EXPECT_EQ(wireExpecting(newer, [&](unsigned p) { return NXsetModeLock(p, 1, id); }, 0),
               (std::vector<std::uint8_t>{146, 7, 8, 9}));
 }
 
 TEST_P(MeasurementEdges, SerialNumberReadsEightBytesAsTheyAre) {
-    sim::Config c = level(3);
+    sim::Config c = config(3);
     c.serialNumber = 0x4142430044454647ull;  // "ABC\0DEFG"
     SimPort sp(315, GetParam(), c);
     char text[9];
@@ -118,7 +105,7 @@ TEST_P(MeasurementEdges, SerialNumberReadsEightBytesAsTheyAre) {
 }
 
 TEST_P(MeasurementEdges, SerialNumberIsWrittenOneByteEveryTenMilliseconds) {
-    SimPort sp(316, GetParam(), level(3));
+    SimPort sp(316, GetParam(), config(3));
     ASSERT_EQ(sp.activate(), 0);
     sp.model().clearRecord();
     EXPECT_EQ(NXwriteSerialNo(316, nullptr), -1);
@@ -138,7 +125,7 @@ TEST_P(MeasurementEdges, SerialNumberIsWrittenOneByteEveryTenMilliseconds) {
 }
 
 TEST_P(MeasurementEdges, FlagSetterKeepsOtherCommandsOutBetweenReadAndWrite) {
-    SimPort sp(317, GetParam(), level(3));
+    SimPort sp(317, GetParam(), config(3));
     ASSERT_EQ(sp.activate(), 0);
     test::answerWith(sp, Answer{39, 0x01});
     sp.model().setFaults(sim::Faults{}.delay(cmd::kGetMode, 200));
@@ -154,7 +141,7 @@ TEST_P(MeasurementEdges, FlagSetterKeepsOtherCommandsOutBetweenReadAndWrite) {
 }
 
 TEST_P(MeasurementEdges, SilentAmplifierFailsTheChannelAndFreesThePort) {
-    SimPort sp(318, GetParam(), level(1));
+    SimPort sp(318, GetParam(), config(1));
     ASSERT_EQ(sp.activate(), 0);
     sp.model().setFaults(sim::Faults{}.silence(cmd::kGetControl));
     EXPECT_EQ(TKAgetChannel(318), -1);

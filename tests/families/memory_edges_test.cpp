@@ -1,7 +1,7 @@
 // Device memory and linearization tables end to end: statuses, retries and
 // their pauses, settling, partial words, the refused ranges, both table
 // layouts and the flag commands.
-#include "support/wire_rows.h"
+#include "support/family_tests.h"
 
 #include <climits>
 #include <cstring>
@@ -12,7 +12,10 @@ namespace {
 using test::Answer;
 using test::LineKind;
 using test::SimPort;
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::load;
+using test::memoryAt;
+using test::reasonText;
 
 constexpr int kNone = sim::AmplifierModel::kMemoryNoAnswer;
 constexpr std::int32_t kFail = INT32_MIN;  // bit 31 of an error info
@@ -25,27 +28,12 @@ sim::Config amplifier(int level, std::uint32_t options = 0x80) {
     return c;
 }
 
-void load(SimPort& sp, std::size_t at, const Bytes& bytes) {
-    for (std::size_t i = 0; i < bytes.size(); ++i) sp.model().setMemory(at + i, bytes[i]);
-}
-
-Bytes memoryAt(SimPort& sp, std::size_t at, std::size_t n) {
-    const auto m = sp.model().memory();
-    return Bytes(m.begin() + static_cast<std::ptrdiff_t>(at), m.begin() + static_cast<std::ptrdiff_t>(at + n));
-}
-
 // The parameter bytes of every command with this code, in order.
 std::vector<Bytes> paramsOf(SimPort& sp, int code) {
     std::vector<Bytes> out;
     for (const auto& c : sp.model().commands())
         if (c.code == code) out.push_back(c.params);
     return out;
-}
-
-std::string reasonText() {
-    char text[200] = {};
-    NXgetLastFailure(text, static_cast<std::int32_t>(sizeof text));
-    return text;
 }
 
 std::vector<sim::ReceivedCommand> commandsOf(SimPort& sp, int code) {

@@ -1,7 +1,7 @@
 // Memory and linearization transfers under faults: a data byte changed on
 // the line (only a read-back can see it), a hang-up in the middle of a
 // transfer, and table reads that fail part-way.
-#include "support/sim_port.h"
+#include "support/family_tests.h"
 #include "support/watchdog.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,10 @@ namespace {
 
 using test::LineKind;
 using test::SimPort;
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::load;
+using test::memoryAt;
+using test::reasonText;
 
 constexpr std::int32_t kFail = INT32_MIN;  // bit 31 of an error info
 
@@ -28,21 +31,6 @@ sim::Config amplifier(int level, std::uint8_t memoryWait = 5) {
     c.memoryWait = memoryWait;  // in 2 ms steps
     c.stream.rate = 0;
     return c;
-}
-
-std::string reasonText() {
-    char text[200] = {};
-    NXgetLastFailure(text, static_cast<std::int32_t>(sizeof text));
-    return text;
-}
-
-Bytes memoryAt(SimPort& sp, std::size_t at, std::size_t n) {
-    const auto m = sp.model().memory();
-    return Bytes(m.begin() + static_cast<std::ptrdiff_t>(at), m.begin() + static_cast<std::ptrdiff_t>(at + n));
-}
-
-void load(SimPort& sp, std::size_t at, const Bytes& bytes) {
-    for (std::size_t i = 0; i < bytes.size(); ++i) sp.model().setMemory(at + i, bytes[i]);
 }
 
 sim::Faults flipping(std::size_t address) {

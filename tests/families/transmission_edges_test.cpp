@@ -1,7 +1,7 @@
 // Sampling rate, transmission, special modes, filters, CAN, sensor and user
 // data: the cases where the session's caches, the amplifier's level or the
 // encodings' edges matter.
-#include "support/wire_rows.h"
+#include "support/family_tests.h"
 
 #include <array>
 #include <cmath>
@@ -14,28 +14,15 @@ namespace {
 using test::Answer;
 using test::LineKind;
 using test::SimPort;
-using Bytes = std::vector<std::uint8_t>;
-
-PortSession& sessionOf(unsigned port) { return *library().slot(port).session.load(); }
+using test::Bytes;
+using test::sessionOf;
+using test::wireExpecting;
+using test::config;
 
 constexpr std::uint32_t kUnipolarControl = 0x001028;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-sim::Config config(int level = 3, std::uint32_t options = 0, std::uint32_t control = 0x000028) {
-    sim::Config c;
-    c.level = level;
-    c.options = options;
-    c.control = control;
-    return c;
-}
-
-Bytes wireOf(SimPort& sp, const test::Call& call, double expected) {
-    double result = 0;
-    auto bytes = test::wireOf(sp, call, result);
-    EXPECT_DOUBLE_EQ(result, expected);
-    return bytes;
-}
 
 using test::call;
 
@@ -88,7 +75,7 @@ TEST(TransmissionEdgesRate, EveryProtocolEncodesItsOwnWay) {
         bool first = true;
         for (const RateCase& c : pc.cases) {
             SCOPED_TRACE(c.frequency);
-            const Bytes bytes = wireOf(sp, call([&](unsigned p) { return TKAwriteSamplingRate(p, c.frequency, c.factor); }),
+            const Bytes bytes = wireExpecting(sp, call([&](unsigned p) { return TKAwriteSamplingRate(p, c.frequency, c.factor); }),
                                        c.word < 0 ? -1 : 0);
             Bytes expected;
             if (first) expected.push_back(139);  // the protocol is read once
@@ -109,16 +96,16 @@ TEST_P(TransmissionEdges, ProtocolIsCachedUntilTheAmplifierIsIdentifiedAgain) {
     sp.model().setReg(cmd::kReadSamplingRate, 0x800000);  // linear frequency
     ASSERT_EQ(sp.activate(), 0);
     EXPECT_EQ(sessionOf(511).samplingProtocol.load(), -1);
-    EXPECT_EQ(wireOf(sp, call(TKAisSamplingFrequencyProtocolLinear), 1), (Bytes{139}));
+    EXPECT_EQ(wireExpecting(sp, call(TKAisSamplingFrequencyProtocolLinear), 1), (Bytes{139}));
     // Changed behind the library's back: the cached protocol still rules...
     sp.model().setReg(cmd::kReadSamplingRate, 0x000000);
-    EXPECT_EQ(wireOf(sp, call(TKAisSamplingFrequencyProtocolLinear), 1), Bytes{});
-    EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAwriteSamplingRate(p, 1.0, 1); }), 0),
+    EXPECT_EQ(wireExpecting(sp, call(TKAisSamplingFrequencyProtocolLinear), 1), Bytes{});
+    EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAwriteSamplingRate(p, 1.0, 1); }), 0),
               (Bytes{138, 0x80, 0x00, 0x02}));
     // ...until re-identification forgets it.
     ASSERT_EQ(TKAinitialize(511), 0);
     EXPECT_EQ(sessionOf(511).samplingProtocol.load(), -1);
-    EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAwriteSamplingRate(p, 10000.0, 1); }), 0),
+    EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAwriteSamplingRate(p, 10000.0, 1); }), 0),
               (Bytes{139, 138, 0x00, 0xFE, 0x0C}));
     EXPECT_EQ(TKAisSamplingFrequencyProtocolLinear(511), 0);
 }
@@ -146,7 +133,7 @@ TEST(TransmissionEdgesRate, ReadsDecodeAndAFailedReadLeavesTheCacheUnknown) {
     ASSERT_EQ(TKAinitialize(512), 0);
     sp.model().setFaults(sim::Faults{}.silence(139));
     frequency = 7;
-    EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAwriteSamplingRate(p, 500.0, 1); }), -1), (Bytes{139}));
+    EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAwriteSamplingRate(p, 500.0, 1); }), -1), (Bytes{139}));
     EXPECT_EQ(TKAisSamplingFactorProtocolLinear(512), -1);
     EXPECT_EQ(TKAreadSamplingRate(512, &frequency, &factor), -1);
     EXPECT_EQ(frequency, 7);
@@ -166,13 +153,13 @@ TEST(TransmissionEdgesSpeeds, SerialAndCanSpeedsGoByTablePosition) {
         const int index = entry.first;
         const int rate = entry.second;
         SCOPED_TRACE(rate);
-        EXPECT_EQ(wireOf(sp, call([&](unsigned p) { return TKAsetBaudRate(p, rate); }), 0),
+        EXPECT_EQ(wireExpecting(sp, call([&](unsigned p) { return TKAsetBaudRate(p, rate); }), 0),
                   (Bytes{130, std::uint8_t(index)}));
         EXPECT_EQ(TKAgetBaud(513), index);
         EXPECT_EQ(TKAgetBaudRate(513), rate);
     }
     for (int rate : {0, -9600, 14400, 1000000})
-        EXPECT_TRUE(wireOf(sp, call([&](unsigned p) { return TKAsetBaudRate(p, rate); }), -1).empty());
+        EXPECT_TRUE(wireExpecting(sp, call([&](unsigned p) { return TKAsetBaudRate(p, rate); }), -1).empty());
     ASSERT_EQ(TKAsetBaud(513, 12), 0);
     EXPECT_EQ(TKAgetBaudRate(513), -1);
     ASSERT_EQ(TKAsetBaud(513, 255), 0);
@@ -184,7 +171,7 @@ TEST(TransmissionEdgesSpeeds, SerialAndCanSpeedsGoByTablePosition) {
         const int index = entry.first;
         const int rate = entry.second;
         SCOPED_TRACE(rate);
-        EXPECT_EQ(wireOf(sp, call([&](unsigned p) { return TKAsetCanBaudRate(p, rate); }), 0),
+        EXPECT_EQ(wireExpecting(sp, call([&](unsigned p) { return TKAsetCanBaudRate(p, rate); }), 0),
                   (Bytes{140, 126, 0, std::uint8_t(index)}));
         ASSERT_TRUE(test::roundTrip(513));
         EXPECT_EQ(sp.model().canSetting(126), index);
@@ -192,7 +179,7 @@ TEST(TransmissionEdgesSpeeds, SerialAndCanSpeedsGoByTablePosition) {
         EXPECT_EQ(TKAgetCanBaudRate(513), rate);
     }
     for (int rate : {-1, 0, 83334, 1})
-        EXPECT_TRUE(wireOf(sp, call([&](unsigned p) { return TKAsetCanBaudRate(p, rate); }), -1).empty());
+        EXPECT_TRUE(wireExpecting(sp, call([&](unsigned p) { return TKAsetCanBaudRate(p, rate); }), -1).empty());
     for (int index : {0, 9, 0xFFFF}) {
         ASSERT_EQ(TKAsetCanSetting(513, 126, index), 0);
         EXPECT_EQ(TKAgetCanBaudRate(513), -1);
@@ -211,13 +198,13 @@ TEST_P(TransmissionEdges, KeptSleepBitRulesTheWordAndReturnsAtRelease) {
         EXPECT_EQ(sp.model().reg(cmd::kGetSpecialMode), 0x0003u);  // awake while active
         EXPECT_EQ(TKAgetSpecialModeSleep(514), 1);
         EXPECT_EQ(TKAgetSpecialMode(514), 0x0043);
-        EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAsetSpecialModeNoiseCut(p, 1); }), 0),
+        EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAsetSpecialModeNoiseCut(p, 1); }), 0),
                   (Bytes{137, 136, 0x80, 0x03}));
         EXPECT_EQ(TKAgetSpecialModeSleep(514), 1);
-        EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAsetSpecialMode(p, 0x0001); }), 0),
+        EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAsetSpecialMode(p, 0x0001); }), 0),
                   (Bytes{136, 0x00, 0x01}));
         EXPECT_EQ(TKAgetSpecialModeSleep(514), 0);
-        EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAsetSpecialMode(p, 0x0041); }), 0),
+        EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAsetSpecialMode(p, 0x0041); }), 0),
                   (Bytes{136, 0x00, 0x01}));
         EXPECT_EQ(TKAgetSpecialModeSleep(514), 1);
         EXPECT_EQ(TKAgetSpecialMode(514), 0x0041);
@@ -232,7 +219,7 @@ TEST_P(TransmissionEdges, KeptSleepBitRulesTheWordAndReturnsAtRelease) {
     {
         SimPort sp(515, GetParam(), config(3, 0));  // no sleep option
         ASSERT_EQ(sp.activate(), 0);
-        EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAsetSpecialMode(p, 0x0041); }), 0),
+        EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAsetSpecialMode(p, 0x0041); }), 0),
                   (Bytes{136, 0x00, 0x01}));
         EXPECT_EQ(TKAgetSpecialModeSleep(515), 0);
         EXPECT_EQ(TKAsetSpecialModeSleep(515, 1), 0);  // accepted, not kept
@@ -320,7 +307,7 @@ TEST(TransmissionEdgesScale, NormalizedSettersClampOrRefuseAtTheScaleEnds) {
     for (const Normalized& r : rows) {
         SCOPED_TRACE(r.name);
         SimPort& sp = r.bipolar ? bi : uni;
-        const Bytes bytes = wireOf(sp, call([&](unsigned p) { return r.set(p, r.x); }), r.raw < 0 ? -1 : 0);
+        const Bytes bytes = wireExpecting(sp, call([&](unsigned p) { return r.set(p, r.x); }), r.raw < 0 ? -1 : 0);
         if (r.raw < 0) {
             EXPECT_TRUE(bytes.empty());
         } else {
@@ -358,14 +345,14 @@ TEST(TransmissionEdgesFilter, ThresholdRoundsUpToTheNextMaskAtEveryBoundary) {
         const double x = row.first;
         const std::uint32_t mask = row.second;
         SCOPED_TRACE(x);
-        EXPECT_EQ(wireOf(sp, call([&](unsigned p) { return TKAsetAdaptFilterThreshold(p, x); }), 0),
+        EXPECT_EQ(wireExpecting(sp, call([&](unsigned p) { return TKAsetAdaptFilterThreshold(p, x); }), 0),
                   (Bytes{158, std::uint8_t(mask >> 16), std::uint8_t(mask >> 8), std::uint8_t(mask)}));
         double back = 0;
         ASSERT_EQ(TKAgetAdaptFilterThreshold(520, &back), 0);
         EXPECT_DOUBLE_EQ(back, static_cast<double>(~mask & 0xFFFF) * kStep);
     }
     for (double x : {0.0, -1.0, kNaN, kInf, -kInf})
-        EXPECT_TRUE(wireOf(sp, call([&](unsigned p) { return TKAsetAdaptFilterThreshold(p, x); }), -1).empty());
+        EXPECT_TRUE(wireExpecting(sp, call([&](unsigned p) { return TKAsetAdaptFilterThreshold(p, x); }), -1).empty());
 
     double back = 3;
     test::answerWith(sp, Answer{159, 0xFF1200});
@@ -398,19 +385,19 @@ TEST_P(TransmissionEdges, CanIdentifiersUseBothHalves) {
     EXPECT_EQ(sp.model().canSetting(0x85), 0x9FFF);
     EXPECT_EQ(TKAgetCanID(521, 5), static_cast<std::int32_t>(0x9FFF0001u));
     // Index 0 and its upper half 0x80 cannot be written.
-    EXPECT_TRUE(wireOf(sp, call([](unsigned p) { return TKAsetCanID(p, 0, 0x00070008); }), -1).empty());
+    EXPECT_TRUE(wireExpecting(sp, call([](unsigned p) { return TKAsetCanID(p, 0, 0x00070008); }), -1).empty());
     // Indexes beyond a byte never wrap into another setting.
     for (std::int32_t index : {0x100, 0x10000, 0x10003, -1, -126})
-        EXPECT_TRUE(wireOf(sp, call([&](unsigned p) { return TKAsetCanSetting(p, index, 5); }), -1).empty());
+        EXPECT_TRUE(wireExpecting(sp, call([&](unsigned p) { return TKAsetCanSetting(p, index, 5); }), -1).empty());
     EXPECT_EQ(TKAsetCanSetting(521, 0x17E, 5), -1);
     sp.model().setFaults(sim::Faults{}.silence(141));
-    EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAgetCanID(p, 3); }), -1), (Bytes{141, 3}));
+    EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAgetCanID(p, 3); }), -1), (Bytes{141, 3}));
 }
 
 TEST(TransmissionEdgesCan, FlagsAndLevelsBelowThree) {
     SimPort old(522, LineKind::Virtual, config(2));
     ASSERT_EQ(old.activate(), 0);
-    EXPECT_TRUE(wireOf(old, call(TKAisCanAvailable), 0).empty());
+    EXPECT_TRUE(wireExpecting(old, call(TKAisCanAvailable), 0).empty());
     SimPort sp(523, LineKind::Virtual, config(3));
     ASSERT_EQ(sp.activate(), 0);
     EXPECT_EQ(TKAisCanAvailable(523), 1);
@@ -434,12 +421,12 @@ TEST(TransmissionEdgesCan, FlagsAndLevelsBelowThree) {
 TEST_P(TransmissionEdges, UserTextGoesLastToFirstWithinTheCells) {
     SimPort sp(524, GetParam());
     ASSERT_EQ(sp.activate(), 0);
-    EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAsetUserText(p, nullptr); }), 0), (Bytes{152, 0, 0}));
-    EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAsetUserText(p, ""); }), 0), (Bytes{152, 0, 0}));
+    EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAsetUserText(p, nullptr); }), 0), (Bytes{152, 0, 0}));
+    EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAsetUserText(p, ""); }), 0), (Bytes{152, 0, 0}));
 
     std::string text(300, '?');
     for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
-    const Bytes bytes = wireOf(sp, call([&](unsigned p) { return TKAsetUserText(p, text.c_str()); }), 0);
+    const Bytes bytes = wireExpecting(sp, call([&](unsigned p) { return TKAsetUserText(p, text.c_str()); }), 0);
     Bytes expected{152, 0, 0};
     for (int i = 255; i >= 0; --i) expected.insert(expected.end(), {152, std::uint8_t(i), std::uint8_t(text[i])});
     EXPECT_EQ(bytes, expected);
@@ -496,7 +483,7 @@ TEST(TransmissionEdgesSensor, RatedOutputTakesTheInputRangesExponent) {
             expected.insert(expected.end(),
                             {167, std::uint8_t(w >> 24), std::uint8_t(w >> 16), std::uint8_t(w >> 8), std::uint8_t(w)});
         }
-        EXPECT_EQ(wireOf(sp, call([&](unsigned p) { return TKAsetRatedOutput(p, r.x); }), r.word < 0 ? -1 : 0),
+        EXPECT_EQ(wireExpecting(sp, call([&](unsigned p) { return TKAsetRatedOutput(p, r.x); }), r.word < 0 ? -1 : 0),
                   expected);
         if (r.word >= 0) {
             double back = 0;
@@ -505,9 +492,9 @@ TEST(TransmissionEdgesSensor, RatedOutputTakesTheInputRangesExponent) {
         }
     }
     for (double x : {0.0009, 350.01, kNaN, kInf})
-        EXPECT_TRUE(wireOf(sp, call([&](unsigned p) { return TKAsetRatedOutput(p, x); }), -1).empty());
+        EXPECT_TRUE(wireExpecting(sp, call([&](unsigned p) { return TKAsetRatedOutput(p, x); }), -1).empty());
     sp.model().setFaults(sim::Faults{}.silence(162));
-    EXPECT_EQ(wireOf(sp, call([](unsigned p) { return TKAsetRatedOutput(p, 2.0); }), -1), (Bytes{162, 0}));
+    EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return TKAsetRatedOutput(p, 2.0); }), -1), (Bytes{162, 0}));
 }
 
 TEST(TransmissionEdgesSensor, CapacityAndSignedExponents) {
@@ -525,7 +512,7 @@ TEST(TransmissionEdgesSensor, CapacityAndSignedExponents) {
         EXPECT_NEAR(back, x, x * 1e-12);
     }
     for (double x : {0.05, 0.0099, 10000000.0, kNaN, kInf, -kInf})
-        EXPECT_TRUE(wireOf(sp, call([&](unsigned p) { return TKAsetSensorCapacity(p, x); }), -1).empty());
+        EXPECT_TRUE(wireExpecting(sp, call([&](unsigned p) { return TKAsetSensorCapacity(p, x); }), -1).empty());
     // Exponent bytes from 0x80 up are negative: 0xFF is 10^-2.
     double v = 0;
     test::answerWith(sp, Answer{166, 0xFF0F4240});

@@ -1,7 +1,7 @@
 // Adjustment procedures, thresholds, input range and display norm: the cases
 // where the value stream, the session's polarity and display norm, the
 // amplifier's level or its range table matter.
-#include "support/wire_rows.h"
+#include "support/family_tests.h"
 
 #include <limits>
 
@@ -11,9 +11,9 @@ namespace {
 using test::Answer;
 using test::LineKind;
 using test::SimPort;
-using Bytes = std::vector<std::uint8_t>;
-
-PortSession& sessionOf(unsigned port) { return *library().slot(port).session.load(); }
+using test::Bytes;
+using test::sessionOf;
+using test::wireExpecting;
 
 sim::Config onRequest(int level = 3) {
     sim::Config c;
@@ -22,12 +22,6 @@ sim::Config onRequest(int level = 3) {
     return c;
 }
 
-Bytes wireOf(SimPort& sp, const test::Call& call, double expected) {
-    double result = 0;
-    auto bytes = test::wireOf(sp, call, result);
-    EXPECT_DOUBLE_EQ(result, expected);
-    return bytes;
-}
 
 using test::call;
 
@@ -38,9 +32,9 @@ int takeAll(unsigned port) {
     return TKAreadMultiple(port, values, 64, &delivered) >= 0 ? delivered : -1;
 }
 
-class Measurement2Edges : public ::testing::TestWithParam<LineKind> {};
+class AdjustmentRangeDisplayEdges : public ::testing::TestWithParam<LineKind> {};
 
-TEST_P(Measurement2Edges, ProcedureDropsEarlierValuesAndStoresLaterOnes) {
+TEST_P(AdjustmentRangeDisplayEdges, ProcedureDropsEarlierValuesAndStoresLaterOnes) {
     SimPort sp(410, GetParam(), onRequest());
     ASSERT_EQ(sp.activate(), 0);
     PortSession& s = sessionOf(410);
@@ -62,7 +56,7 @@ TEST_P(Measurement2Edges, ProcedureDropsEarlierValuesAndStoresLaterOnes) {
     EXPECT_EQ(s.holdValues.load(), 0u);
 }
 
-TEST_P(Measurement2Edges, DisplayNormRescalesTextValues) {
+TEST_P(AdjustmentRangeDisplayEdges, DisplayNormRescalesTextValues) {
     sim::Config c = onRequest();
     c.stream.kind = sim::FrameKind::Text;
     c.stream.level = 0.25;
@@ -90,10 +84,10 @@ TEST_P(Measurement2Edges, DisplayNormRescalesTextValues) {
     EXPECT_NEAR(v, 0.25, 1e-6);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, Measurement2Edges, ::testing::Values(LineKind::Virtual, LineKind::Pty),
+INSTANTIATE_TEST_SUITE_P(Lines, AdjustmentRangeDisplayEdges, ::testing::Values(LineKind::Virtual, LineKind::Pty),
                          test::lineName);
 
-TEST(Measurement2Procedures, LevelZeroAmplifierComesBackBySelf) {
+TEST(AdjustmentRangeDisplayProcedures, LevelZeroAmplifierComesBackBySelf) {
     SimPort sp(412, LineKind::Virtual, onRequest(0));
     ASSERT_EQ(sp.activate(), 0);
     sp.model().clearRecord();
@@ -102,7 +96,7 @@ TEST(Measurement2Procedures, LevelZeroAmplifierComesBackBySelf) {
     EXPECT_EQ(sessionOf(412).holdValues.load(), 0u);
 }
 
-TEST(Measurement2Procedures, AmplifierThatStaysAwayOrLeavesTheMarkerUnanswered) {
+TEST(AdjustmentRangeDisplayProcedures, AmplifierThatStaysAwayOrLeavesTheMarkerUnanswered) {
     SimPort away(413, LineKind::Virtual, onRequest());
     SimPort mute(414, LineKind::Virtual, onRequest());
     ASSERT_EQ(away.activate(), 0);
@@ -121,7 +115,7 @@ TEST(Measurement2Procedures, AmplifierThatStaysAwayOrLeavesTheMarkerUnanswered) 
     EXPECT_EQ(takeAll(414), 1);  // values are stored again
 }
 
-TEST(Measurement2Thresholds, ClampsAndRoundingEdgesInBothPolarities) {
+TEST(AdjustmentRangeDisplayThresholds, ClampsAndRoundingEdgesInBothPolarities) {
     SimPort sp(415, LineKind::Virtual);
     ASSERT_EQ(sp.activate(), 0);
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -142,7 +136,7 @@ TEST(Measurement2Thresholds, ClampsAndRoundingEdgesInBothPolarities) {
     };
     for (const Row& r : bipolar) {
         SCOPED_TRACE(r.upper);
-        EXPECT_EQ(wireOf(sp, call([&](unsigned p) { return TKAsetThreshold(p, r.upper, r.lower); }),
+        EXPECT_EQ(wireExpecting(sp, call([&](unsigned p) { return TKAsetThreshold(p, r.upper, r.lower); }),
                          r.wire.empty() ? -1 : 0),
                   r.wire);
     }
@@ -156,7 +150,7 @@ TEST(Measurement2Thresholds, ClampsAndRoundingEdgesInBothPolarities) {
     };
     for (const Row& r : unipolar) {
         SCOPED_TRACE(r.upper);
-        EXPECT_EQ(wireOf(sp, call([&](unsigned p) { return TKAsetSecondThreshold(p, r.upper, r.lower); }),
+        EXPECT_EQ(wireExpecting(sp, call([&](unsigned p) { return TKAsetSecondThreshold(p, r.upper, r.lower); }),
                          r.wire.empty() ? -1 : 0),
                   r.wire);
     }
@@ -171,21 +165,21 @@ TEST(Measurement2Thresholds, ClampsAndRoundingEdgesInBothPolarities) {
     EXPECT_EQ(upper, 9.0);  // untouched
 }
 
-TEST(Measurement2Range, LevelFourUsesTenthsLevelFiveTheRangeTable) {
+TEST(AdjustmentRangeDisplayRange, LevelFourUsesTenthsLevelFiveTheRangeTable) {
     SimPort older(416, LineKind::Virtual, onRequest(4));
     ASSERT_EQ(older.activate(), 0);
-    EXPECT_EQ(wireOf(older, call([](unsigned p) { return NXwriteRange(p, 2.0); }), 0), (Bytes{50, 20}));
-    EXPECT_EQ(wireOf(older, call(TKAgetRange), 2.0), (Bytes{51}));
+    EXPECT_EQ(wireExpecting(older, call([](unsigned p) { return NXwriteRange(p, 2.0); }), 0), (Bytes{50, 20}));
+    EXPECT_EQ(wireExpecting(older, call(TKAgetRange), 2.0), (Bytes{51}));
 
     SimPort sp(417, LineKind::Virtual, onRequest(5));
     ASSERT_EQ(sp.activate(), 0);
     sim::AmplifierModel& m = sp.model();
     m.clearRangeTable();
     // 2.0 as minus 200 hundredths in entry 0/0
-    EXPECT_EQ(wireOf(sp, call([](unsigned p) { return NXwriteRange(p, 2.0); }), 0), (Bytes{163, 0x00, 0x80, 0x00, 0xC8}));
-    EXPECT_EQ(wireOf(sp, call(TKAgetRange), 2.0), (Bytes{162, 0x00}));
+    EXPECT_EQ(wireExpecting(sp, call([](unsigned p) { return NXwriteRange(p, 2.0); }), 0), (Bytes{163, 0x00, 0x80, 0x00, 0xC8}));
+    EXPECT_EQ(wireExpecting(sp, call(TKAgetRange), 2.0), (Bytes{162, 0x00}));
     for (double bad : {-1.0, 0.004, 83886.08, std::numeric_limits<double>::quiet_NaN()})
-        EXPECT_TRUE(wireOf(sp, call([bad](unsigned p) { return NXwriteRange(p, bad); }), -1).empty()) << bad;
+        EXPECT_TRUE(wireExpecting(sp, call([bad](unsigned p) { return NXwriteRange(p, bad); }), -1).empty()) << bad;
 
     m.setReg(cmd::kGetRange, 25);
     struct Row {
@@ -202,13 +196,13 @@ TEST(Measurement2Range, LevelFourUsesTenthsLevelFiveTheRangeTable) {
     };
     for (const Row& r : rows) {
         m.setRangeEntry(0, 0, r.entry);
-        EXPECT_EQ(wireOf(sp, call(TKAgetRange), r.range), r.wire) << std::hex << r.entry;
+        EXPECT_EQ(wireExpecting(sp, call(TKAgetRange), r.range), r.wire) << std::hex << r.entry;
     }
     m.setFaults(sim::Faults{}.silence(162));
-    EXPECT_EQ(wireOf(sp, call(TKAgetRange), -1.0), (Bytes{162, 0x00}));
+    EXPECT_EQ(wireExpecting(sp, call(TKAgetRange), -1.0), (Bytes{162, 0x00}));
 }
 
-TEST(Measurement2Queries, AvailabilityFollowsTheAmplifiersSet) {
+TEST(AdjustmentRangeDisplayQueries, AvailabilityFollowsTheAmplifiersSet) {
     SimPort sp(418, LineKind::Virtual);
     ASSERT_EQ(sp.activate(), 0);
     std::bitset<256> set;
@@ -222,20 +216,20 @@ TEST(Measurement2Queries, AvailabilityFollowsTheAmplifiersSet) {
 
 ActivationParams withDisplayFlag() { return ActivationParams{16, 1000, NXTKA_FLAG_DISPLAY, 0}; }
 
-TEST(Measurement2Display, NormLimitsFollowTheLevelAndTheFlags) {
+TEST(AdjustmentRangeDisplayDisplay, NormLimitsFollowTheLevelAndTheFlags) {
     SimPort one(419, LineKind::Virtual, onRequest(1));
     ASSERT_EQ(one.activate(), 0);
-    EXPECT_EQ(wireOf(one, call([](unsigned p) { return TKADispSetNorm(p, 100000.0); }), 0),
+    EXPECT_EQ(wireExpecting(one, call([](unsigned p) { return TKADispSetNorm(p, 100000.0); }), 0),
               (Bytes{17, 6, 28, 16, 0x50, 0x1B, 0xE4, 26, 4}));  // 1.0 x 10^5: exponent 6, r = 5250020
-    EXPECT_TRUE(wireOf(one, call([](unsigned p) { return TKADispSetNorm(p, 200000.0); }), -1).empty());
-    EXPECT_TRUE(wireOf(one, call([](unsigned p) { return TKADispSetNorm(p, -2.0); }), -1).empty());
+    EXPECT_TRUE(wireExpecting(one, call([](unsigned p) { return TKADispSetNorm(p, 200000.0); }), -1).empty());
+    EXPECT_TRUE(wireExpecting(one, call([](unsigned p) { return TKADispSetNorm(p, -2.0); }), -1).empty());
 
     SimPort four(420, LineKind::Virtual, onRequest(4));
     ASSERT_EQ(four.activate(withDisplayFlag()), 0);
     PortSession& s = sessionOf(420);
     ASSERT_EQ(s.displayFlags.load(), 0x30);
     // 2 x 10^5 = 0.2 x 10^6: exponent 7; negative: bit 23 on the wire
-    EXPECT_EQ(wireOf(four, call([](unsigned p) { return TKADispSetNorm(p, -200000.0); }), 0),
+    EXPECT_EQ(wireExpecting(four, call([](unsigned p) { return TKADispSetNorm(p, -200000.0); }), 0),
               (Bytes{17, 7, 28, 16, 0x90, 0x05, 0x94, 26, 4}));
     EXPECT_EQ(s.displayFlags.load(), 0x31);
     EXPECT_DOUBLE_EQ(TKADispGetNorm(420), -200000.0);
@@ -253,7 +247,7 @@ TEST(Measurement2Display, NormLimitsFollowTheLevelAndTheFlags) {
     EXPECT_EQ(TKADispGetNorm(419), -1.0);
 }
 
-TEST(Measurement2Display, NormOfZeroNeverBecomesTheDivisor) {
+TEST(AdjustmentRangeDisplayDisplay, NormOfZeroNeverBecomesTheDivisor) {
     sim::Config c = onRequest();
     c.stream.kind = sim::FrameKind::Text;
     c.stream.level = 0.5;
@@ -274,7 +268,7 @@ TEST(Measurement2Display, NormOfZeroNeverBecomesTheDivisor) {
     EXPECT_NEAR(v, 0.5, 1e-6);
 }
 
-TEST(Measurement2Display, ReadBackWaitsLongerThanAPlainQuery) {
+TEST(AdjustmentRangeDisplayDisplay, ReadBackWaitsLongerThanAPlainQuery) {
     SimPort sp(422, LineKind::Virtual, onRequest());
     ASSERT_EQ(sp.activate(), 0);
     sp.model().setFaults(sim::Faults{}.delay(28, 1050));

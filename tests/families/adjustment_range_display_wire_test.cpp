@@ -148,13 +148,13 @@ const WireRow kRows[] = {
     {"TKADispCalcNorm", call(TKADispCalcNorm), {70, 28, 26, 4}},
 };
 
-class Measurement2Wire : public ::testing::TestWithParam<WireRow> {};
+class AdjustmentRangeDisplayWire : public ::testing::TestWithParam<WireRow> {};
 
-TEST_P(Measurement2Wire, GoodCallSendsItsBytesBadCallNothing) { test::checkRowOnActivePort(401, GetParam()); }
+TEST_P(AdjustmentRangeDisplayWire, GoodCallSendsItsBytesBadCallNothing) { test::checkRowOnActivePort(401, GetParam()); }
 
-TEST_P(Measurement2Wire, FailsOnAPortThatIsNotActive) { test::checkRowOnInactivePort(402, GetParam()); }
+TEST_P(AdjustmentRangeDisplayWire, FailsOnAPortThatIsNotActive) { test::checkRowOnInactivePort(402, GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Measurement2Wire, ::testing::ValuesIn(kRows), test::rowName);
+INSTANTIATE_TEST_SUITE_P(Rows, AdjustmentRangeDisplayWire, ::testing::ValuesIn(kRows), test::rowName);
 
 }  // namespace
 }  // namespace nxtka
