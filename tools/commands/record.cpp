@@ -12,6 +12,7 @@
 #include "subcommand.h"
 #include "units.h"
 #include "value_gatherer.h"
+#include "value_rows.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -44,18 +45,6 @@ std::int64_t nowNs() {
         .count();
 }
 
-// "2026-12-09T23:40:39.123456Z"
-std::string isoTime(std::int64_t ns) {
-    const std::int64_t s = ns >= 0 ? ns / 1'000'000'000 : (ns - 999'999'999) / 1'000'000'000;
-    const auto us = static_cast<long>((ns - s * 1'000'000'000) / 1000);
-    const std::time_t t = static_cast<std::time_t>(s);
-    std::tm tm{};
-    ::gmtime_r(&t, &tm);
-    char buf[64];
-    const std::size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    std::snprintf(buf + n, sizeof buf - n, ".%06ldZ", us);
-    return buf;
-}
 
 // "20261209T234039Z"
 std::string runName(std::int64_t ns) {
@@ -67,17 +56,6 @@ std::string runName(std::int64_t ns) {
     return buf;
 }
 
-// "ok", or what is not: the status byte, a value beyond the end of scale.
-std::string statusWords(unsigned char status, double value) {
-    std::string words;
-    if (status != 0) {
-        char buf[24];
-        std::snprintf(buf, sizeof buf, "status 0x%02X", status);
-        words = buf;
-    }
-    if (std::fabs(value) >= kEndOfScale) words += words.empty() ? "beyond end of scale" : "; beyond end of scale";
-    return words.empty() ? "ok" : words;
-}
 
 void makeDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
@@ -167,7 +145,7 @@ void open(Amplifier& a, const std::string& dir, Context& context, std::optional<
     std::FILE* f = a.csv->stream();
     std::fprintf(f, "# nxtka record: %s on %s, port %u; scale %s: %s\n", a.entry.name.c_str(),
                  a.session->port().device().c_str(), port, a.scale.unit.c_str(), a.scale.source.c_str());
-    std::fprintf(f, "time_utc,seconds,sequence,value,scaled_value,unit,status\n");
+    std::fprintf(f, "%s\n", kValueRowHeader);
 }
 
 int run(Context& context) {
@@ -231,9 +209,7 @@ int run(Context& context) {
             if (a.lastSequence && seq > *a.lastSequence + 1) a.missing += seq - *a.lastSequence - 1;
             a.lastSequence = seq;
             const double v = batch.values[k];
-            std::fprintf(f, "%s,%.6f,%llu,%.8f,%.10g,%s,%s\n", isoTime(batch.times[k]).c_str(),
-                         static_cast<double>(batch.times[k] - startNs) / 1e9, static_cast<unsigned long long>(seq), v,
-                         a.scale.apply(v), a.scale.unit.c_str(), statusWords(batch.statuses[k], v).c_str());
+            writeValueRow(f, batch.times[k], startNs, seq, v, a.scale.apply(v), a.scale.unit, batch.statuses[k]);
         }
         if (std::ferror(f) && writeFailure.empty()) writeFailure = "cannot write " + a.csv->path();
         a.values += batch.values.size();

@@ -7,6 +7,7 @@
 #include "mqtt/sequence_tracker.h"
 #include "output_file.h"
 #include "subcommand.h"
+#include "value_rows.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -60,29 +61,7 @@ void addOptions(CLI::App& cmd) {
 
 constexpr const char* kHeader = "amplifier,session,time_utc,seconds,sequence,value,scaled,unit,status";
 
-std::string isoTime(std::int64_t ns) {
-    const std::time_t s = static_cast<std::time_t>(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
-    const std::int64_t us = (ns - static_cast<std::int64_t>(s) * 1000000000) / 1000;
-    std::tm tm{};
-    ::gmtime_r(&s, &tm);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<long long>(us));
-    return buf;
-}
 
-// As `nxtka record` writes it: "ok", or the status byte and a value beyond
-// the end of scale.
-std::string statusWords(unsigned char status, double value) {
-    std::string words;
-    if (status != 0) {
-        char buf[24];
-        std::snprintf(buf, sizeof buf, "status 0x%02X", status);
-        words = buf;
-    }
-    if (std::fabs(value) >= kEndOfScale) words += words.empty() ? "beyond end of scale" : "; beyond end of scale";
-    return words.empty() ? "ok" : words;
-}
 
 struct Amplifier {
     std::unique_ptr<OutputFile> file;  // with --out
@@ -195,14 +174,12 @@ int run(Context& context) {
                     a.file = std::make_unique<OutputFile>(args.outDir + "/" + name + ".csv", "--out");
                     std::fprintf(a.file->stream(), "# nxtka subscribe: %s from %s; scale %s: %s\n", name.c_str(),
                                  m.topic.c_str(), a.unit.c_str(), a.source.c_str());
-                    std::fprintf(a.file->stream(), "time_utc,seconds,sequence,value,scaled_value,unit,status\n");
+                    std::fprintf(a.file->stream(), "%s\n", kValueRowHeader);
                 }
                 for (std::uint64_t i = adm.skip; i < adm.skip + adm.take; ++i) {
                     const double v = batch->values[i];
-                    std::fprintf(a.file->stream(), "%s,%.6f,%llu,%.8f,%.10g,%s,%s\n", isoTime(batch->times[i]).c_str(),
-                                 static_cast<double>(batch->times[i] - static_cast<std::int64_t>(batch->session)) / 1e9,
-                                 static_cast<unsigned long long>(batch->first + i), v, v * a.factor + a.offset,
-                                 a.unit.c_str(), statusWords(batch->statuses[i], v).c_str());
+                    writeValueRow(a.file->stream(), batch->times[i], static_cast<std::int64_t>(batch->session),
+                                  batch->first + i, v, v * a.factor + a.offset, a.unit, batch->statuses[i]);
                 }
             }
             if (!csv) {
