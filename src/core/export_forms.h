@@ -7,10 +7,14 @@
 #pragma once
 
 #include "core/command_exchange.h"
+#include "core/last_failure.h"
 #include "core/port_guard.h"
 #include "core/serial_link.h"
+#include "core/speed_tables.h"
 #include "core/word_bits.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -83,14 +87,77 @@ std::int32_t guardedQueryInto(unsigned port, WordQuery query, Out* out, Decode d
     });
 }
 
+// A getter whose answer may stand for no value: decode(word) gives the value
+// or nothing. Nothing is the answer's failure `why` (recorded with the word)
+// and -1 of the value's type (-1.0 for a double).
+template <class Decode>
+auto guardedQueryChecked(unsigned port, WordQuery query, const char* why, Decode decode) {
+    using Value = typename decltype(decode(std::uint32_t{}))::value_type;
+    return guardedQuery(port, query, [&](PortSession&, std::uint32_t word) {
+        const auto value = decode(word);
+        if (!value) recordAnswerFailure(why, word);
+        return value.value_or(Value(-1));
+    });
+}
+// guardedQueryChecked into the caller's *out: 0, or -1 (out untouched). The
+// export checks out.
+template <class Out, class Decode>
+std::int32_t guardedQueryCheckedInto(unsigned port, WordQuery query, Out* out, const char* why, Decode decode) {
+    return guardedQuery(port, query, [&](PortSession&, std::uint32_t word) -> std::int32_t {
+        const auto value = decode(word);
+        if (!value) {
+            recordAnswerFailure(why, word);
+            return -1;
+        }
+        *out = *value;
+        return 0;
+    });
+}
+
+// A getter of a value newer amplifiers answer by a query of their own:
+// where has(session) says so, the query's answer decoded by decode(word);
+// else older(port), the value taken from another word (a field of the
+// control word). -1 of the result's type on failure.
+template <class Has, class Decode, class Older>
+auto guardedQueryOr(unsigned port, Has has, WordQuery query, Decode decode, Older older) {
+    using Result = decltype(older(port));
+    return underGuard(port, [&](PortSession& s) -> Result {
+        if (!has(static_cast<const PortSession&>(s))) return older(port);
+        std::uint32_t word = 0;
+        return requestValue(s, query, CommandParam::none(), word) ? Result(decode(word)) : Result(-1);
+    });
+}
+
 // A bit or field of a word a getter returned; a failure (-1) passes through.
 constexpr std::int32_t fieldOf(std::int32_t word, Field field) {
     if (word < 0) return word;
     return static_cast<std::int32_t>((static_cast<std::uint32_t>(word) & field.mask()) >> field.shift);
 }
+// A value decoded from a word a getter returned, where decode(word) may give
+// nothing: then the answer's failure `why` (recorded with the word). -1 of
+// the value's type for nothing or a failure passed through.
+template <class Decode>
+auto decodedOf(std::int32_t word, Decode decode, const char* why) {
+    using Value = typename decltype(decode(std::uint32_t{}))::value_type;
+    if (word < 0) return Value(-1);
+    const auto value = decode(static_cast<std::uint32_t>(word));
+    if (!value) recordAnswerFailure(why, static_cast<std::uint32_t>(word));
+    return value.value_or(Value(-1));
+}
 // 1 when the bit is clear, 0 when set; a failure passes through.
 constexpr std::int32_t clearBitOf(std::int32_t word, Field bit) {
     return word < 0 ? word : 1 - fieldOf(word, bit);
+}
+
+// A speed that travels as its position in `table` (speed_tables.h): the
+// rate at the position a getter returned. A failure passes through; a
+// position the table does not hold is the answer's failure `why` (-1).
+template <std::size_t N>
+std::int32_t rateAtPosition(const std::array<std::int32_t, N>& table, std::int32_t position, const char* why) {
+    if (position < 0) return position;
+    const std::int32_t rate = speeds::rateAt(table, position);
+    if (rate < 0) recordAnswerFailure(why, static_cast<std::uint32_t>(position));
+    return rate;
 }
 
 // ---- argument checks
@@ -128,6 +195,27 @@ std::int32_t setEncodedInSession(unsigned port, ValueCommand command, const char
 }
 // The polarity an encoding of the normalized scale takes: true for bipolar.
 inline bool bipolarOf(const PortSession& s) { return s.bipolar.load() != 0; }
+
+// A speed given as a rate and sent as its position in `table`: a rate the
+// table does not hold is refused with `why` before the port; else
+// setPosition(port, position) sends it.
+template <std::size_t N, class SetPosition>
+std::int32_t setByPosition(unsigned port, const std::array<std::int32_t, N>& table, std::int32_t rate,
+                           const char* why, SetPosition setPosition) {
+    const std::int32_t position = speeds::positionOf(table, rate);
+    return position < 0 ? refuseArgument(why) : setPosition(port, position);
+}
+
+// A value sent as it is (its low bytes); after it was written,
+// after(session) updates the session's copy of it.
+template <class After>
+std::int32_t setLowBytesThen(unsigned port, ValueCommand command, std::uint32_t value, After after) {
+    return underGuard(port, [&](PortSession& s) -> std::int32_t {
+        if (!sendSetting(s, command, value)) return -1;
+        after(s);
+        return 0;
+    });
+}
 
 // The code alone. 0 or -1.
 std::int32_t sendAlone(unsigned port, PlainCommand command);

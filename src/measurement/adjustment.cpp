@@ -35,11 +35,8 @@ NXTKA_API int32_t NXTKA_CALL NXsetCal(uint32_t port, double factor) {
     return setEncoded(port, cmd::kSetCal, codec::calibrationDivisor(factor), "calibration factor outside its range");
 }
 NXTKA_API double NXTKA_CALL NXgetCal(uint32_t port) {
-    return guardedQuery(port, cmd::kGetCal, [](PortSession&, std::uint32_t raw) {
-        const auto factor = codec::calibrationFactor(raw);
-        if (!factor) recordAnswerFailure("no calibration factor for a divisor of 0", raw);
-        return factor.value_or(-1.0);
-    });
+    return guardedQueryChecked(port, cmd::kGetCal, "no calibration factor for a divisor of 0",
+                               codec::calibrationFactor);
 }
 NXTKA_API int32_t NXTKA_CALL NXsetOffsetWait(uint32_t port, double time) {
     return setEncoded(port, cmd::kSetOffsetWait, codec::offsetWaitRaw(time), "offset waiting time outside 0..1.5841 s");

@@ -2,7 +2,6 @@
 #include "core/codecs.h"
 #include "core/device_rules.h"
 #include "core/export_forms.h"
-#include "core/last_failure.h"
 #include "nxtka.h"
 
 using namespace nxtka;
@@ -28,29 +27,19 @@ NXTKA_API int32_t NXTKA_CALL TKAsetGain(uint32_t port, int32_t gain) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAgetChannel(uint32_t port) {
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        if (!rules::hasChannelCommand(s)) return fieldOf(TKAgetControl(port), control::kChannel);
-        std::uint32_t channel = 0;
-        return requestValue(s, cmd::kGetChannel, CommandParam::none(), channel) ? static_cast<std::int32_t>(channel)
-                                                                               : -1;
-    });
+    return guardedQueryOr(
+        port, rules::hasChannelCommand, cmd::kGetChannel,
+        [](std::uint32_t channel) { return static_cast<std::int32_t>(channel); },
+        [](unsigned p) { return fieldOf(TKAgetControl(p), control::kChannel); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetChannel(uint32_t port, int32_t channel) {
     return setLowBytes(port, cmd::kSetChannel, static_cast<std::uint32_t>(channel));
 }
 
 NXTKA_API double NXTKA_CALL TKAgetFreq(uint32_t port) {
-    return underGuard(port, [&](PortSession& s) -> double {
-        if (rules::readsFrequencyByQuery(s)) {
-            std::uint32_t answer = 0;
-            return requestValue(s, cmd::kGetFreq, CommandParam::none(), answer) ? codec::timerFrequency(answer) : -1.0;
-        }
-        const std::int32_t word = TKAgetControl(port);
-        if (word < 0) return -1.0;
-        const auto control = static_cast<std::uint32_t>(word);
-        const auto frequency = codec::controlWordFrequency(control);
-        if (!frequency) recordAnswerFailure("no frequency for a divisor of 0 in the control word", control);
-        return frequency.value_or(-1.0);
+    return guardedQueryOr(port, rules::readsFrequencyByQuery, cmd::kGetFreq, codec::timerFrequency, [](unsigned p) {
+        return decodedOf(TKAgetControl(p), codec::controlWordFrequency,
+                         "no frequency for a divisor of 0 in the control word");
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetFreq(uint32_t port, double frequency) {

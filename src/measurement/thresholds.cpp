@@ -11,14 +11,14 @@ namespace {
 // the session's.
 constexpr const char* kPairRefused = "threshold levels outside the scale or not in order";
 
-std::int32_t getPair(unsigned port, WordQuery query, double* upper, double* lower) {
-    if (upper == nullptr || lower == nullptr) return refuseArgument("null level pointer");
-    return guardedQuery(port, query, [&](PortSession& s, std::uint32_t word) -> std::int32_t {
-        const bool bipolar = s.bipolar.load() != 0;
-        *upper = codec::thresholdLevel(word >> 16, bipolar);
-        *lower = codec::thresholdLevel(word & 0xFFFF, bipolar);
+// A pair's answer, the upper level in its high half, decoded into the
+// caller's two levels.
+auto levelsInto(double* upper, double* lower) {
+    return [=](PortSession& s, std::uint32_t word) -> std::int32_t {
+        *upper = codec::thresholdLevel(word >> 16, bipolarOf(s));
+        *lower = codec::thresholdLevel(word & 0xFFFF, bipolarOf(s));
         return 0;
-    });
+    };
 }
 
 }  // namespace
@@ -29,7 +29,8 @@ NXTKA_API int32_t NXTKA_CALL TKAsetThreshold(uint32_t port, double upper, double
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetThreshold(uint32_t port, double* upper, double* lower) {
-    return getPair(port, cmd::kGetThreshold, upper, lower);
+    if (upper == nullptr || lower == nullptr) return refuseArgument("null level pointer");
+    return guardedQuery(port, cmd::kGetThreshold, levelsInto(upper, lower));
 }
 NXTKA_API int32_t NXTKA_CALL TKAsetSecondThreshold(uint32_t port, double upper, double lower) {
     return setEncodedInSession(port, cmd::kSetSecondThreshold, kPairRefused, [&](const PortSession& s) {
@@ -37,5 +38,6 @@ NXTKA_API int32_t NXTKA_CALL TKAsetSecondThreshold(uint32_t port, double upper, 
     });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetSecondThreshold(uint32_t port, double* upper, double* lower) {
-    return getPair(port, cmd::kGetSecondThreshold, upper, lower);
+    if (upper == nullptr || lower == nullptr) return refuseArgument("null level pointer");
+    return guardedQuery(port, cmd::kGetSecondThreshold, levelsInto(upper, lower));
 }

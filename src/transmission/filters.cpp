@@ -31,19 +31,12 @@ NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterMask(uint32_t port, int32_t mask) 
 NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterMask(uint32_t port) { return guardedGet(port, cmd::kGetAdaptFilterMask); }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetAdaptFilterThreshold(uint32_t port, double threshold) {
-    const auto mask = codec::adaptFilterMask(threshold);
-    return mask ? TKAsetAdaptFilterMask(port, static_cast<std::int32_t>(*mask))
-                : refuseArgument("adaptive-filter threshold not above 0");
+    // the mask a threshold stands for is always one the amplifier accepts
+    return setEncoded(port, cmd::kSetAdaptFilterMask, codec::adaptFilterMask(threshold),
+                      "adaptive-filter threshold not above 0");
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetAdaptFilterThreshold(uint32_t port, double* threshold) {
     if (threshold == nullptr) return refuseArgument("null threshold");
-    const std::int32_t mask = TKAgetAdaptFilterMask(port);
-    if (mask < 0) return -1;
-    const auto value = codec::adaptFilterThreshold(static_cast<std::uint32_t>(mask));
-    if (!value) {
-        recordAnswerFailure("adaptive-filter mask outside 0xFF0000..0xFFFF00", static_cast<std::uint32_t>(mask));
-        return -1;
-    }
-    *threshold = *value;
-    return 0;
+    return guardedQueryCheckedInto(port, cmd::kGetAdaptFilterMask, threshold,
+                                   "adaptive-filter mask outside 0xFF0000..0xFFFF00", codec::adaptFilterThreshold);
 }

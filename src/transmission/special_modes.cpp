@@ -10,12 +10,8 @@ using namespace nxtka;
 
 NXTKA_API int32_t NXTKA_CALL TKAsetSpecialMode(uint32_t port, int32_t word) {
     if (word < 0 || word > 0xFFFF) return refuseArgument("special-mode word outside 0..65535");
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        const auto w = static_cast<std::uint32_t>(word);
-        if (!sendSetting(s, cmd::kSetSpecialMode, sleepbit::forAmplifier(w))) return -1;
-        sleepbit::keepFromWord(s, w);
-        return 0;
-    });
+    return setLowBytesThen(port, cmd::kSetSpecialMode, sleepbit::forAmplifier(static_cast<std::uint32_t>(word)),
+                           [&](PortSession& s) { sleepbit::keepFromWord(s, static_cast<std::uint32_t>(word)); });
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetSpecialMode(uint32_t port) {
     return guardedQuery(port, cmd::kGetSpecialMode, [](PortSession& s, std::uint32_t word) {

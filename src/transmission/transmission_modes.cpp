@@ -30,15 +30,10 @@ NXTKA_TX_MODE_FLAGS(NXTKA_TX_MODE_FLAG)
 NXTKA_API int32_t NXTKA_CALL TKAsetBaud(uint32_t port, int32_t index) { return setChecked(port, cmd::kSetBaud, index); }
 NXTKA_API int32_t NXTKA_CALL TKAgetBaud(uint32_t port) { return guardedGet(port, cmd::kGetBaud); }
 NXTKA_API int32_t NXTKA_CALL TKAsetBaudRate(uint32_t port, int32_t rate) {
-    const std::int32_t index = speeds::positionOf(speeds::kSerial, rate);
-    return index < 0 ? refuseArgument("line speed not in the table") : TKAsetBaud(port, index);
+    return setByPosition(port, speeds::kSerial, rate, "line speed not in the table", TKAsetBaud);
 }
 NXTKA_API int32_t NXTKA_CALL TKAgetBaudRate(uint32_t port) {
-    const std::int32_t index = TKAgetBaud(port);
-    if (index < 0) return index;
-    const std::int32_t rate = speeds::rateAt(speeds::kSerial, index);
-    if (rate < 0) recordAnswerFailure("no line speed for this index", static_cast<std::uint32_t>(index));
-    return rate;
+    return rateAtPosition(speeds::kSerial, TKAgetBaud(port), "no line speed for this index");
 }
 
 NXTKA_API int32_t NXTKA_CALL TKAsetSlowRate(uint32_t port, int32_t rate) {
