@@ -27,4 +27,14 @@ std::int32_t writeEntry(PortSession& s, std::uint32_t first, std::uint32_t secon
 // port's guard. 0 or -1.
 std::int32_t setEntry(unsigned port, std::uint32_t first, std::uint32_t second, std::uint32_t value);
 
+// The input range, under the caller's guard. Older amplifiers keep it in
+// tenths (WriteRange / GetRange); newer ones as entry 0/0, a negative number
+// of hundredths. Writing: 0 or -1; a range the amplifier's way cannot carry
+// is refused (after the port checks).
+std::int32_t writeInputRange(PortSession& s, double range);
+// Reading: the range, or -1.0. On a newer amplifier entry 0/0 when its
+// status is above 0; with status 0 the older query, unless the entry is
+// negative (the answer's failure).
+double readInputRange(PortSession& s);
+
 }  // namespace nxtka::ranges

@@ -1,12 +1,8 @@
 // Bridge, strain-gauge factors and input range.
 #include "core/codecs.h"
-#include "core/device_rules.h"
 #include "core/export_forms.h"
-#include "core/last_failure.h"
 #include "core/range_table.h"
 #include "nxtka.h"
-
-#include <cmath>
 
 using namespace nxtka;
 
@@ -41,35 +37,13 @@ NXTKA_API double NXTKA_CALL TKAgetPoisson(uint32_t port) {
     return guardedQuery(port, cmd::kGetPoisson, [](PortSession&, std::uint32_t raw) { return codec::poisson(raw); });
 }
 
-// Older amplifiers keep the input range in tenths; newer ones as entry 0/0 of
-// the range table, a negative number of hundredths.
+// The input range: in tenths on older amplifiers, entry 0/0 of the range
+// table on newer ones (core/range_table.h).
 NXTKA_API int32_t NXTKA_CALL NXwriteRange(uint32_t port, double range) {
-    return underGuard(port, [&](PortSession& s) -> std::int32_t {
-        if (rules::usesRangeTable(s)) {
-            if (range < 0.0) return refuseArgument("negative input range");
-            const auto raw = codec::signMagnitudeHundredths(-range);
-            return raw ? ranges::writeEntry(s, 0, 0, *raw) : refuseArgument(ranges::kValueRefused);
-        }
-        const auto raw = codec::inputRangeRaw(range);
-        if (!raw) return refuseArgument("input range outside 0..25.5");
-        return sendSetting(s, cmd::kWriteRange, *raw) ? 0 : -1;
-    });
+    return underGuard(port, [&](PortSession& s) { return ranges::writeInputRange(s, range); });
 }
 NXTKA_API double NXTKA_CALL TKAgetRange(uint32_t port) {
-    return underGuard(port, [&](PortSession& s) -> double {
-        if (rules::usesRangeTable(s)) {
-            double entry = 0.0;
-            const std::int32_t status = ranges::readEntry(s, 0, 0, &entry);
-            if (status < 0) return -1.0;
-            if (status > 0) return std::fabs(entry);
-            if (entry < 0.0) {
-                recordFailure(Failure::Answer, "range table entry 0/0: status 0 with a negative range");
-                return -1.0;
-            }
-        }
-        std::uint32_t raw = 0;
-        return requestValue(s, cmd::kGetRange, CommandParam::none(), raw) ? codec::inputRange(raw) : -1.0;
-    });
+    return underGuard(port, [](PortSession& s) { return ranges::readInputRange(s); });
 }
 NXTKA_API int32_t NXTKA_CALL NXwriteRanges(uint32_t port, uint32_t first, uint32_t second, uint32_t value) {
     return ranges::setEntry(port, first, second, value);
