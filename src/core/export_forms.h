@@ -12,6 +12,7 @@
 #include "core/serial_link.h"
 #include "core/speed_tables.h"
 #include "core/word_bits.h"
+#include "stream/stream_control.h"
 
 #include <array>
 #include <cstddef>
@@ -282,5 +283,50 @@ public:
 private:
     PortSession& s_;
 };
+
+// ---- settings written with the value stream held back
+
+// A setting's read-back: read() once; when it or the write failed, again()
+// once more (so the session's copy follows the amplifier) and false; else
+// check() says whether the amplifier holds what was written.
+template <class Read, class Again, class Check>
+bool readBack(bool written, Read read, Again again, Check check) {
+    if (read() != -1 && written) return check();
+    again();
+    return false;
+}
+
+// A setter with the value stream held back: write() gives its success; the
+// values measured meanwhile are dropped at the end, and a marker that is not
+// answered turns success into failure. A setter that has already failed
+// keeps its own reason. 0 or -1.
+template <class Write>
+std::int32_t heldWrite(PortSession& s, Write write) {
+    constexpr std::uint32_t kDrainWaitMs = 5000;
+    const HeldValues held(s);
+    const bool success = write();
+    if (!success) {
+        const KeptFailure reason;
+        drainValues(s, kDrainWaitMs);
+        return -1;
+    }
+    return drainValues(s, kDrainWaitMs) != -1 ? 0 : -1;
+}
+
+// heldWrite under both guards of a setting that is sent and read back:
+// send(session) gives whether it was sent, read(session) reads it back (-1
+// on failure; again after a failure), check(session) says whether it holds
+// what was written. 0 or -1.
+template <class Send, class Read, class Check>
+std::int32_t heldWriteReadBack(unsigned port, Send send, Read read, Check check) {
+    BothGuard guard(port);
+    if (!guard.ok()) return -1;
+    PortSession& s = guard.session();
+    return heldWrite(s, [&] {
+        const bool sent = send(s);
+        const auto readIt = [&] { return read(s); };
+        return readBack(sent, readIt, readIt, [&] { return check(static_cast<const PortSession&>(s)); });
+    });
+}
 
 }  // namespace nxtka

@@ -6,7 +6,6 @@
 #include "core/export_forms.h"
 #include "core/last_failure.h"
 #include "nxtka.h"
-#include "stream/stream_control.h"
 #include "stream/value_conversion.h"
 
 #include <cmath>
@@ -15,7 +14,6 @@ using namespace nxtka;
 
 namespace {
 
-constexpr std::uint32_t kDrainWaitMs = 5000;
 constexpr std::uint32_t kReadBackExtraMs = 100;
 constexpr int kNarrowMaxExponent = 6;
 constexpr int kWideMaxExponent = 8;
@@ -69,40 +67,6 @@ int readPointAndNorm(PortSession& s, double* norm, std::uint32_t extraMs) {
     return exponent == -1 ? -1 : readNorm(s, exponent, norm, 0);
 }
 
-// A written setting's read-back: read() once; when it or the write failed,
-// again() once more (so the session's copy follows the amplifier) and false;
-// else check() says whether the amplifier holds what was written.
-template <class Read, class Again, class Check>
-bool readBack(bool written, Read read, Again again, Check check) {
-    if (read() != -1 && written) return check();
-    again();
-    return false;
-}
-
-// A display setter with the value stream held back: write() gives its
-// success; the values measured meanwhile are dropped at the end, and a
-// marker that is not answered turns success into failure. A setter that has
-// already failed keeps its own reason.
-template <class Write>
-std::int32_t heldWrite(PortSession& s, Write write) {
-    const HeldValues held(s);
-    const bool success = write();
-    if (!success) {
-        const KeptFailure reason;
-        drainValues(s, kDrainWaitMs);
-        return -1;
-    }
-    return drainValues(s, kDrainWaitMs) != -1 ? 0 : -1;
-}
-
-// heldWrite under both guards: write(session).
-template <class Write>
-std::int32_t heldDisplayWrite(unsigned port, Write write) {
-    BothGuard guard(port);
-    if (!guard.ok()) return -1;
-    return heldWrite(guard.session(), [&] { return write(guard.session()); });
-}
-
 // True when the amplifier reports the decimal point written; else records its answer.
 bool readBackPoint(const PortSession& s, std::int32_t written) {
     const int point = s.displayDecimalPoint.load();
@@ -131,11 +95,10 @@ NXTKA_API int32_t NXTKA_CALL TKADispSetDigits(uint32_t port, int32_t digits) {
 NXTKA_API int32_t NXTKA_CALL TKADispGetDigits(uint32_t port) { return guardedGet(port, cmd::kDispGetDigits); }
 
 NXTKA_API int32_t NXTKA_CALL TKADispSetDPoint(uint32_t port, int32_t point) {
-    return heldDisplayWrite(port, [&](PortSession& s) {
-        const bool sent = sendSetting(s, cmd::kDispSetDPoint, static_cast<std::uint32_t>(point));
-        const auto read = [&] { return readPointAndKeep(s, kReadBackExtraMs); };
-        return readBack(sent, read, read, [&] { return readBackPoint(s, point); });
-    });
+    return heldWriteReadBack(
+        port, [&](PortSession& s) { return sendSetting(s, cmd::kDispSetDPoint, static_cast<std::uint32_t>(point)); },
+        [](PortSession& s) { return readPointAndKeep(s, kReadBackExtraMs); },
+        [&](const PortSession& s) { return readBackPoint(s, point); });
 }
 NXTKA_API int32_t NXTKA_CALL TKADispGetDPoint(uint32_t port) {
     return underGuard(port, [](PortSession& s) -> std::int32_t { return readPointAndKeep(s, 0); });
@@ -176,9 +139,8 @@ NXTKA_API double NXTKA_CALL TKADispGetNorm(uint32_t port) {
 }
 
 NXTKA_API int32_t NXTKA_CALL TKADispCalcNorm(uint32_t port) {
-    return heldDisplayWrite(port, [](PortSession& s) {
-        const bool sent = sendCommand(s, cmd::kDispCalcNorm);
-        const auto read = [&] { return readPointAndNorm(s, nullptr, kReadBackExtraMs); };
-        return readBack(sent, read, read, [] { return true; });
-    });
+    return heldWriteReadBack(
+        port, [](PortSession& s) { return sendCommand(s, cmd::kDispCalcNorm); },
+        [](PortSession& s) { return readPointAndNorm(s, nullptr, kReadBackExtraMs); },
+        [](const PortSession&) { return true; });
 }
