@@ -15,8 +15,9 @@ constexpr const char* kPairRefused = "threshold levels outside the scale or not 
 // caller's two levels.
 auto levelsInto(double* upper, double* lower) {
     return [=](PortSession& s, std::uint32_t word) -> std::int32_t {
-        *upper = codec::thresholdLevel(word >> 16, bipolarOf(s));
-        *lower = codec::thresholdLevel(word & 0xFFFF, bipolarOf(s));
+        const bool bipolar = bipolarOf(s);
+        *upper = codec::thresholdLevel(word >> 16, bipolar);
+        *lower = codec::thresholdLevel(word & 0xFFFF, bipolar);
         return 0;
     };
 }
