@@ -244,6 +244,48 @@ TEST_F(Gateway, BrokerAwayTenSecondsCostsNoValue) {
     }
 }
 
+TEST_F(Gateway, StartedWithoutBrokerSpoolsUntilItComes) {
+    Broker broker(dir / "broker");
+    startSims(2, 200);
+    config(broker.port());
+    // The subscriber's session is made now and kept by the broker while it
+    // is down, so that it gets what the gateway sends before it is back.
+    auto sub = subscriber(broker.port());
+    broker.stop();
+    const std::int64_t from = nowNs();
+    auto gw = gateway("gw");
+    EXPECT_NE(gw->err().find("publish: the broker at localhost:" + std::to_string(broker.port()) +
+                             " is away (Connection refused); the values go to the spool"),
+              std::string::npos)
+        << gw->err();
+    std::this_thread::sleep_for(seconds(4));
+    broker.start();
+    for (const char* name : {"a0", "a1"})
+        EXPECT_TRUE(gw->waitFor(std::string(name) + ": connected to the broker at last", false, seconds(40)))
+            << gw->err();
+    std::this_thread::sleep_for(seconds(2));
+    gw->signal(SIGINT);
+    EXPECT_EQ(gw->wait(), 130) << gw->err();
+    const std::int64_t to = nowNs();
+    const nlohmann::json summary = stopSubscriber(*sub);
+    const auto rows = readRows(dir / "rows.csv");
+    const auto published = byName(gw->out());
+    ASSERT_EQ(published.size(), 2u);
+    for (const auto& [name, p] : published) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(p["waiting"], 0);
+        EXPECT_EQ(p["spool_dropped_values"], 0);
+        EXPECT_GT(p["values"].get<std::uint64_t>(), 1000u);  // 200/s for 4 s away and 2 s after
+        ASSERT_TRUE(rows.count(name));
+        // One session, every value from sequence 0 on, the ones spooled
+        // before the broker came first.
+        expectComplete(rows.at(name), p["values"], from, to);
+        EXPECT_EQ(rows.at(name).front().session, rows.at(name).back().session);
+        EXPECT_EQ(summary["amplifiers"][name]["gaps"], 0);
+        EXPECT_EQ(summary["amplifiers"][name]["state"]["state"], "offline");
+    }
+}
+
 TEST_F(Gateway, KilledGatewayRestartsFromItsSpoolWithoutGap) {
     Broker broker(dir / "broker");
     startSims(2, 200);

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -74,7 +75,27 @@ BrokerLink::~BrokerLink() {
     mosquitto_destroy(mosq_);
 }
 
-void BrokerLink::connect(double seconds, MessageFn onMessage) {
+namespace {
+
+// A failure of the TCP connection itself: the broker is not running, the
+// host or its network does not answer. Trying again later may mend it.
+bool brokerAway(int error) {
+    switch (error) {
+    case ECONNREFUSED:
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case ENETDOWN:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+bool BrokerLink::connect(double seconds, MessageFn onMessage, bool mayWait) {
     messageFn_ = std::move(onMessage);
     const std::string at = config_.host + ":" + std::to_string(config_.port);
     addrinfo hints{};
@@ -87,24 +108,50 @@ void BrokerLink::connect(double seconds, MessageFn onMessage) {
     const std::string tlsProblem =
         "TLS with the broker at " + at + " failed: its certificate is not signed by " + config_.caFile +
         " or does not name " + config_.host + (config_.certFile.empty() ? std::string() : ", or it refused the client certificate " + config_.certFile);
+    // The broker is not there: fatal for a caller that cannot wait, else the
+    // network thread keeps trying with back-off.
+    const auto away = [&](const std::string& why) {
+        const std::string problem = "the broker at " + at + " is away (" + why + ")";
+        if (!mayWait) throw ToolError("cannot reach the broker at " + at + ": " + why);
+        {
+            std::lock_guard lock(mutex_);
+            problem_ = problem;
+        }
+        retryAt_ = std::chrono::steady_clock::now() + retryDelay_;
+        return false;
+    };
     errno = 0;
-    int rc = mosquitto_connect(mosq_, config_.host.c_str(), config_.port, config_.keepalive);
+    // Asynchronous: a host that does not answer holds nobody up longer than
+    // `seconds`.
+    int rc = mosquitto_connect_async(mosq_, config_.host.c_str(), config_.port, config_.keepalive);
     if (rc == MOSQ_ERR_TLS) throw ToolError(tlsProblem);
-    if (rc == MOSQ_ERR_ERRNO)
-        throw ToolError("cannot reach the broker at " + at + ": " + std::strerror(errno));
+    if (rc == MOSQ_ERR_ERRNO) {
+        const int error = errno;
+        if (brokerAway(error)) return away(std::strerror(error));
+        throw ToolError("cannot reach the broker at " + at + ": " + std::strerror(error));
+    }
     if (rc != MOSQ_ERR_SUCCESS) throw ToolError("cannot reach the broker at " + at + ": " + mosquitto_strerror(rc));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (connackCode_.load() < 0) {
-        if (std::chrono::steady_clock::now() > deadline)
-            throw ToolError("the broker at " + at + " did not answer the connection within " +
-                            std::to_string(static_cast<int>(seconds)) + " s");
+        if (std::chrono::steady_clock::now() > deadline) {
+            const std::string why = "no answer within " + std::to_string(static_cast<int>(seconds)) + " s";
+            if (!mayWait) throw ToolError("the broker at " + at + " did not answer the connection within " +
+                                          std::to_string(static_cast<int>(seconds)) + " s");
+            // The network thread goes on waiting; the keep-alive ends a
+            // connection that never answers, and it tries again with back-off.
+            away(why);
+            startThread();
+            return false;
+        }
         errno = 0;
         rc = mosquitto_loop(mosq_, 100, 1);
+        const int error = errno;
         if (rc == MOSQ_ERR_TLS) throw ToolError(tlsProblem);
         if (rc != MOSQ_ERR_SUCCESS && connackCode_.load() < 0) {
+            if (rc == MOSQ_ERR_ERRNO && brokerAway(error)) return away(std::strerror(error));
             if (!config_.caFile.empty()) throw ToolError(tlsProblem);
             throw ToolError("the broker at " + at + " closed the connection: " +
-                            (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc)));
+                            (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(error)) : mosquitto_strerror(rc)));
         }
     }
     const int code = connackCode_.load();
@@ -113,8 +160,30 @@ void BrokerLink::connect(double seconds, MessageFn onMessage) {
         throw ToolError("the broker at " + at + " refused the login " + who + ": " +
                         (code == 4 ? "bad user name or password" : "not authorized"));
     }
+    if (code == 3) return away("server unavailable");
     if (code != 0) throw ToolError("the broker at " + at + " refused the connection: " + mosquitto_connack_string(code));
-    rc = mosquitto_loop_start(mosq_);
+    startThread();
+    return true;
+}
+
+void BrokerLink::retry() {
+    if (threadRunning_ || std::chrono::steady_clock::now() < retryAt_) return;
+    errno = 0;
+    const int rc = mosquitto_reconnect_async(mosq_);
+    const int error = errno;
+    if (rc == MOSQ_ERR_SUCCESS) {
+        startThread();  // it completes the connection, and reconnects from now on
+        return;
+    }
+    retryDelay_ = std::min<std::chrono::steady_clock::duration>(retryDelay_ * 2, std::chrono::seconds(30));
+    retryAt_ = std::chrono::steady_clock::now() + retryDelay_;
+    std::lock_guard lock(mutex_);
+    problem_ = "the broker at " + config_.host + ":" + std::to_string(config_.port) + " is away (" +
+               (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(error)) : mosquitto_strerror(rc)) + ")";
+}
+
+void BrokerLink::startThread() {
+    const int rc = mosquitto_loop_start(mosq_);
     if (rc != MOSQ_ERR_SUCCESS) throw ToolError("cannot start the MQTT thread: " + std::string(mosquitto_strerror(rc)));
     threadRunning_ = true;
 }

@@ -7,6 +7,7 @@
 #include "gateway_config.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -42,12 +43,21 @@ public:
     // Connects and waits for the broker's answer (at most `seconds`); then
     // starts the network thread. Throws ToolError (status 1) saying why it
     // failed. `onMessage` (may be empty) runs on the network thread.
-    void connect(double seconds, MessageFn onMessage = {});
+    // `mayWait`: a broker that is not there (connection refused, no answer,
+    // unreachable, server unavailable) is not fatal: the network thread
+    // keeps trying with back-off, lastProblem() says why, and the result is
+    // false. What retrying cannot mend (an unknown host name, a refused
+    // login, an untrusted certificate) throws all the same.
+    bool connect(double seconds, MessageFn onMessage = {}, bool mayWait = false);
     // Subscribes (QoS 1); the subscription is made again after a reconnect.
     void subscribe(const std::string& filter);
     // Publishes with QoS 1; the message id, or nullopt when the library
     // refused it (not connected).
     std::optional<int> publish(const std::string& topic, std::string_view payload, bool retain);
+    // After connect() found the broker away before its network thread ran:
+    // tries again when the back-off (1 s doubling to 30 s) has passed. Call
+    // it now and then from the thread that publishes.
+    void retry();
     bool connected() const { return connected_.load(); }
     // Counts the connections made: a new value means "send again".
     std::uint64_t generation() const { return generation_.load(); }
@@ -64,6 +74,7 @@ private:
     static void onPublish(mosquitto*, void*, int mid);
     static void onMessage(mosquitto*, void*, const mosquitto_message*);
     void wake();
+    void startThread();
 
     BrokerConfig config_;
     std::string clientId_;
@@ -78,6 +89,8 @@ private:
     std::string problem_;
     MessageFn messageFn_;
     bool threadRunning_ = false;
+    std::chrono::steady_clock::time_point retryAt_{};
+    std::chrono::steady_clock::duration retryDelay_ = std::chrono::seconds(1);
 };
 
 }  // namespace nxtka_cli::mqtt

@@ -57,6 +57,7 @@ struct Amplifier {
     std::map<int, std::uint64_t> inflight;  // message id -> spool id
     std::uint64_t nextToSend = 0;
     std::uint64_t generation = 0;
+    bool awayAtStart = false;  // the broker was not there when the gateway started
     std::uint64_t reportedDrops = 0;
     Clock::time_point lastDropLog{};
     Clock::time_point lastRingCheck{};
@@ -134,6 +135,7 @@ void Gateway::start() {
     SignalWatch& signals = context_.signals();  // before any thread
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw ToolError("cannot make a pipe");
     amps_.resize(config_.amplifiers.size());
+    bool brokerAway = false;
     for (std::size_t i = 0; i < amps_.size(); ++i) {
         Amplifier& a = amps_[i];
         a.entry = &config_.amplifiers[i];
@@ -152,12 +154,21 @@ void Gateway::start() {
                                               Will{a.topic + "/state", will}, wake_[1]);
         if (config_.publish.remoteSettings) a.link->subscribe(a.topic + "/set");
         Amplifier* self = &a;
-        a.link->connect(10, [self](const std::string& topic, std::string_view payload) {
+        // A broker that is not there costs no value: the amplifiers are
+        // opened all the same, their batches wait in the spool, the link
+        // keeps trying. Once one link found it away, the others wait less.
+        const bool there = a.link->connect(brokerAway ? 2 : 10, [self](const std::string& topic, std::string_view payload) {
             if (topic != self->topic + "/set") return;
             std::lock_guard lock(*self->setMutex);
             self->setRequests.emplace_back(payload);
-        });
-        context_.stopHere("connected to the broker, no amplifier activated yet");
+        }, true);
+        if (!there) {
+            if (!brokerAway)
+                log(a.link->lastProblem() + "; the values go to the spool, trying again with back-off");
+            brokerAway = true;
+            a.awayAtStart = true;
+        }
+        context_.stopHere("made the links to the broker, no amplifier activated yet");
     }
     // The amplifiers are opened a few at a time (each activation and
     // settings snapshot waits for its amplifier's answers, one port does not
@@ -189,7 +200,8 @@ void Gateway::start() {
     for (std::thread& t : openers) t.join();
     if (failure) throw *failure;
     context_.stopHere("activated the amplifiers, nothing published");
-    lost_.assign(amps_.size(), false);
+    lost_.resize(amps_.size());
+    for (std::size_t i = 0; i < amps_.size(); ++i) lost_[i] = amps_[i].awayAtStart;  // said at start already
 }
 
 void Gateway::take(Amplifier& a, const Batch& batch) {
@@ -238,6 +250,7 @@ void Gateway::send(Amplifier& a) {
     const std::uint64_t generation = a.link->generation();
     if (generation != a.generation) {
         if (a.generation != 0) log(a.entry->name + ": connected to the broker again; sending the spool");
+        if (a.generation == 0 && a.awayAtStart) log(a.entry->name + ": connected to the broker at last; sending the spool");
         a.generation = generation;
         a.inflight.clear();
         a.nextToSend = 0;
@@ -301,6 +314,7 @@ void Gateway::tick() {
                 publishState(a);
             }
         }
+        a.link->retry();
         takeAcks(a);
         std::vector<std::string> requests;
         {
