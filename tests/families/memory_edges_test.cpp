@@ -12,6 +12,7 @@ namespace {
 using test::Answer;
 using test::LineKind;
 using test::SimPort;
+using test::describedAmplifier;
 using test::Bytes;
 using test::load;
 using test::memoryAt;
@@ -322,12 +323,6 @@ TEST(LinearEdges, SupportAndLayoutErrors) {
             EXPECT_TRUE(sp.model().commands().empty());
         }
     }
-}
-
-// Header: at most 21 points, 16-bit pairs, 3-byte slopes.
-void describedAmplifier(SimPort& sp) {
-    sp.model().setLinearHeaderLayout(true);
-    load(sp, 0, {20, 2, 3});
 }
 
 TEST(LinearEdges, ReadsPointsAndExtraRecordOfTheDescribedLayout) {

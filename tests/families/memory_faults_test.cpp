@@ -17,6 +17,7 @@ namespace {
 
 using test::LineKind;
 using test::SimPort;
+using test::describedAmplifier;
 using test::Bytes;
 using test::load;
 using test::memoryAt;
@@ -98,12 +99,6 @@ TEST(VerifiedWrite, ReadsBackAndNamesTheFirstAddressThatDiffers) {
         EXPECT_EQ(NXgetLastFailure(nullptr, 0), NXTKA_FAILURE_ARGUMENT);
     }
     EXPECT_TRUE(sp.model().commands().empty());
-}
-
-// Header: at most 21 points, 16-bit pairs, 3-byte slopes; points from 256.
-void describedAmplifier(SimPort& sp) {
-    sp.model().setLinearHeaderLayout(true);
-    load(sp, 0, {20, 2, 3});
 }
 
 TEST(VerifiedLinearWrite, AByteChangedOnTheLineFailsTheWrite) {

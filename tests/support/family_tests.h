@@ -49,4 +49,11 @@ inline Bytes memoryAt(SimPort& sp, std::size_t at, std::size_t n) {
     return Bytes(m.begin() + static_cast<std::ptrdiff_t>(at), m.begin() + static_cast<std::ptrdiff_t>(at + n));
 }
 
+// A linearization table header in memory: at most 21 points, 16-bit pairs,
+// 3-byte slopes; the points from address 256.
+inline void describedAmplifier(SimPort& sp) {
+    sp.model().setLinearHeaderLayout(true);
+    load(sp, 0, {20, 2, 3});
+}
+
 }  // namespace nxtka::test
